@@ -1,0 +1,129 @@
+#include "common/log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "common/search_stats.h"
+
+namespace quarn {
+namespace {
+
+// Captures what the current log context writes, inside its own pushed context.
+class LogCapture {
+ public:
+  LogCapture() {
+    log_push();
+    file_ = std::tmpfile();
+    log_set_stream(file_);
+  }
+  ~LogCapture() {
+    log_pop();
+    std::fclose(file_);
+  }
+  std::string text() {
+    std::fflush(file_);
+    std::string out;
+    std::rewind(file_);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
+    return out;
+  }
+
+ private:
+  FILE* file_;
+};
+
+TEST(Log, LevelNamesAndParsing) {
+  EXPECT_STREQ(log_level_name(0), "failure");
+  EXPECT_STREQ(log_level_name(6), "trace");
+  EXPECT_STREQ(log_level_name(7), "<invalid>");
+  EXPECT_STREQ(log_level_name(-1), "<invalid>");
+  EXPECT_EQ(log_parse_level("DEBUG"), 4);
+  EXPECT_EQ(log_parse_level("Stat"), 3);
+  EXPECT_EQ(log_parse_level("verbose"), -1);
+  EXPECT_EQ(log_parse_level(""), -1);
+}
+
+TEST(Log, LevelFilteringAndSetterBounds) {
+  LogCapture cap;
+  log_set_prefix("prog");
+  log_set_level(LOG_INFO);
+  QLOG(LOG_DEBUG, "hidden %d", 1);
+  QLOG(LOG_INFO, "shown %d", 2);
+  log_write(log_get_level(), "Starting, logging level '%s'", log_level_name(log_get_level()));
+  for (int i = 0; i < 7; ++i) log_set_level(log_get_level() + 1);
+  EXPECT_EQ(log_get_level(), LOG_TRACE);
+  log_set_level(-1);
+  EXPECT_EQ(log_get_level(), LOG_TRACE);
+  EXPECT_EQ(cap.text(), "prog: shown 2\nprog: Starting, logging level 'info'\n");
+}
+
+TEST(Log, PrefixIsCutAndEmptyPrefixHasNoColon) {
+  LogCapture cap;
+  log_set_level(LOG_INFO);
+  log_set_prefix("%s", std::string(50, 'x').c_str());
+  EXPECT_EQ(std::string(log_get_prefix()), std::string(37, 'x') + ": ");
+  log_set_prefix("%s", "");
+  EXPECT_STREQ(log_get_prefix(), "");
+  QLOG(LOG_INFO, "bare");
+  EXPECT_EQ(cap.text(), "bare\n");
+}
+
+TEST(Log, PushInheritsAndPopRestores) {
+  LogCapture cap;
+  log_set_level(LOG_INFO);
+  log_set_prefix("outer");
+  {
+    LogScope scope;
+    EXPECT_STREQ(log_get_prefix(), "outer: ");
+    log_set_prefix("search-%u", 1u);
+    log_set_level(LOG_DEBUG);
+    QLOG(LOG_INFO, "Dispatching search: [%s]", "abc");
+  }
+  EXPECT_STREQ(log_get_prefix(), "outer: ");
+  EXPECT_EQ(log_get_level(), LOG_INFO);
+  QLOG(LOG_DEBUG, "hidden again");
+  EXPECT_EQ(cap.text(), "search-1: Dispatching search: [abc]\n");
+}
+
+TEST(SearchReport, ZeroSearchTimeGivesZeroRatesAndUnsetPointsZeroDurations) {
+  LogCapture cap;
+  log_set_prefix("%s", "");
+  log_set_level(LOG_STAT);
+  SearchStats s;
+  s.start = {100, 600000000};
+  s.pattern_done = {101, 100000000};  // nanosecond borrow
+  s.end = {103, 0};
+  s.trigram_matches = 7;
+  s.bytes_read = 4096;
+  s.pages_read = 1;
+  print_search_report(s);
+  EXPECT_EQ(cap.text(),
+            "            Regex: 0.500000 s\n"
+            "    First Trigram: 0.000000 s\n"
+            "    First Pattern: 0.000000 s\n"
+            "Total Search Time: 0.000000 s\n"
+            " Total Bytes Read: 4096  (1 pages)\n"
+            "  Trigram Matches: 7 (0.000000 /s)\n"
+            "  Pattern Matches: 0 (0.000000 /s)\n"
+            "          Results: 0 (0.000000 /s)\n"
+            "    Total Elapsed: 2.400000 s\n");
+}
+
+TEST(SearchReport, RatesUseSearchTimeAndReportNeedsStatLevel) {
+  LogCapture cap;
+  log_set_prefix("%s", "");
+  log_set_level(LOG_INFO);
+  SearchStats s;
+  print_search_report(s);
+  EXPECT_EQ(cap.text(), "");
+  log_set_level(LOG_STAT);
+  log_rate(LOG_STAT, "          Results", 10, TimePoint{2, 500000000});
+  EXPECT_EQ(cap.text(), "          Results: 10 (4.000000 /s)\n");
+}
+
+}  // namespace
+}  // namespace quarn
