@@ -1,0 +1,70 @@
+// Candidate-line sources: the lines of one index that a search's trigram query admits.
+//
+// build_query_iterator turns the context's trigram query tree into a tree of iterators
+// (trackers at the leaves, union and intersection nodes inside); a line_source pulls
+// ascending line numbers from it and turns each into its line in the mapped string
+// table. Without a query the source scans every line of the string table in file order.
+// Nothing is materialised: every candidate is computed on demand, and next() allocates
+// nothing.
+//
+// Order of use: create (once per index and search), next() until it returns false,
+// destroy. The source holds one reference on the index from create to destruction, and
+// borrows the search context (which must outlive it). next() checks the search deadline
+// and may throw search_aborted; the source stays destructible.
+//
+// Failures: create returns nullptr with *error = true when a reference list is malformed
+// (logged at level "error"), and with *error = false when the query admits no line of
+// this index (a trigram without references under an intersection). A line number past
+// the end of the string table (the lists and the table disagree) ends the source after
+// one log line: every later line number is larger, so it cannot be found either.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace quarn {
+
+struct tgdb;
+struct tgr_result;
+class search_context;
+class n_iter;
+
+// The iterator tree of `node` over the index's reference lists, or nullptr. With a
+// non-null error flag, *error tells a decoding error (true) from an empty result (false).
+// A union skips members that admit nothing; an intersection with such a member admits
+// nothing; a decoding error anywhere makes the enclosing nodes fail.
+std::unique_ptr<n_iter> build_query_iterator(const tgdb* index, search_context& context,
+                                             const tgr_result* node, bool* error);
+
+class line_source {
+ public:
+  // nullptr with *error as described above; otherwise a source positioned before the
+  // first candidate.
+  static std::unique_ptr<line_source> create(tgdb* index, search_context& context,
+                                             bool* error);
+  ~line_source();
+  line_source(const line_source&) = delete;
+  line_source& operator=(const line_source&) = delete;
+
+  // true and the next candidate line: its first byte in the mapped string table and its
+  // length up to (not including) its line feed; false when there is none left.
+  bool next(const char** line, size_t* length);
+
+  const tgdb* index() const { return index_; }
+  // Start of the mapped string table (page-aligned), for page accounting by the caller.
+  const char* table_begin() const { return table_; }
+
+ private:
+  line_source(tgdb* index, search_context& context);
+
+  tgdb* index_;                   // one reference, released on destruction
+  search_context& context_;
+  std::unique_ptr<n_iter> root_;  // null: table scan
+  const char* table_ = nullptr;
+  const char* table_end_ = nullptr;
+  const char* scan_next_ = nullptr;  // table scan: next line, nullptr when used up
+  bool exhausted_ = false;
+};
+
+}  // namespace quarn

@@ -1,0 +1,81 @@
+// Trackers: one trigram's reference list walked as an ascending line-number sequence.
+//
+// A reference list is nrefs 5-byte entries (plain lines, ranges as a start/end pair, and
+// offset-compression entries packing up to four nearby lines). A tracker decodes one item
+// at a time, in place in the mapped index, and seeks forward by galloping (probe distances
+// 1, 2, 4, ... entries) and then bisecting, so a seek far ahead costs a logarithmic number
+// of decodings and a range is never expanded.
+//
+// Order of use: tracker_init (positions on the first item, or reports a defect), then any
+// sequence of tracker_seek / tracker_get. A tracker only moves forward; finished is final.
+// Every seek first checks the search deadline (which may throw search_aborted).
+//
+// Ownership: the tracker borrows the index (the line_source above it holds the index's
+// reference) and the search context. It allocates nothing; tracker_iter_new wraps it as an
+// n_iter leaf owned by the returned pointer.
+//
+// Invariants while not finished: position < nrefs; current <= last; with value_count > 0,
+// current == values[value_index] and last == values[value_count - 1].
+// Failures: a malformed entry is logged at level "error" and makes load_tracker return -1;
+// during a seek that finishes the tracker, so the query simply yields fewer candidates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace quarn {
+
+struct tgdb;
+class search_context;
+struct search_counters;
+class n_iter;
+
+struct tracker {
+  const tgdb* index = nullptr;
+  search_context* context = nullptr;
+  bool finished = false;
+  int32_t ordinal = 0;
+  // Entry index of the current item's start or, for a range, of its end entry.
+  int64_t position = 0;
+  uint64_t current = 0;  // the line the tracker stands on
+  uint64_t last = 0;     // last line of the current item
+  uint64_t values[4] = {0, 0, 0, 0};  // lines of the current compression entry
+  uint8_t value_count = 0;            // 0 for a plain entry or a range
+  uint8_t value_index = 0;
+
+  // The list itself: nrefs entries starting at data, inside the index's mapping.
+  const uint8_t* data = nullptr;
+  uint64_t nrefs = 0;
+  // Where decoding and seek work is counted (the context's counters, or nullptr).
+  search_counters* counters = nullptr;
+};
+
+// True when no item is left at or after the current position.
+inline bool IS_TRACKER_FINISHED(const tracker& t) {
+  return static_cast<uint64_t>(t.position) >= t.nrefs;
+}
+
+// Sets up a tracker on trigram `ordinal` of the index and decodes its first item.
+// Returns 0, or -1 when the list is empty, lies outside the mapping, or its first item is
+// malformed (the last two after a log line at level "error").
+int tracker_init(tracker& t, const tgdb* index, search_context* context, uint32_t ordinal);
+
+// Decodes the item at t.position. 0, or -1 after logging the defect. Requires that the
+// tracker is not finished (checked: "!IS_TRACKER_FINISHED(ti)").
+int load_tracker(tracker& t);
+
+// Afterwards current is the least line of the list not below target, or finished is set.
+void tracker_seek(tracker& t, uint64_t target);
+
+// false when finished; otherwise *out = current. Serves as both get and est.
+inline bool tracker_get(const tracker& t, uint64_t* out) {
+  if (t.finished) return false;
+  *out = t.current;
+  return true;
+}
+
+// The tracker as an n_iter leaf (seek = tracker_seek, get = est = tracker_get).
+std::unique_ptr<n_iter> tracker_iter_new(const tracker& t);
+
+}  // namespace quarn

@@ -1,0 +1,114 @@
+// Data sources: where a search's index files come from.
+//
+// A data_source hands out a tgdb_merger filled with its indexes for one search (open).
+// Two kinds exist:
+//  - index_list: the index files named on the command line, loaded once at start-up and
+//    fixed for the life of the process.
+//  - fileset: a set file listing index files, one per line (a line starting with "/" is
+//    absolute, any other is relative to the set file's directory). It is re-read by
+//    open() when more than reload_interval seconds have passed since the last reload and
+//    the set file's inode or modification time changed; entries whose line stays keep
+//    their loaded index, dropped lines are unloaded, new lines are loaded.
+// All indexes of one source are of one kind (owner names or rdata); the first index
+// loaded fixes it, later indexes of the other kind are rejected with a log line.
+//
+// Ownership: a source holds one reference on each loaded index for as long as the index
+// is listed; each merger takes its own references, so an index retired by a reload stays
+// valid for a search that already uses it. Every fileset entry holds its own reference,
+// even when the set file names one file twice. Sources are neither copyable nor movable.
+//
+// Failures: index_list::add returns false after the loader's or the rejection's log line
+// (the caller prints "Failed to add file %s"); open() returns nullptr when the source has
+// no loaded index (the driver reports "Error dispatching search: empty data source").
+// A fileset whose set file cannot be stat'ed or opened keeps its current entries.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "common/my_time.h"
+
+namespace quarn {
+
+class search_context;
+class tgdb_merger;
+struct tgdb;
+template <typename Data>
+class my_fileset;
+
+class data_source {
+ public:
+  virtual ~data_source() = default;
+  // A merger over the source's current indexes for this search, or nullptr when there
+  // is none.
+  virtual std::unique_ptr<tgdb_merger> open(search_context& context) = 0;
+};
+
+class index_list final : public data_source {
+ public:
+  index_list() = default;
+  ~index_list() override;
+  index_list(const index_list&) = delete;
+  index_list& operator=(const index_list&) = delete;
+
+  // Loads the index file and appends it. False (after a log line) when it does not load
+  // or is of the other kind than the first index of the list.
+  bool add(const std::string& path);
+  size_t size() const { return indexes_.size(); }
+  bool is_rdata() const { return is_rdata_; }
+
+  std::unique_ptr<tgdb_merger> open(search_context& context) override;
+
+ private:
+  bool is_rdata_ = false;
+  std::vector<tgdb*> indexes_;  // one reference each
+};
+
+class fileset final : public data_source {
+ public:
+  // Source of the wall-clock time that paces reloads (replaceable for tests).
+  using clock_fn = std::function<TimePoint()>;
+
+  // Seconds that must pass (strictly more) between two reads of the set file.
+  static constexpr int64_t kReloadIntervalSeconds = 5;
+
+  // Logs "Loading fileset: %s" and reads the set file at once. The caller has checked
+  // that the set file is readable.
+  static std::unique_ptr<fileset> create(const std::string& path, clock_fn clock = nullptr);
+  ~fileset() override;
+  fileset(const fileset&) = delete;
+  fileset& operator=(const fileset&) = delete;
+
+  // Re-reads the set file when the reload interval has passed.
+  void reload();
+  std::unique_ptr<tgdb_merger> open(search_context& context) override;
+
+  const std::string& path() const { return path_; }
+  bool kind_known() const { return kind_known_; }
+  bool is_rdata() const { return is_rdata_; }
+  // Number of entries and of entries holding a loaded index (read under the lock).
+  size_t entry_count() const;
+  size_t loaded_count() const;
+  // The loaded index of entry i (sorted by file name), or nullptr; for inspection only.
+  const tgdb* entry_index(size_t i) const;
+
+ private:
+  fileset(const std::string& path, clock_fn clock);
+  tgdb* load_entry(const std::string& file);
+  void unload_entry(const std::string& file, tgdb* index);
+
+  std::string path_;
+  bool is_rdata_ = false;
+  bool kind_known_ = false;
+  int64_t reload_interval_ = kReloadIntervalSeconds;
+  TimePoint last_reload_;
+  clock_fn clock_;
+  mutable std::shared_mutex lock_;  // guards the entries of set_file_
+  std::unique_ptr<my_fileset<tgdb*>> set_file_;
+};
+
+}  // namespace quarn

@@ -1,0 +1,165 @@
+// The state of one search that every retrieval stage consults.
+//
+// Order of use: construct; install filters, the timeout callback and (optionally) an
+// exclusion; compile(); hand the context to a data source's open(); arm and re-arm the
+// deadline between merger calls; read the per-call counters after each next-result call;
+// destroy at the end of the search.
+//
+// Ownership: the context owns the compiled matcher(s), the trigram query tree and the
+// pattern texts, and frees them on destruction. It is neither copyable nor movable
+// (iterators and mergers keep a reference to it): hold it on the stack or in a
+// std::unique_ptr. The merger and the index iteration only borrow it.
+//
+// Deadline: check_deadline() is called by the index iteration at every step (each seek
+// of a reference-list iterator, each line of a table scan). When the armed deadline has
+// passed and no callback extends it, it throws search_aborted; the merger catches that at
+// its abort points, so the exception never reaches the caller of tgdb_merger. Everything
+// on the aborted path is owned by RAII objects.
+//
+// Failures: compile() and compile_exclusion() return false with a message in *error
+// (which may be left empty when the failing stage gave no text); the context stays
+// destructible and reusable for filter queries.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/my_time.h"
+
+namespace quarn {
+
+struct tgr_result;
+class pattern_match;
+
+// Thrown by check_deadline() when the search must stop; caught by the merger only.
+struct search_aborted {};
+
+// Counters of the current merger call (reset at the start of each next-result call).
+// The first four are the ones the driver reports; the rest are finer detail fed by the
+// reference-list iterators and line sources.
+struct search_counters {
+  uint64_t trigram_matches = 0;  // distinct candidate keys tested with the matcher
+  uint64_t pattern_matches = 0;  // candidate keys the matcher confirmed
+  uint64_t bytes_read = 0;       // string-table bytes of every candidate line pulled
+  uint64_t pages_read = 0;       // 4096-byte pages those lines touched
+  uint64_t lists_opened = 0;     // reference lists a tracker was created on
+  uint64_t entries_decoded = 0;  // 5-byte reference entries decoded
+  uint64_t seeks = 0;            // tracker seeks (including in-item adjustments)
+};
+
+class search_context {
+ public:
+  // Called with the deadline (which it may move) when the deadline has passed; returning
+  // true carries on, false aborts the search.
+  using timeout_callback = std::function<bool(TimePoint& deadline)>;
+
+  search_context();
+  ~search_context();
+  search_context(const search_context&) = delete;
+  search_context& operator=(const search_context&) = delete;
+
+  // Plans the expression (regular expression, or glob when glob is set) into a trigram
+  // query (none: table scan) and compiles the matcher. On a planner error logs
+  // "Error in decomposition: %s" at level "debug"; either failure returns false with the
+  // stage's message in *error.
+  bool compile(std::string_view expression, bool glob, std::string* error);
+  // Compiles an exclusion pattern: texts it matches are rejected by match().
+  bool compile_exclusion(std::string_view expression, bool glob, std::string* error);
+
+  // Time bounds (inclusive, seconds since 1970 UTC). Each setter also turns on time
+  // filtering as a whole.
+  void set_time_first_before(int64_t t);
+  void set_time_first_after(int64_t t);
+  void set_time_last_before(int64_t t);
+  void set_time_last_after(int64_t t);
+  void set_rrtype(uint16_t rrtype);                    // 0 = any
+  void set_count_range(uint64_t min, uint64_t max);    // max 0 = unbounded
+  // nullptr disarms; otherwise the absolute wall-clock time after which to abort.
+  void set_deadline(const TimePoint* deadline);
+  void set_timeout_callback(timeout_callback cb);
+
+  // Counters of the last merger call; the mutable form is for the iterators that feed it.
+  const search_counters& counters() const { return counters_; }
+  search_counters& counters() { return counters_; }
+  // Resets the counters and the first-match time (the merger, at each call's start).
+  void reset_counters();
+  // Records the first-match time when no match has been counted in this call yet, then
+  // counts the match.
+  void note_pattern_match();
+  // false if the last call confirmed no pattern match; otherwise *out = its time.
+  bool first_match_time(TimePoint* out) const;
+
+  // True if the text matches the pattern and not the exclusion; true for every text
+  // when nothing was compiled.
+  bool match(const char* text, size_t length);
+  bool record_passes(int64_t time_first, int64_t time_last) const;
+  bool rrtype_passes(uint16_t rrtype) const { return rrtype_ == 0 || rrtype_ == rrtype; }
+  bool count_passes(uint64_t count) const {
+    return count >= count_min_ && (count_max_ == 0 || count <= count_max_);
+  }
+  // Coarse test of an index's time range (header earliest/latest) before it is searched.
+  // Both boundary comparisons are inclusive: records seen exactly at a bound pass the
+  // record test, so an index that holds them must not be skipped.
+  bool index_may_match(int64_t earliest, int64_t latest) const;
+
+  // Returns normally, or throws search_aborted once the armed deadline has passed and the
+  // callback (if any) declines to extend it. Cheap when no deadline is armed.
+  void check_deadline() {
+    if (deadline_armed_) check_deadline_slow();
+  }
+
+  // The trigram query (nullptr: every line is a candidate) and the matcher pattern.
+  const tgr_result* query() const { return query_.get(); }
+  const std::string& pattern_text() const { return pattern_text_; }
+  const std::string& exclusion_text() const { return exclusion_text_; }
+
+  bool time_filter_set() const { return time_filter_set_; }
+  bool time_first_after_set() const { return time_first_after_set_; }
+  bool time_first_before_set() const { return time_first_before_set_; }
+  bool time_last_after_set() const { return time_last_after_set_; }
+  bool time_last_before_set() const { return time_last_before_set_; }
+  int64_t time_first_after() const { return time_first_after_; }
+  int64_t time_first_before() const { return time_first_before_; }
+  int64_t time_last_after() const { return time_last_after_; }
+  int64_t time_last_before() const { return time_last_before_; }
+
+ private:
+  void check_deadline_slow();
+
+  std::unique_ptr<pattern_match> match_;
+  std::unique_ptr<pattern_match> exclude_;
+  struct tgr_deleter {
+    void operator()(tgr_result* t) const;
+  };
+  std::unique_ptr<tgr_result, tgr_deleter> query_;
+
+  int64_t time_first_after_ = 0;
+  int64_t time_first_before_ = 0;
+  int64_t time_last_after_ = 0;
+  int64_t time_last_before_ = 0;
+  bool time_first_after_set_ = false;
+  bool time_first_before_set_ = false;
+  bool time_last_after_set_ = false;
+  bool time_last_before_set_ = false;
+  bool time_filter_set_ = false;
+
+  uint16_t rrtype_ = 0;
+  uint64_t count_min_ = 0;
+  uint64_t count_max_ = 0;
+
+  TimePoint deadline_;
+  bool deadline_armed_ = false;
+  timeout_callback timeout_callback_;
+
+  search_counters counters_;
+  TimePoint first_match_;
+
+  std::string pattern_text_;
+  std::string exclusion_text_;
+};
+
+}  // namespace quarn

@@ -1,0 +1,94 @@
+// The record merger: the merged results of one search over several index files.
+//
+// Every added index contributes an ascending stream of candidate lines (a line_source:
+// the lines its trigram query admits, or every line for a table scan). The merger keeps
+// one cursor per index in a heap ordered by the key order of the index kind (name_order
+// for owner names, the rdata line comparison for rdata), walks the union of the streams
+// in that order, confirms each distinct key once with the context's matcher, merges the
+// annotations of every line sharing the key into one result_entry, applies the record
+// filters and hands the entry out, one per next() call.
+//
+// Order of use: construct (normally through a data source's open()), add_index() every
+// index, then next() until it returns nullptr; destroy. The caller owns every returned
+// entry. The merger borrows the search_context, which must outlive it; it takes its own
+// reference on every index it reads (through the line sources), so an index retired by a
+// fileset reload stays mapped until the merger is destroyed.
+//
+// Aborts: a passed deadline (search_context::check_deadline) inside add_index() or next()
+// is caught here; the merger then reports no further result. Nothing leaks on that path.
+//
+// Out-of-range shortcuts: when every searched index carries a time fence, a
+// time_first_after later than every index's latest time, or a time_last_before earlier
+// than every index's earliest time, ends the search at once. An index without a fence
+// turns the shortcuts off, since its records may lie anywhere in time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "retrieval/result_entry.h"
+
+namespace quarn {
+
+class search_context;
+class line_source;
+struct tgdb;
+
+// Merge functions: fold one string-table line (text up to, not including, its line
+// feed) into *result, creating it when null. A line whose annotations do not parse is
+// ignored: a result created for it is discarded, an existing one keeps its data.
+void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line);
+void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line);
+
+// Result filter: replaces a time_last of 0 by time_first, keeps the elements that pass
+// the rrtype, time and count tests (a count of 0 counting as 1). False when nothing is
+// kept (or result is null); the caller then discards the result.
+bool result_filter(const search_context& context, result_entry* result);
+
+class tgdb_merger {
+ public:
+  tgdb_merger(search_context& context, bool is_rdata);
+  ~tgdb_merger();
+  tgdb_merger(const tgdb_merger&) = delete;
+  tgdb_merger& operator=(const tgdb_merger&) = delete;
+
+  // Adds one loaded index (the caller keeps its own reference). An index of the other
+  // kind is ignored silently; one outside the time filter is skipped with a debug line.
+  void add_index(tgdb* index);
+  // The next merged result in key order, or nullptr when there is none (for good).
+  std::unique_ptr<result_entry> next();
+
+  bool is_rdata() const { return is_rdata_; }
+  bool done() const { return done_; }
+  // Number of indexes that contributed at least one candidate line.
+  size_t source_count() const { return sources_added_; }
+
+ private:
+  struct merger_source;
+  struct source_order;
+
+  int compare_keys(const std::string& a, const std::string& b) const;
+  void merge_line(std::unique_ptr<result_entry>& result, const std::string& line) const;
+  void count_line(merger_source& source, const char* line, size_t length);
+  void advance(merger_source* source);
+  std::unique_ptr<result_entry> next_inner();
+
+  search_context& context_;
+  bool is_rdata_;
+  bool done_ = false;
+  // Least key on top; the merger owns every source in it.
+  std::vector<merger_source*> heap_;
+  std::string current_key_;
+  bool have_current_key_ = false;
+  // Time fence over the added indexes: least earliest, greatest latest; 0 = none yet.
+  int64_t earliest_ = 0;
+  int64_t latest_ = 0;
+  // Set when an index without a time fence was searched: the shortcuts are then unsound.
+  bool unfenced_index_ = false;
+  size_t sources_added_ = 0;
+};
+
+}  // namespace quarn
