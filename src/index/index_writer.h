@@ -1,0 +1,79 @@
+// Writes a complete, valid index file from string-table lines given in index order.
+//
+// Order of use: IndexWriter::create(path, options, &error), then add_line() for every
+// line (key TAB annotations, no line feed) in the kind's key order, then finish(&error).
+// The file is built under a temporary name in the same directory ("<path>.tmp.<pid>")
+// and renamed to path only by a successful finish(); a writer destroyed before that (or
+// after any failure) removes the temporary file, so path never holds a half-written file.
+//
+// What it writes: header (flags unified | real_ref, plus rdata and timefence as asked),
+// the real nref table (for each trigram, the number of lines its list stands for), the
+// trigram table, the string table and line index exactly as write_string_table lays them
+// out, then the reference lists in ordinal order. Every trigram of every key (the text
+// before the tab, padded with two '^' on each side) lists the line, once. Lists use a
+// range (10 bytes) for a run of five or more consecutive lines, offset compression for
+// up to four lines within 16-bit gaps of a plain entry or range end, and plain entries
+// otherwise.
+//
+// Checks (add_line fails and the writer refuses further lines): an empty line, a line
+// without a tab, an empty key, a line feed inside the line, a line out of order (compare
+// of the previous and this line > 0; equal keys are allowed), more than 2^37 lines.
+//
+// Memory: the string table streams to the file; in memory stay the line index (14 bytes
+// per 64 lines), one 8-byte last-line number per trigram (551 KB) and each trigram's line
+// numbers as delta varints (typically 1-2 bytes per reference, about 20-30 references per
+// owner name), i.e. memory is proportional to the reference lists, not to the text.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quarn {
+
+enum class IndexKind { kRrname, kRdata };
+
+// Three-way comparison of two lines' keys (negative, 0, positive).
+using KeyCompare = std::function<int(std::string_view, std::string_view)>;
+
+struct IndexWriterOptions {
+  IndexKind kind = IndexKind::kRrname;
+  bool timefence = false;
+  uint32_t earliest_seen = 0;
+  uint32_t latest_seen = 0;
+  // Order check. Empty: name_order for rrname files; rdata files are not checked.
+  KeyCompare compare;
+};
+
+class IndexWriter {
+ public:
+  // Opens the temporary output file. nullptr and *error set when it cannot be created.
+  static std::unique_ptr<IndexWriter> create(const std::string& path,
+                                             const IndexWriterOptions& options,
+                                             std::string* error);
+  ~IndexWriter();
+  IndexWriter(const IndexWriter&) = delete;
+  IndexWriter& operator=(const IndexWriter&) = delete;
+
+  // Adds the next line. false and *error set on refusal or a write failure.
+  bool add_line(std::string_view line, std::string* error);
+  // Writes everything else and renames the file into place. false and *error on failure.
+  bool finish(std::string* error);
+
+  uint64_t line_count() const;
+
+  class Impl;
+
+ private:
+  explicit IndexWriter(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// Convenience: writes all lines of `text` (line-feed separated; a final line feed is
+// optional) into path. false and *error on any failure.
+bool write_index_from_text(const std::string& path, std::string_view text,
+                           const IndexWriterOptions& options, std::string* error);
+
+}  // namespace quarn
