@@ -1,0 +1,32 @@
+// The presentation text under which an rdata value is indexed, and the rules that leave
+// values out of the index. Serves index building; the search path never calls it.
+//
+// rdata_to_text(type, bytes, out) replaces *out with the text and returns its length,
+// or returns nullopt ("skip") when the value must not be indexed:
+//  - a one-byte value 0, and values over kMaxIndexedRdata bytes;
+//  - SOA (6): the text is "<primary name> <mailbox>", skipped when either name does not
+//    decode or both are the root;
+//  - other types: the DNS layer's presentation text, skipped when empty or undecodable;
+//  - texts over kMaxIndexedRdataText characters;
+//  - HINFO (13) answers synthesised for refused ANY queries;
+//  - NS, CNAME and MX (2, 5, 15) are lower-cased (with one debug warning).
+// Each skip is logged at the level listed in records_messages.h's users (detail/debug).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace quarn {
+
+// Longest rdata value, in bytes, that is indexed.
+inline constexpr size_t kMaxIndexedRdata = 256;
+// Longest presentation text, in characters, that is indexed.
+inline constexpr size_t kMaxIndexedRdataText = 256;
+
+std::optional<size_t> rdata_to_text(uint16_t rrtype, std::span<const uint8_t> rdata,
+                                    std::string* out);
+
+}  // namespace quarn
