@@ -9,7 +9,8 @@
 //    true and v = the least remaining value not below the last seek target, exactly.
 //  - est(&v): false when the sequence is known to be used up; otherwise true and v = a
 //    lower bound of what get would give, without extra work. After seek(t), a true est
-//    gives v >= t.
+//    gives v >= t, and after get gave v, est gives v until the next seek (the union
+//    relies on this to reorder a child that get moved forward).
 // n_iter_next(it, &v) is get followed by seek(v + 1): the way to walk every value.
 //
 // Building a node (bottom-up): union_iter_new / intersect_iter_new, add children with
