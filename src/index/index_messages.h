@@ -49,6 +49,7 @@ inline constexpr char kWriterLineFeed[] = "Error: line %lu contains a line feed"
 inline constexpr char kWriterOrder[] =
     "Error: line %lu is out of order: key \"%.*s\" sorts before the previous key \"%.*s\"";
 inline constexpr char kWriterTooMany[] = "Error: too many lines for one index (limit %lu)";
+inline constexpr char kWriterNoLines[] = "Error: an index needs at least one line";
 inline constexpr char kWriterFinished[] = "Error: the index writer has already finished or failed";
 inline constexpr char kWriterIo[] = "Error: writing %s failed: %s: %s";
 inline constexpr char kWriterCreate[] = "Error: could not create %s: %s";

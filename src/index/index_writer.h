@@ -17,7 +17,8 @@
 //
 // Checks (add_line fails and the writer refuses further lines): an empty line, a line
 // without a tab, an empty key, a line feed inside the line, a line out of order (compare
-// of the previous and this line > 0; equal keys are allowed), more than 2^37 lines.
+// of the previous and this line > 0; equal keys are allowed), more than 2^37 lines,
+// and finishing with no line at all (readers refuse an empty string table).
 //
 // Memory: the string table streams to the file; in memory stay the line index (14 bytes
 // per 64 lines), one 8-byte last-line number per trigram (551 KB) and each trigram's line
@@ -35,7 +36,7 @@ namespace quarn {
 
 enum class IndexKind { kRrname, kRdata };
 
-// Three-way comparison of two lines' keys (negative, 0, positive).
+// Three-way comparison of two whole lines (key TAB annotations): negative, 0, positive.
 using KeyCompare = std::function<int(std::string_view, std::string_view)>;
 
 struct IndexWriterOptions {

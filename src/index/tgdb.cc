@@ -1,0 +1,182 @@
+#include "index/tgdb.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/check.h"
+#include "common/log.h"
+#include "index/index_messages.h"
+
+namespace quarn {
+
+namespace {
+std::atomic<uint64_t> g_next_serial{1};
+
+// Closes a descriptor on every return path of the loader.
+struct FdCloser {
+  int fd;
+  ~FdCloser() {
+    if (fd >= 0) close(fd);
+  }
+};
+}  // namespace
+
+Tgdb::~Tgdb() {
+  if (base_ != nullptr) munmap(const_cast<uint8_t*>(base_), length_);
+}
+
+TrigramEntry Tgdb::trigram(uint32_t ordinal) const {
+  QUARN_CHECK(ordinal < kTrigramCount);
+  const uint8_t* p = trigram_table_ + static_cast<uint64_t>(ordinal) * kTrigramEntrySize;
+  return TrigramEntry{load_le64(p), load_le64(p + 8)};
+}
+
+const uint8_t* Tgdb::list(uint32_t ordinal) const {
+  TrigramEntry e = trigram(ordinal);
+  return e.nrefs == 0 ? nullptr : base_ + e.offset;
+}
+
+uint64_t Tgdb::real_nrefs(uint32_t ordinal) const {
+  QUARN_CHECK(ordinal < kTrigramCount);
+  return real_nrefs_ == nullptr ? 0 : load_le64(real_nrefs_ + 8ull * ordinal);
+}
+
+void tgdb_acquire(Tgdb* t) {
+  if (t != nullptr) t->refs_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void tgdb_release(Tgdb*& ref) {
+  Tgdb* t = ref;
+  ref = nullptr;
+  if (t == nullptr) return;
+  if (t->refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete t;
+}
+
+// Builds a Tgdb from a file; every check the rest of the system relies on happens here.
+class TgdbLoader {
+ public:
+  static Tgdb* map(const std::string& path);
+
+ private:
+  static bool check_sections(Tgdb* t);
+  static bool check_lists(Tgdb* t);
+};
+
+bool TgdbLoader::check_sections(Tgdb* t) {
+  const TgdbHeader& h = t->header_;
+  const uint64_t st_off = string_table_offset(h.header_length);
+  // An empty section cannot be mapped, and readers need both sections.
+  if (h.string_table_size == 0 || st_off > t->length_ ||
+      h.string_table_size > t->length_ - st_off) {
+    if (h.string_table_size != 0)
+      QLOG(LOG_ERROR, msg::kSectionOutside, "string table", st_off, h.string_table_size,
+           t->length_);
+    QLOG(LOG_ERROR, msg::kNoStringTable, t->path_.c_str());
+    return false;
+  }
+  t->string_table_ = reinterpret_cast<const char*>(t->base_ + st_off);
+  QLOG(LOG_DEBUG, msg::kStringTableLoaded, static_cast<size_t>(h.string_table_size));
+
+  const uint64_t li_off = line_index_offset(h.header_length, h.string_table_size);
+  if (h.line_index_size == 0 || li_off > t->length_ || h.line_index_size > t->length_ - li_off) {
+    if (h.line_index_size != 0)
+      QLOG(LOG_ERROR, msg::kSectionOutside, "line index", li_off, h.line_index_size, t->length_);
+    QLOG(LOG_ERROR, msg::kNoLineIndex, t->path_.c_str());
+    return false;
+  }
+  t->line_index_ = t->base_ + li_off;
+  QLOG(LOG_DEBUG, msg::kLineIndexLoaded, static_cast<size_t>(h.line_index_size));
+  return true;
+}
+
+bool TgdbLoader::check_lists(Tgdb* t) {
+  // One pass over the trigram table; also the only part of the file that loading touches
+  // besides the header and the real nref table.
+  const uint64_t max_refs = t->length_ / kRefSize;
+  for (uint32_t k = 0; k < kTrigramCount; ++k) {
+    TrigramEntry e = t->trigram(k);
+    if (e.nrefs == 0) continue;
+    if (e.nrefs > max_refs || e.offset > t->length_ ||
+        e.nrefs * kRefSize > t->length_ - e.offset) {
+      char text[4];
+      trigram_text(k, text);
+      QLOG(LOG_ERROR, msg::kListOutside, k, text, e.offset, e.nrefs, t->length_);
+      return false;
+    }
+  }
+  return true;
+}
+
+Tgdb* TgdbLoader::map(const std::string& path) {
+  FdCloser fd{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (fd.fd < 0) {
+    QLOG(LOG_ERROR, msg::kOpenFailed, path.c_str(), strerror(errno));
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fd.fd, &st) != 0) {
+    QLOG(LOG_ERROR, msg::kFstatFailed, strerror(errno));
+    return nullptr;
+  }
+  const uint64_t length = static_cast<uint64_t>(st.st_size);
+  if (length < kMinTgdbSize) {
+    QLOG(LOG_ERROR, msg::kTooSmall, static_cast<size_t>(kMinTgdbSize));
+    return nullptr;
+  }
+  void* m = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd.fd, 0);
+  if (m == MAP_FAILED) {
+    QLOG(LOG_ERROR, msg::kMmapFailed, strerror(errno));
+    return nullptr;
+  }
+  // From here the Tgdb owns the mapping: deleting it unmaps.
+  Tgdb* t = new Tgdb();
+  t->path_ = path;
+  t->base_ = static_cast<const uint8_t*>(m);
+  t->length_ = length;
+  if (!has_magic(t->base_)) {
+    QLOG(LOG_ERROR, msg::kBadMagic);
+    delete t;
+    return nullptr;
+  }
+  t->header_ = decode_header(t->base_);
+  const TgdbHeader& h = t->header_;
+  if ((h.flags & kFlagRealRef) != 0 && h.header_length != 0) {
+    if (h.header_length < kRealNrefTableSize) {
+      QLOG(LOG_ERROR, msg::kShortRealNref);
+      delete t;
+      return nullptr;
+    }
+    t->real_nrefs_ = t->base_ + kHeaderSize;
+  }
+  // The header area pushes the trigram table back; both must still fit in the file.
+  if (kMinTgdbSize + h.header_length > length) {
+    QLOG(LOG_ERROR, msg::kHeaderAreaOutside, h.header_length, length);
+    delete t;
+    return nullptr;
+  }
+  t->trigram_table_ = t->base_ + kHeaderSize + h.header_length;
+  if (!check_sections(t) || !check_lists(t)) {
+    delete t;
+    return nullptr;
+  }
+  t->serial_ = g_next_serial.fetch_add(1, std::memory_order_relaxed);
+  t->refs_.store(1, std::memory_order_relaxed);
+  return t;
+}
+
+TgdbRef tgdb_load(std::string_view path) {
+  std::string name(path);
+  Tgdb* t = TgdbLoader::map(name);
+  if (t == nullptr) {
+    QLOG(LOG_ERROR, msg::kLoadFailed, name.c_str());
+    return TgdbRef();
+  }
+  return TgdbRef::adopt(t);
+}
+
+}  // namespace quarn
