@@ -23,9 +23,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "index/tgdb.h"
+
 namespace quarn {
 
-struct tgdb;
 struct tgr_result;
 class search_context;
 class n_iter;
@@ -34,14 +35,14 @@ class n_iter;
 // non-null error flag, *error tells a decoding error (true) from an empty result (false).
 // A union skips members that admit nothing; an intersection with such a member admits
 // nothing; a decoding error anywhere makes the enclosing nodes fail.
-std::unique_ptr<n_iter> build_query_iterator(const tgdb* index, search_context& context,
+std::unique_ptr<n_iter> build_query_iterator(const Tgdb* index, search_context& context,
                                              const tgr_result* node, bool* error);
 
 class line_source {
  public:
   // nullptr with *error as described above; otherwise a source positioned before the
   // first candidate.
-  static std::unique_ptr<line_source> create(tgdb* index, search_context& context,
+  static std::unique_ptr<line_source> create(Tgdb* index, search_context& context,
                                              bool* error);
   ~line_source();
   line_source(const line_source&) = delete;
@@ -51,14 +52,14 @@ class line_source {
   // length up to (not including) its line feed; false when there is none left.
   bool next(const char** line, size_t* length);
 
-  const tgdb* index() const { return index_; }
+  const Tgdb* index() const { return index_.get(); }
   // Start of the mapped string table (page-aligned), for page accounting by the caller.
   const char* table_begin() const { return table_; }
 
  private:
-  line_source(tgdb* index, search_context& context);
+  line_source(Tgdb* index, search_context& context);
 
-  tgdb* index_;                   // one reference, released on destruction
+  TgdbRef index_;                 // one reference, released on destruction
   search_context& context_;
   std::unique_ptr<n_iter> root_;  // null: table scan
   const char* table_ = nullptr;

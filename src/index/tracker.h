@@ -26,13 +26,13 @@
 
 namespace quarn {
 
-struct tgdb;
+class Tgdb;
 class search_context;
 struct search_counters;
 class n_iter;
 
 struct tracker {
-  const tgdb* index = nullptr;
+  const Tgdb* index = nullptr;
   search_context* context = nullptr;
   bool finished = false;
   int32_t ordinal = 0;
@@ -59,7 +59,7 @@ inline bool IS_TRACKER_FINISHED(const tracker& t) {
 // Sets up a tracker on trigram `ordinal` of the index and decodes its first item.
 // Returns 0, or -1 when the list is empty, lies outside the mapping, or its first item is
 // malformed (the last two after a log line at level "error").
-int tracker_init(tracker& t, const tgdb* index, search_context* context, uint32_t ordinal);
+int tracker_init(tracker& t, const Tgdb* index, search_context* context, uint32_t ordinal);
 
 // Decodes the item at t.position. 0, or -1 after logging the defect. Requires that the
 // tracker is not finished (checked: "!IS_TRACKER_FINISHED(ti)").

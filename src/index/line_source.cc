@@ -1,0 +1,155 @@
+#include "index/line_source.h"
+
+#include <cstring>
+
+#include "common/log.h"
+#include "index/line_lookup.h"
+#include "index/n_iter.h"
+#include "index/tracker.h"
+#include "index/tracker_messages.h"
+#include "planner/tgr_result.h"
+#include "retrieval/search_context.h"
+
+namespace quarn {
+
+namespace {
+
+// Builds one node's iterator; see the header for the error-flag rules.
+std::unique_ptr<n_iter> build_node(const Tgdb* index, search_context& context,
+                                   const tgr_result* node, bool* error) {
+  if (index == nullptr || node == nullptr) return nullptr;
+  const size_t count = node->size();
+  if (count == 0) return nullptr;
+
+  const bool is_union = node->op == TGR_UNION;
+  std::unique_ptr<union_iter> unite;
+  std::unique_ptr<intersect_iter> intersect;
+  if (is_union)
+    unite = union_iter_new();
+  else
+    intersect = intersect_iter_new();
+
+  // Each failure path below destroys the node built so far with whatever it holds.
+  auto fail = [&]() -> std::unique_ptr<n_iter> {
+    QLOG(LOG_DEBUG, tracker_msg::kEmptyAfterFill, count);
+    return nullptr;
+  };
+
+  size_t added = 0;
+  for (size_t i = 0; i < count; ++i) {
+    std::unique_ptr<n_iter> child;
+    if (node->op == TGR_INTERSECT_TRIGRAMS) {
+      const uint32_t k = node->trigrams[i];
+      bool local_error = false;
+      bool ok = k < kTrigramCount && index->nrefs(k) != 0 && index->list(k) != nullptr;
+      if (ok) {
+        tracker t;
+        if (tracker_init(t, index, &context, k) < 0) {
+          QLOG(LOG_ERROR, "%s", tracker_msg::kTrackerUpdateFailed);
+          local_error = true;
+          ok = false;
+        } else {
+          child = tracker_iter_new(t);
+          if (error) *error = false;
+        }
+      }
+      if (!ok) {
+        if (error) *error = local_error;
+        QLOG(LOG_DEBUG, tracker_msg::kTrigramNotAdded, k);
+        return fail();
+      }
+    } else {
+      child = build_node(index, context, node->children[i].get(), error);
+      if (!child) {
+        if (!is_union || (error && *error)) {
+          QLOG(LOG_DEBUG, "%s", tracker_msg::kSubtrackerFailed);
+          return fail();
+        }
+        // A member that admits nothing adds nothing to a union.
+        QLOG(LOG_DETAIL, "%s", tracker_msg::kSubtrackerFailed);
+        continue;
+      }
+    }
+    if (is_union)
+      union_iter_add(*unite, std::move(child));
+    else
+      intersect_iter_add(*intersect, std::move(child));
+    ++added;
+  }
+
+  if (added == 0) {
+    QLOG(LOG_DETAIL, tracker_msg::kEmptyAfterFill, count);
+    return nullptr;
+  }
+  return is_union ? union_iter_finish(std::move(unite))
+                  : intersect_iter_finish(std::move(intersect));
+}
+
+}  // namespace
+
+std::unique_ptr<n_iter> build_query_iterator(const Tgdb* index, search_context& context,
+                                             const tgr_result* node, bool* error) {
+  return build_node(index, context, node, error);
+}
+
+line_source::line_source(Tgdb* index, search_context& context)
+    : index_(TgdbRef::share(index)), context_(context) {
+  table_ = index->string_table();
+  table_end_ = table_ + index->string_table_size();
+}
+
+line_source::~line_source() = default;
+
+std::unique_ptr<line_source> line_source::create(Tgdb* index, search_context& context,
+                                                 bool* error) {
+  bool err = false;
+  if (error) *error = false;
+  if (index == nullptr) return nullptr;
+  std::unique_ptr<line_source> source(new line_source(index, context));
+  if (context.query() != nullptr) {
+    source->root_ = build_query_iterator(index, context, context.query(), &err);
+    if (error) *error = err;
+    if (!source->root_) return nullptr;
+  } else {
+    source->scan_next_ = source->table_;
+  }
+  return source;
+}
+
+bool line_source::next(const char** line, size_t* length) {
+  const char* p;
+  if (root_) {
+    uint64_t n;
+    if (exhausted_ || !n_iter_next(*root_, &n)) return false;
+    p = line_lookup(*index_, n);
+    if (p == nullptr) {
+      QLOG(LOG_ERROR, tracker_msg::kLinePastTable, static_cast<unsigned long>(n),
+           index_->path().c_str());
+      exhausted_ = true;
+      return false;
+    }
+    const void* nl = std::memchr(p, '\n', static_cast<size_t>(table_end_ - p));
+    *line = p;
+    *length = nl ? static_cast<size_t>(static_cast<const char*>(nl) - p)
+                 : static_cast<size_t>(table_end_ - p);
+    return true;
+  }
+
+  context_.check_deadline();
+  if (scan_next_ == nullptr || scan_next_ >= table_end_) return false;
+  p = scan_next_;
+  // Searching from the line's first byte (not after it) keeps a stray empty line from
+  // swallowing the line that follows it.
+  const void* nl = std::memchr(p, '\n', static_cast<size_t>(table_end_ - p));
+  *line = p;
+  if (nl) {
+    *length = static_cast<size_t>(static_cast<const char*>(nl) - p);
+    scan_next_ = static_cast<const char*>(nl) + 1;
+  } else {
+    *length = static_cast<size_t>(table_end_ - p);
+    scan_next_ = nullptr;
+  }
+  return true;
+}
+
+}  // namespace quarn

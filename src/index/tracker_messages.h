@@ -1,0 +1,35 @@
+// Log texts of reference-list decoding and query-iterator building (printf formats,
+// arguments in the order given). Part of the interface: the tests compare them.
+#pragma once
+
+namespace quarn::tracker_msg {
+
+// load_tracker, all at level "error"
+inline constexpr const char* kOffsetBadBase =
+    "Error: trigram index(%d) reference(@%lu) offset values pointed back to bad value: %lx";
+// A compression entry first in its list has no entry to count its gaps from.
+inline constexpr const char* kOffsetNoBase =
+    "Error: trigram index(%d) reference(@%lu) offset values have no base entry: %lx";
+inline constexpr const char* kOffsetNoSlot =
+    "Unknown error occurred parsing trigram index offset values: %lx";
+inline constexpr const char* kBadStart =
+    "Error: trigram index reference contained bad start value: %lx (%s) @ %lu/%zu";
+inline constexpr const char* kBadStartPrev = " + prev ref @ %lu was %lx";
+inline constexpr const char* kMissingRangeEnd =
+    "Error: trigram index reference was missing range end value";
+inline constexpr const char* kBadRangeEnd =
+    "Error: trigram index reference had bad range end value: %lx";
+
+// build_query_iterator
+inline constexpr const char* kTrackerUpdateFailed = "Error: could not update trigram tracker.";  // error
+inline constexpr const char* kSubtrackerFailed = "Warning: could not add subtracker!";  // debug/detail
+inline constexpr const char* kTrigramNotAdded = "Warning: could not add trigram to tracker (%u)!";  // debug
+inline constexpr const char* kEmptyAfterFill = "Warning: tracker was empty after fill (%zu items)";  // debug/detail
+
+// line source
+// The reference lists name a line the string table does not have (lists and table
+// disagree); the source ends there, since every later line number is larger.
+inline constexpr const char* kLinePastTable =
+    "Error: line %lu of %s is past the end of its string table";  // error
+
+}  // namespace quarn::tracker_msg
