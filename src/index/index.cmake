@@ -13,3 +13,8 @@ quarn_library(quarn_index
     ${CMAKE_CURRENT_LIST_DIR}/index_writer.cc
     ${CMAKE_CURRENT_LIST_DIR}/tgdb_files.cc
   DEPS quarn_trigram quarn_common)
+
+# Small writer tool for the bundled sample and for tests.
+add_executable(tgwrite ${CMAKE_CURRENT_LIST_DIR}/tools/tgwrite_main.cc)
+target_link_libraries(tgwrite PRIVATE quarn_index)
+quarn_warnings(tgwrite)
