@@ -1,0 +1,240 @@
+#include "build/input_record.h"
+
+#include <ldns/ldns.h>
+#include <yajl/yajl_tree.h>
+
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "retrieval/annotation.h"
+#include "retrieval/rrkit.h"
+#include "common/strfmt.h"
+
+namespace quarn {
+namespace {
+
+struct YajlFree {
+  void operator()(yajl_val v) const { yajl_tree_free(v); }
+};
+using YajlTree = std::unique_ptr<std::remove_pointer_t<yajl_val>, YajlFree>;
+
+// Member of a JSON object by name, or null.
+yajl_val member(yajl_val obj, const char* name) {
+  const size_t n = obj->u.object.len;
+  for (size_t i = 0; i < n; ++i) {
+    if (strcmp(obj->u.object.keys[i], name) == 0) return obj->u.object.values[i];
+  }
+  return nullptr;
+}
+
+// A JSON integer (no fraction, no exponent) within [lo, hi].
+bool json_integer(yajl_val v, long long lo, long long hi, long long* out) {
+  if (v == nullptr || !YAJL_IS_INTEGER(v)) return false;
+  const long long x = YAJL_GET_INTEGER(v);
+  if (x < lo || x > hi) return false;
+  *out = x;
+  return true;
+}
+
+bool is_blank_line(std::string_view line) {
+  for (char c : line) {
+    if (c != ' ' && c != '\t' && c != '\r') return false;
+  }
+  return true;
+}
+
+// Reads one time field: missing is reported through *present, bad through the result.
+bool read_time(yajl_val v, bool* present, uint32_t* out) {
+  *present = v != nullptr && !YAJL_IS_NULL(v);
+  if (!*present) return true;
+  long long x = 0;
+  if (!json_integer(v, 1, std::numeric_limits<uint32_t>::max(), &x)) return false;
+  *out = static_cast<uint32_t>(x);
+  return true;
+}
+
+}  // namespace
+
+bool normalize_owner_name(std::string_view name, std::string* out) {
+  if (name.size() > 1 && name.back() == '.') name.remove_suffix(1);
+  if (name.empty()) return false;
+  out->clear();
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7f) return false;
+    out->push_back(u >= 'A' && u <= 'Z' ? static_cast<char>(u + 32) : c);
+  }
+  return true;
+}
+
+bool rdata_from_text(uint16_t rrtype, std::string_view text, std::string* wire) {
+  // Control characters would be read as field separators or line ends by the zone
+  // parser, so they cannot belong to a presentation text.
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t') return false;
+  }
+  // The generic TYPE<n> spelling serves every type, with or without a mnemonic.
+  std::string rr = str_fmt(". 0 IN TYPE%u ", static_cast<unsigned>(rrtype));
+  rr.append(text);
+  ldns_rr* parsed = nullptr;
+  if (ldns_rr_new_frm_str(&parsed, rr.c_str(), 0, nullptr, nullptr) != LDNS_STATUS_OK) {
+    return false;
+  }
+  ldns_buffer* buf = ldns_buffer_new(256);
+  bool ok = buf != nullptr && ldns_rr_rdata2buffer_wire(buf, parsed) == LDNS_STATUS_OK &&
+            ldns_buffer_position(buf) > 0;
+  if (ok) {
+    wire->assign(reinterpret_cast<const char*>(ldns_buffer_begin(buf)),
+                 ldns_buffer_position(buf));
+  }
+  if (buf != nullptr) ldns_buffer_free(buf);
+  ldns_rr_free(parsed);
+  return ok;
+}
+
+ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** reason) {
+  out->clear();
+  if (is_blank_line(line)) return ParseStatus::kBlank;
+  auto bad = [reason](const char* why) {
+    *reason = why;
+    return ParseStatus::kBad;
+  };
+  // yajl wants a terminated text; the reader's line is a view into its buffer.
+  const std::string text(line);
+  YajlTree tree(yajl_tree_parse(text.c_str(), nullptr, 0));
+  if (!tree || !YAJL_IS_OBJECT(tree.get())) return bad(kReasonJson);
+  yajl_val obj = tree.get();
+
+  yajl_val name = member(obj, "rrname");
+  if (name == nullptr || !YAJL_IS_STRING(name) || YAJL_GET_STRING(name)[0] == '\0') {
+    return bad(kReasonNoName);
+  }
+  if (!normalize_owner_name(YAJL_GET_STRING(name), &out->name)) return bad(kReasonBadName);
+
+  yajl_val type = member(obj, "rrtype");
+  uint16_t rrtype = 0;
+  if (type == nullptr) return bad(kReasonNoType);
+  if (YAJL_IS_STRING(type)) {
+    rrtype = rrkit_str_to_rrtype(YAJL_GET_STRING(type));
+  } else {
+    long long t = 0;
+    if (json_integer(type, 1, 65535, &t)) rrtype = static_cast<uint16_t>(t);
+  }
+  // Type 255 names a query, never a stored record.
+  if (rrtype == 0 || rrtype == kRrtypeAny) return bad(kReasonUnknownType);
+
+  // Sensor times, or for zone-file data the zone times.
+  bool has_first = false, has_last = false;
+  uint32_t first = 0, last = 0;
+  if (!read_time(member(obj, "time_first"), &has_first, &first) ||
+      !read_time(member(obj, "time_last"), &has_last, &last)) {
+    return bad(kReasonBadTime);
+  }
+  if (!has_first && !has_last) {
+    if (!read_time(member(obj, "zone_time_first"), &has_first, &first) ||
+        !read_time(member(obj, "zone_time_last"), &has_last, &last)) {
+      return bad(kReasonBadTime);
+    }
+  }
+  if (!has_first && !has_last) return bad(kReasonNoTime);
+  if (!has_first) first = last;
+  if (!has_last) last = first;
+  if (last < first) return bad(kReasonTimeOrder);
+
+  uint64_t count = 1;  // an observation without a count was seen once
+  if (yajl_val c = member(obj, "count"); c != nullptr && !YAJL_IS_NULL(c)) {
+    long long n = 0;
+    if (!json_integer(c, 0, std::numeric_limits<long long>::max(), &n)) {
+      return bad(kReasonBadCount);
+    }
+    count = static_cast<uint64_t>(n);
+  }
+  const CountValue value{first, last, count};
+  out->name_records.push_back({rrtype, value});
+
+  yajl_val rdata = member(obj, "rdata");
+  if (rdata == nullptr) return bad(kReasonNoRdata);
+  auto add_one = [&](yajl_val v) {
+    if (v == nullptr || !YAJL_IS_STRING(v)) return false;
+    RdataRecord& r = out->add_rdata();
+    r.rrtype = rrtype;
+    r.value = value;
+    return rdata_from_text(rrtype, YAJL_GET_STRING(v), &r.raw);
+  };
+  if (YAJL_IS_ARRAY(rdata)) {
+    if (rdata->u.array.len == 0) return bad(kReasonNoRdata);
+    for (size_t i = 0; i < rdata->u.array.len; ++i) {
+      if (!add_one(rdata->u.array.values[i])) return bad(kReasonBadRdata);
+    }
+  } else if (!add_one(rdata)) {
+    return bad(kReasonBadRdata);
+  }
+  return ParseStatus::kOk;
+}
+
+ParseStatus parse_raw_line(std::string_view line, ParsedLine* out, const char** reason) {
+  out->clear();
+  if (is_blank_line(line)) return ParseStatus::kBlank;
+  auto bad = [reason](const char* why) {
+    *reason = why;
+    return ParseStatus::kBad;
+  };
+  const size_t tab = line.find('\t');
+  if (tab == std::string_view::npos) return bad(kReasonNoTab);
+  const std::string_view key = line.substr(0, tab);
+  const std::string_view annotation = line.substr(tab + 1);
+  // An rdata annotation starts with its raw prefix, whose "/" comes before any ":".
+  const size_t slash = annotation.find('/');
+  const size_t colon = annotation.find(':');
+  if (slash != std::string_view::npos && (colon == std::string_view::npos || slash < colon)) {
+    rdata_annotation a;
+    if (key.empty() || !parse_rdata_annotation(annotation, &a) || a.raw_length == 0) {
+      return bad(kReasonBadAnnotation);
+    }
+    std::vector<uint8_t> raw;
+    if (!parse_raw_rdata(annotation.substr(a.raw_start, a.raw_length), &raw)) {
+      return bad(kReasonBadAnnotation);
+    }
+    if (a.time_first == 0) return bad(kReasonBadTime);
+    if (a.time_last < a.time_first) return bad(kReasonTimeOrder);
+    RdataRecord& r = out->add_rdata();
+    r.raw.assign(raw.begin(), raw.end());
+    r.rrtype = a.rrtype;
+    r.value = CountValue{a.time_first, a.time_last, a.count};
+    return ParseStatus::kOk;
+  }
+  // The key is kept as written (re-indexing must not rename keys), but it must still
+  // be a usable owner-name key.
+  for (char c : key) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7f) return bad(kReasonBadName);
+  }
+  if (key.empty()) return bad(kReasonNoName);
+  std::vector<rrtype_summary> summaries;
+  if (parse_rrname_annotation(annotation, &summaries) == 0) return bad(kReasonBadAnnotation);
+  out->name.assign(key);
+  for (const rrtype_summary& s : summaries) {
+    if (s.time_first <= 0 || s.time_first > std::numeric_limits<uint32_t>::max() ||
+        s.time_last > std::numeric_limits<uint32_t>::max()) {
+      return bad(kReasonBadTime);
+    }
+    if (s.time_last < s.time_first) return bad(kReasonTimeOrder);
+    out->name_records.push_back({s.rrtype, CountValue{static_cast<uint32_t>(s.time_first),
+                                                      static_cast<uint32_t>(s.time_last),
+                                                      s.count}});
+  }
+  return ParseStatus::kOk;
+}
+
+ParseStatus parse_input_line(std::string_view line, InputFormat format, ParsedLine* out,
+                             const char** reason) {
+  if (format == InputFormat::kCof) return parse_cof_line(line, out, reason);
+  if (format == InputFormat::kRaw) return parse_raw_line(line, out, reason);
+  size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\r')) ++i;
+  return i < line.size() && line[i] == '{' ? parse_cof_line(line, out, reason)
+                                           : parse_raw_line(line, out, reason);
+}
+
+}  // namespace quarn
