@@ -25,7 +25,9 @@ void re_elem_render(const re_elem& e, std::string& out);
 // Appends the repetition suffix of {min,max}: "", "+", "?", "*", "{m}", "{m,}" or "{m,n}".
 void render_repeat(uint32_t min, uint32_t max, std::string& out);
 
-// Appends one byte as written inside a bracket expression ('-', '\', ']', '^' escaped).
+// Appends one byte as written inside a bracket expression: '\' doubled (one member to
+// both our parser and the matcher), non-printable bytes as \xHH, all else as it is. The
+// caller places ']', '-' and '^' where they are plain members (first, last, not first).
 void render_class_char(unsigned char b, std::string& out);
 
 }  // namespace quarn

@@ -1,0 +1,98 @@
+// Hyperscan-backed confirmation of candidate strings.
+#include "pattern/matcher.h"
+
+#include <hs/hs.h>
+
+#include <cstring>
+#include <utility>
+
+#include "common/strfmt.h"
+
+namespace quarn {
+
+namespace {
+
+// Caseless, at most one match reported per scan, and patterns that can match the empty
+// string are accepted rather than refused.
+constexpr unsigned kCompileFlags = HS_FLAG_CASELESS | HS_FLAG_SINGLEMATCH | HS_FLAG_ALLOWEMPTY;
+
+int on_match(unsigned int, unsigned long long, unsigned long long, unsigned int, void* ctx) {
+  *static_cast<bool*>(ctx) = true;
+  return 1;  // stop the scan: one match is all we need
+}
+
+}  // namespace
+
+compiled_pattern::~compiled_pattern() { reset(); }
+
+compiled_pattern::compiled_pattern(compiled_pattern&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)), scratch_(std::exchange(other.scratch_, nullptr)) {}
+
+compiled_pattern& compiled_pattern::operator=(compiled_pattern&& other) noexcept {
+  if (this != &other) {
+    reset();
+    db_ = std::exchange(other.db_, nullptr);
+    scratch_ = std::exchange(other.scratch_, nullptr);
+  }
+  return *this;
+}
+
+void compiled_pattern::reset() {
+  if (scratch_) hs_free_scratch(scratch_);
+  scratch_ = nullptr;
+  if (db_) hs_free_database(db_);
+  db_ = nullptr;
+}
+
+bool compiled_pattern::matches(const char* text, size_t len) {
+  if (!ready()) return false;
+  bool matched = false;
+  // The return code only tells whether on_match stopped the scan early, which is the
+  // normal case; the flag carries the answer.
+  hs_scan(db_, text, static_cast<unsigned>(len), 0, scratch_, on_match, &matched);
+  return matched;
+}
+
+bool pattern_compile(std::string_view pattern, compiled_pattern& out, std::string& err) {
+  hs_platform_info_t platform;
+  if (hs_populate_platform(&platform) != HS_SUCCESS) {
+    err = matcher_error::kPlatform;
+    return false;
+  }
+  if (out.db_) hs_free_database(out.db_);
+  out.db_ = nullptr;
+  // The library reads a C string, so an embedded NUL would silently cut the pattern.
+  const std::string text(pattern);
+  hs_compile_error_t* compile_err = nullptr;
+  if (text.size() != strlen(text.c_str())) {
+    err = str_fmt(matcher_error::kCompile, "pattern contains a NUL byte", text.c_str());
+    return false;
+  }
+  if (hs_compile(text.c_str(), kCompileFlags, HS_MODE_BLOCK, &platform, &out.db_,
+                 &compile_err) != HS_SUCCESS) {
+    err = str_fmt(matcher_error::kCompile,
+                  compile_err && compile_err->message ? compile_err->message : "unknown",
+                  text.c_str());
+    if (compile_err) hs_free_compile_error(compile_err);
+    out.db_ = nullptr;
+    return false;
+  }
+  if (out.scratch_) hs_free_scratch(out.scratch_);
+  out.scratch_ = nullptr;
+  if (hs_alloc_scratch(out.db_, &out.scratch_) != HS_SUCCESS) {
+    out.scratch_ = nullptr;
+    err = matcher_error::kScratch;
+    return false;
+  }
+  return true;
+}
+
+bool pattern_match(compiled_pattern* match, compiled_pattern* exclude, const char* text,
+                   size_t len) {
+  if (!match || !match->has_database()) return true;
+  if (!match->matches(text, len)) return false;
+  if (exclude && exclude->ready() && exclude->matches(text, len)) return false;
+  return true;
+}
+
+}  // namespace quarn
