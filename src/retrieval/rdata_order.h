@@ -15,9 +15,10 @@
 // Malformed lines never stop the program and never cause a read past the view:
 //  - an empty line sorts before any non-empty one;
 //  - a line without a tab, or whose raw prefix does not have a length field of 1-5
-//    decimal digits with a value 1..65535 before a "/", sorts first when it is a
-//    (checked first) and last when it is b; a missing tab is also logged at level
-//    failure (kMsgRdataNoTabA / kMsgRdataNoTabB);
+//    decimal digits with a value 1..65535 before a "/", is malformed; malformed lines
+//    compare equal to each other and sort before every well-formed line, so the order
+//    stays consistent over a damaged table; a missing tab is also logged at level
+//    failure (kMsgRdataNoTabA for a, kMsgRdataNoTabB for b);
 //  - an annotation that does not parse where the type is needed logs at level error
 //    (kMsgEqualParse*, kMsgPrefixParse*) and the lines compare equal.
 #pragma once

@@ -1,0 +1,131 @@
+// Binding of record-type names, rdata text and domain names to the DNS library.
+//
+// Everything the library allocates is released before returning; callers see only
+// std::string values and static mnemonics.
+#include "retrieval/rrkit.h"
+
+#include <ldns/ldns.h>
+
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "common/strfmt.h"
+#include "retrieval/records_messages.h"
+
+namespace quarn {
+namespace {
+
+struct RrDeleter {
+  void operator()(ldns_rr* rr) const { ldns_rr_free(rr); }
+};
+struct RdfDeleter {
+  void operator()(ldns_rdf* rdf) const { ldns_rdf_deep_free(rdf); }
+};
+struct BufferDeleter {
+  void operator()(ldns_buffer* b) const { ldns_buffer_free(b); }
+};
+
+// The generic "TYPE<n>" form. The library reads the number leniently (a value over
+// 65535 would wrap), so it is read here: digits only, within 16 bits.
+std::optional<uint16_t> generic_type(std::string_view text) {
+  if (text.size() <= 4) return std::nullopt;
+  for (size_t i = 0; i < 4; ++i)
+    if ((text[i] | 0x20) != "type"[i]) return std::nullopt;
+  const std::string_view digits = text.substr(4);
+  if (digits.size() > 5) return uint16_t{0};
+  unsigned v = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return uint16_t{0};
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (v > std::numeric_limits<uint16_t>::max()) return uint16_t{0};
+  return static_cast<uint16_t>(v);
+}
+
+std::string buffer_text(ldns_buffer* b) {
+  return std::string(reinterpret_cast<const char*>(ldns_buffer_begin(b)),
+                     ldns_buffer_position(b));
+}
+
+}  // namespace
+
+const char* rrkit_rrtype_to_str(uint16_t rrtype) {
+  // Query-only types of the registry that the library knows by name only one way.
+  switch (rrtype) {
+    case 251: return "IXFR";
+    case 252: return "AXFR";
+    case 253: return "MAILB";
+    case 254: return "MAILA";
+    case kRrtypeAny: return "ANY";
+    default: break;
+  }
+  const ldns_rr_descriptor* d = ldns_rr_descript(rrtype);
+  // Unknown types fall back to a nameless descriptor (or one of another type).
+  if (d == nullptr || d->_name == nullptr || d->_type != rrtype) return nullptr;
+  return d->_name;
+}
+
+uint16_t rrkit_str_to_rrtype(const char* text) {
+  if (text == nullptr || *text == '\0') return 0;
+  if (auto generic = generic_type(text)) return *generic;
+  return static_cast<uint16_t>(ldns_get_rr_type_by_name(text));
+}
+
+std::string rrtype_name(uint16_t rrtype) {
+  const char* name = rrkit_rrtype_to_str(rrtype);
+  return name != nullptr ? std::string(name) : str_fmt("TYPE%u", static_cast<unsigned>(rrtype));
+}
+
+std::optional<std::string> rrkit_rdata_to_str(const uint8_t* rdata, size_t length,
+                                              uint16_t rrtype, uint16_t rrclass) {
+  if (length > std::numeric_limits<uint16_t>::max() || (rdata == nullptr && length != 0))
+    return std::string(kRrkitParseError);
+  // The library decodes rdata the way it appears in a message: a 16-bit length first.
+  std::vector<uint8_t> wire(length + 2);
+  wire[0] = static_cast<uint8_t>(length >> 8);
+  wire[1] = static_cast<uint8_t>(length & 0xff);
+  if (length != 0) std::copy(rdata, rdata + length, wire.begin() + 2);
+
+  std::unique_ptr<ldns_rr, RrDeleter> rr(ldns_rr_new());
+  if (!rr) return std::nullopt;
+  ldns_rr_set_type(rr.get(), static_cast<ldns_rr_type>(rrtype));
+  ldns_rr_set_class(rr.get(), static_cast<ldns_rr_class>(rrclass));
+  size_t pos = 0;
+  if (ldns_wire2rdf(rr.get(), wire.data(), wire.size(), &pos) != LDNS_STATUS_OK ||
+      pos != wire.size())
+    return std::string(kRrkitParseError);
+
+  std::unique_ptr<ldns_buffer, BufferDeleter> out(ldns_buffer_new(256));
+  if (!out) return std::nullopt;
+  const size_t fields = ldns_rr_rd_count(rr.get());
+  for (size_t i = 0; i < fields; ++i) {
+    if (i > 0) ldns_buffer_printf(out.get(), " ");
+    if (ldns_rdf2buffer_str(out.get(), ldns_rr_rdf(rr.get(), i)) != LDNS_STATUS_OK)
+      return std::string(kRrkitParseError);
+  }
+  if (ldns_buffer_status(out.get()) != LDNS_STATUS_OK) return std::nullopt;
+  return buffer_text(out.get());
+}
+
+int rrkit_domain_to_str(const uint8_t* wire, size_t available, std::string* out) {
+  out->clear();
+  if (wire == nullptr || available == 0) return 0;
+  ldns_rdf* raw = nullptr;
+  size_t pos = 0;
+  if (ldns_wire2dname(&raw, wire, available, &pos) != LDNS_STATUS_OK || raw == nullptr) {
+    if (raw != nullptr) ldns_rdf_deep_free(raw);
+    return 0;
+  }
+  std::unique_ptr<ldns_rdf, RdfDeleter> name(raw);
+  std::unique_ptr<ldns_buffer, BufferDeleter> text(ldns_buffer_new(256));
+  if (!text || ldns_rdf2buffer_str(text.get(), name.get()) != LDNS_STATUS_OK ||
+      ldns_buffer_status(text.get()) != LDNS_STATUS_OK || pos == 0 || pos > available)
+    return 0;
+  *out = buffer_text(text.get());
+  return static_cast<int>(pos);
+}
+
+}  // namespace quarn
