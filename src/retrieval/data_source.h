@@ -31,12 +31,12 @@
 #include <vector>
 
 #include "common/my_time.h"
+#include "index/tgdb.h"
 
 namespace quarn {
 
 class search_context;
 class tgdb_merger;
-struct tgdb;
 template <typename Data>
 class my_fileset;
 
@@ -65,7 +65,7 @@ class index_list final : public data_source {
 
  private:
   bool is_rdata_ = false;
-  std::vector<tgdb*> indexes_;  // one reference each
+  std::vector<TgdbRef> indexes_;  // one reference each
 };
 
 class fileset final : public data_source {
@@ -94,12 +94,12 @@ class fileset final : public data_source {
   size_t entry_count() const;
   size_t loaded_count() const;
   // The loaded index of entry i (sorted by file name), or nullptr; for inspection only.
-  const tgdb* entry_index(size_t i) const;
+  const Tgdb* entry_index(size_t i) const;
 
  private:
   fileset(const std::string& path, clock_fn clock);
-  tgdb* load_entry(const std::string& file);
-  void unload_entry(const std::string& file, tgdb* index);
+  TgdbRef load_entry(const std::string& file);
+  void unload_entry(const std::string& file, TgdbRef& index);
 
   std::string path_;
   bool is_rdata_ = false;
@@ -108,7 +108,7 @@ class fileset final : public data_source {
   TimePoint last_reload_;
   clock_fn clock_;
   mutable std::shared_mutex lock_;  // guards the entries of set_file_
-  std::unique_ptr<my_fileset<tgdb*>> set_file_;
+  std::unique_ptr<my_fileset<TgdbRef>> set_file_;
 };
 
 }  // namespace quarn

@@ -29,11 +29,10 @@
 #include <string_view>
 
 #include "common/my_time.h"
+#include "pattern/matcher.h"
+#include "planner/tgr_result.h"
 
 namespace quarn {
-
-struct tgr_result;
-class pattern_match;
 
 // Thrown by check_deadline() when the search must stop; caught by the merger only.
 struct search_aborted {};
@@ -108,6 +107,8 @@ class search_context {
 
   // Returns normally, or throws search_aborted once the armed deadline has passed and the
   // callback (if any) declines to extend it. Cheap when no deadline is armed.
+  // Inline in full so that the index layer, which calls it, needs no link dependency
+  // on this library.
   void check_deadline() {
     if (deadline_armed_) check_deadline_slow();
   }
@@ -128,14 +129,17 @@ class search_context {
   int64_t time_last_before() const { return time_last_before_; }
 
  private:
-  void check_deadline_slow();
+  void check_deadline_slow() {
+    const TimePoint now = my_gettime();
+    if (deadline_.sec > now.sec || (deadline_.sec == now.sec && deadline_.nsec >= now.nsec))
+      return;
+    if (timeout_callback_ && timeout_callback_(deadline_)) return;
+    throw search_aborted{};
+  }
 
-  std::unique_ptr<pattern_match> match_;
-  std::unique_ptr<pattern_match> exclude_;
-  struct tgr_deleter {
-    void operator()(tgr_result* t) const;
-  };
-  std::unique_ptr<tgr_result, tgr_deleter> query_;
+  compiled_pattern match_;
+  compiled_pattern exclude_;
+  tgr_ptr query_;
 
   int64_t time_first_after_ = 0;
   int64_t time_first_before_ = 0;

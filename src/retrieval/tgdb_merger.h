@@ -29,13 +29,14 @@
 #include <string_view>
 #include <vector>
 
+#include "common/heap.h"
 #include "retrieval/result_entry.h"
 
 namespace quarn {
 
 class search_context;
 class line_source;
-struct tgdb;
+class Tgdb;
 
 // Merge functions: fold one string-table line (text up to, not including, its line
 // feed) into *result, creating it when null. A line whose annotations do not parse is
@@ -57,7 +58,7 @@ class tgdb_merger {
 
   // Adds one loaded index (the caller keeps its own reference). An index of the other
   // kind is ignored silently; one outside the time filter is skipped with a debug line.
-  void add_index(tgdb* index);
+  void add_index(Tgdb* index);
   // The next merged result in key order, or nullptr when there is none (for good).
   std::unique_ptr<result_entry> next();
 
@@ -68,25 +69,31 @@ class tgdb_merger {
 
  private:
   struct merger_source;
-  struct source_order;
+  // Three-way order of two sources by their current lines, in the kind's key order.
+  struct source_order {
+    int (*compare)(std::string_view, std::string_view);
+    int operator()(const std::unique_ptr<merger_source>& a,
+                   const std::unique_ptr<merger_source>& b) const;
+  };
 
-  int compare_keys(const std::string& a, const std::string& b) const;
-  void merge_line(std::unique_ptr<result_entry>& result, const std::string& line) const;
+  void merge_line(std::unique_ptr<result_entry>& result, std::string_view line) const;
   void count_line(merger_source& source, const char* line, size_t length);
-  void advance(merger_source* source);
+  void advance();
   std::unique_ptr<result_entry> next_inner();
 
   search_context& context_;
   bool is_rdata_;
   bool done_ = false;
-  // Least key on top; the merger owns every source in it.
-  std::vector<merger_source*> heap_;
+  int (*compare_)(std::string_view, std::string_view);
+  // One cursor per index with candidates left, least key on top; owned.
+  heap<std::unique_ptr<merger_source>, source_order> heap_;
+  // Copy of the line whose key the result being assembled has.
   std::string current_key_;
   bool have_current_key_ = false;
   // Time fence over the added indexes: least earliest, greatest latest; 0 = none yet.
   int64_t earliest_ = 0;
   int64_t latest_ = 0;
-  // Set when an index without a time fence was searched: the shortcuts are then unsound.
+  // Set when an index without a time fence was added: the shortcuts are then unsound.
   bool unfenced_index_ = false;
   size_t sources_added_ = 0;
 };

@@ -1,0 +1,138 @@
+#include "retrieval/data_source.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "common/log.h"
+#include "retrieval/my_fileset.h"
+#include "retrieval/retrieval_messages.h"
+#include "retrieval/tgdb_merger.h"
+
+namespace quarn {
+
+namespace {
+
+const char* kind_name(bool is_rdata) {
+  return is_rdata ? retrieval_msg::kKindRdata : retrieval_msg::kKindRrname;
+}
+
+}  // namespace
+
+// ---- index list ----------------------------------------------------------------------
+
+index_list::~index_list() = default;
+
+bool index_list::add(const std::string& path) {
+  TgdbRef index = tgdb_load(path);
+  if (!index) return false;
+  if (indexes_.empty()) {
+    is_rdata_ = index->is_rdata();
+  } else if (index->is_rdata() != is_rdata_) {
+    QLOG(LOG_ERROR, retrieval_msg::kListRejected, kind_name(index->is_rdata()), path.c_str(),
+         kind_name(is_rdata_));
+    return false;  // index releases its reference
+  }
+  indexes_.push_back(std::move(index));
+  return true;
+}
+
+std::unique_ptr<tgdb_merger> index_list::open(search_context& context) {
+  if (indexes_.empty()) return nullptr;
+  auto merger = std::make_unique<tgdb_merger>(context, is_rdata_);
+  for (const TgdbRef& index : indexes_) merger->add_index(index.get());
+  return merger;
+}
+
+// ---- fileset -------------------------------------------------------------------------
+
+fileset::fileset(const std::string& path, clock_fn clock)
+    : path_(path), clock_(clock ? std::move(clock) : clock_fn(&my_gettime)) {}
+
+fileset::~fileset() = default;
+
+std::unique_ptr<fileset> fileset::create(const std::string& path, clock_fn clock) {
+  std::unique_ptr<fileset> fs(new fileset(path, std::move(clock)));
+  fileset* self = fs.get();
+  fs->set_file_ = std::make_unique<my_fileset<TgdbRef>>(
+      path, [self](const std::string& file) { return self->load_entry(file); },
+      [self](const std::string& file, TgdbRef& index) { self->unload_entry(file, index); });
+  QLOG(LOG_INFO, retrieval_msg::kLoadingFileset, path.c_str());
+  fs->reload();
+  return fs;
+}
+
+TgdbRef fileset::load_entry(const std::string& file) {
+  QLOG(LOG_DEBUG, retrieval_msg::kFilesetLoading, path_.c_str(), file.c_str());
+  if (::access(file.c_str(), R_OK) != 0) {
+    QLOG(LOG_ERROR, retrieval_msg::kFilesetCannotRead, path_.c_str(), file.c_str(),
+         std::strerror(errno));
+    return TgdbRef();
+  }
+  TgdbRef index = tgdb_load(file);
+  if (!index) return TgdbRef();
+  if (!kind_known_) {
+    kind_known_ = true;
+    is_rdata_ = index->is_rdata();
+  } else if (index->is_rdata() != is_rdata_) {
+    QLOG(LOG_ERROR, retrieval_msg::kFilesetRejected, kind_name(index->is_rdata()), file.c_str(),
+         kind_name(is_rdata_), path_.c_str());
+    return TgdbRef();
+  }
+  return index;
+}
+
+void fileset::unload_entry(const std::string& file, TgdbRef& index) {
+  QLOG(LOG_DEBUG, retrieval_msg::kFilesetUnloading, path_.c_str(), file.c_str());
+  index.reset();  // mergers still reading it hold their own references
+}
+
+void fileset::reload() {
+  const TimePoint now = clock_();
+  if (now.sec - last_reload_.sec <= reload_interval_) return;
+  std::unique_lock<std::shared_mutex> guard(lock_);
+  set_file_->reload();
+  last_reload_ = now;
+}
+
+std::unique_ptr<tgdb_merger> fileset::open(search_context& context) {
+  reload();
+  // The merger is made after the reload so that it takes the kind a first loaded index
+  // may just have fixed; made before, it would ignore every index of that kind.
+  auto merger = std::make_unique<tgdb_merger>(context, is_rdata_);
+  size_t loaded = 0;
+  {
+    std::shared_lock<std::shared_mutex> guard(lock_);
+    for (const auto& e : set_file_->entries()) {
+      if (!e->data) continue;
+      ++loaded;
+      merger->add_index(e->data.get());
+    }
+  }
+  if (loaded == 0) return nullptr;
+  return merger;
+}
+
+size_t fileset::entry_count() const {
+  std::shared_lock<std::shared_mutex> guard(lock_);
+  return set_file_->entries().size();
+}
+
+size_t fileset::loaded_count() const {
+  std::shared_lock<std::shared_mutex> guard(lock_);
+  size_t n = 0;
+  for (const auto& e : set_file_->entries())
+    if (e->data) ++n;
+  return n;
+}
+
+const Tgdb* fileset::entry_index(size_t i) const {
+  std::shared_lock<std::shared_mutex> guard(lock_);
+  const auto& entries = set_file_->entries();
+  return i < entries.size() ? entries[i]->data.get() : nullptr;
+}
+
+}  // namespace quarn

@@ -1,0 +1,38 @@
+// Log texts of the search context, the record merger and the data sources (printf
+// formats, arguments in the order given). They are part of the interface: operators grep
+// for them and the tests compare them.
+#pragma once
+
+namespace quarn::retrieval_msg {
+
+// search context
+inline constexpr const char* kDecomposition = "Error in decomposition: %s";  // debug
+
+// record merger
+inline constexpr const char* kSkipTimeFilter = "Skipping %s due to time filter";  // debug
+inline constexpr const char* kAddingToMerger = "Adding %s to merger";            // detail
+inline constexpr const char* kTrackerInitFailed = "Error: failed to initialize tracker!";  // error
+inline constexpr const char* kNoPossibleAnswers = "Warning: search yielded no possible answers.";  // debug
+inline constexpr const char* kFirstAfterOutOfRange =
+    "time_first_after out of range, finishing query";  // debug
+inline constexpr const char* kLastBeforeOutOfRange =
+    "time_last_before out of range, finishing query";  // debug
+
+// fileset
+inline constexpr const char* kLoadingFileset = "Loading fileset: %s";            // info
+inline constexpr const char* kFilesetLoading = "Fileset %s loading %s";          // debug
+inline constexpr const char* kFilesetCannotRead = "Fileset %s: cannot read %s: %s";  // error
+inline constexpr const char* kFilesetRejected = "%s file %s rejected from %s fileset %s";  // error
+inline constexpr const char* kFilesetUnloading = "Fileset %s unloading %s";      // debug
+// Printed to standard error (not logged) when the set file cannot be stat'ed.
+inline constexpr const char* kSetfileStatFailed = "%s: stat('%s') failed: %s\n";
+inline constexpr const char* kSetfileUpdatedName = "setfile_updated";
+
+// index list
+inline constexpr const char* kListRejected = "%s file %s rejected from %s file list";  // error
+
+// Kind names used in the rejection lines.
+inline constexpr const char* kKindRdata = "rdata";
+inline constexpr const char* kKindRrname = "rrname";
+
+}  // namespace quarn::retrieval_msg

@@ -1,0 +1,137 @@
+#include "retrieval/search_context.h"
+
+#include <utility>
+
+#include "common/log.h"
+#include "pattern/parse.h"
+#include "pattern/render.h"
+#include "planner/planner.h"
+#include "retrieval/retrieval_messages.h"
+
+namespace quarn {
+
+search_context::search_context() = default;
+search_context::~search_context() = default;
+
+bool search_context::compile(std::string_view expression, bool glob, std::string* error) {
+  std::string plan_error;
+  std::string pattern;
+  tgr_ptr query = plan_expression(expression, glob, &pattern, &plan_error);
+  if (!query && !plan_error.empty()) {
+    QLOG(LOG_DEBUG, retrieval_msg::kDecomposition, plan_error.c_str());
+    if (error) *error = std::move(plan_error);
+    return false;
+  }
+  query_ = std::move(query);
+  pattern_text_ = std::move(pattern);
+
+  std::string compile_error;
+  if (!pattern_compile(pattern_text_, match_, compile_error)) {
+    if (error) *error = std::move(compile_error);
+    return false;
+  }
+  return true;
+}
+
+bool search_context::compile_exclusion(std::string_view expression, bool glob,
+                                       std::string* error) {
+  std::string parse_error;
+  re_elem_ptr tree = glob ? glob_parse(expression, &parse_error)
+                          : regex_parse(expression, &parse_error);
+  if (!tree) {
+    if (error) *error = std::move(parse_error);
+    return false;
+  }
+  exclusion_text_ = re_elem_to_string(*tree);
+  std::string compile_error;
+  if (!pattern_compile(exclusion_text_, exclude_, compile_error)) {
+    if (error) *error = std::move(compile_error);
+    return false;
+  }
+  return true;
+}
+
+void search_context::set_time_first_before(int64_t t) {
+  time_first_before_ = t;
+  time_first_before_set_ = true;
+  time_filter_set_ = true;
+}
+
+void search_context::set_time_first_after(int64_t t) {
+  time_first_after_ = t;
+  time_first_after_set_ = true;
+  time_filter_set_ = true;
+}
+
+void search_context::set_time_last_before(int64_t t) {
+  time_last_before_ = t;
+  time_last_before_set_ = true;
+  time_filter_set_ = true;
+}
+
+void search_context::set_time_last_after(int64_t t) {
+  time_last_after_ = t;
+  time_last_after_set_ = true;
+  time_filter_set_ = true;
+}
+
+void search_context::set_rrtype(uint16_t rrtype) { rrtype_ = rrtype; }
+
+void search_context::set_count_range(uint64_t min, uint64_t max) {
+  count_min_ = min;
+  count_max_ = max;
+}
+
+void search_context::set_deadline(const TimePoint* deadline) {
+  if (deadline == nullptr) {
+    deadline_armed_ = false;
+    return;
+  }
+  deadline_ = *deadline;
+  deadline_armed_ = true;
+}
+
+void search_context::set_timeout_callback(timeout_callback cb) {
+  timeout_callback_ = std::move(cb);
+}
+
+void search_context::reset_counters() {
+  counters_ = search_counters{};
+  first_match_ = TimePoint{};
+}
+
+void search_context::note_pattern_match() {
+  if (counters_.pattern_matches == 0) first_match_ = my_gettime();
+  ++counters_.pattern_matches;
+}
+
+bool search_context::first_match_time(TimePoint* out) const {
+  if (counters_.pattern_matches == 0) return false;
+  if (out) *out = first_match_;
+  return true;
+}
+
+bool search_context::match(const char* text, size_t length) {
+  return pattern_match(&match_, &exclude_, text, length);
+}
+
+bool search_context::record_passes(int64_t time_first, int64_t time_last) const {
+  if (time_first_before_set_ && time_first > time_first_before_) return false;
+  if (time_first_after_set_ && time_first < time_first_after_) return false;
+  if (time_last_before_set_ && time_last > time_last_before_) return false;
+  if (time_last_after_set_ && time_last < time_last_after_) return false;
+  return true;
+}
+
+bool search_context::index_may_match(int64_t earliest, int64_t latest) const {
+  if (!time_filter_set_) return true;
+  // These two bounds need per-record tests; the index range alone cannot rule them out
+  // without also knowing the spread of each record.
+  if (time_first_after_set_ || time_last_before_set_) return true;
+  // Inclusive: a record first seen exactly at the bound passes the record test.
+  if (time_first_before_set_ && time_first_before_ >= earliest) return true;
+  if (time_last_after_set_) return time_last_after_ <= latest;
+  return false;
+}
+
+}  // namespace quarn

@@ -1,0 +1,280 @@
+#include "retrieval/tgdb_merger.h"
+
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "common/log.h"
+#include "index/line_source.h"
+#include "index/name_order.h"
+#include "index/tgdb.h"
+#include "retrieval/annotation.h"
+#include "retrieval/rdata_order.h"
+#include "retrieval/retrieval_messages.h"
+#include "retrieval/search_context.h"
+
+namespace quarn {
+
+namespace {
+
+// Page size used for the pages_read statistic.
+constexpr uint64_t kStatPageSize = 4096;
+
+// Counts saturate instead of wrapping: a hostile index must not turn a large count into
+// a small one.
+inline uint64_t add_counts(uint64_t a, uint64_t b) {
+  return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max()
+                                                      : a + b;
+}
+
+inline void fold_into(rrtype_summary& into, uint64_t count, int64_t first, int64_t last) {
+  into.count = add_counts(into.count, count);
+  if (first < into.time_first) into.time_first = first;
+  if (last > into.time_last) into.time_last = last;
+}
+
+inline std::string_view key_of(std::string_view line) {
+  const size_t tab = line.find('\t');
+  return tab == std::string_view::npos ? line : line.substr(0, tab);
+}
+
+inline std::string_view annotation_of(std::string_view line) {
+  const size_t tab = line.find('\t');
+  return tab == std::string_view::npos ? line : line.substr(tab + 1);
+}
+
+int compare_rdata_lines(std::string_view a, std::string_view b) {
+  return rdata_line_compare(a, b);
+}
+
+}  // namespace
+
+void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line) {
+  // Reused across calls: merging runs once per confirmed line and should not allocate.
+  thread_local std::vector<rrtype_summary> parsed;
+  if (parse_rrname_annotation(annotation_of(line), &parsed) == 0) return;
+
+  if (!result) {
+    result = std::make_unique<result_entry>();
+    result->key.assign(key_of(line));
+  }
+  if (result->auxdata.empty()) {
+    result->auxdata.assign(parsed.begin(), parsed.end());
+    return;
+  }
+  for (const rrtype_summary& el : parsed) {
+    bool found = false;
+    for (rrtype_summary& have : result->auxdata) {
+      if (have.rrtype == el.rrtype) {
+        fold_into(have, el.count, el.time_first, el.time_last);
+        found = true;
+        break;
+      }
+    }
+    if (!found) result->auxdata.push_back(el);
+  }
+}
+
+void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line) {
+  const std::string_view annotation = annotation_of(line);
+  rdata_annotation parsed;
+  if (!result || !result->raw_rdata) {
+    std::vector<uint8_t> raw;
+    if (!parse_raw_rdata(annotation, &raw)) return;
+    if (!parse_rdata_annotation(annotation, &parsed)) return;
+    if (!result) {
+      result = std::make_unique<result_entry>();
+      result->key.assign(key_of(line));
+    }
+    result->raw_rdata = std::move(raw);
+  } else if (!parse_rdata_annotation(annotation, &parsed)) {
+    return;
+  }
+
+  if (result->auxdata.empty()) {
+    result->auxdata.push_back(rrtype_summary{parsed.rrtype, parsed.count, parsed.time_first,
+                                             parsed.time_last});
+    result->wildcard = parsed.rrtype == kWildcardRrtype;
+    return;
+  }
+  // The rdata order only calls lines of one type equal, except when it cannot parse
+  // them; such a line must not be folded into a record of another type.
+  rrtype_summary& have = result->auxdata.front();
+  if (have.rrtype != parsed.rrtype) return;
+  fold_into(have, parsed.count, parsed.time_first, parsed.time_last);
+}
+
+bool result_filter(const search_context& context, result_entry* result) {
+  if (result == nullptr) return false;
+  size_t kept = 0;
+  for (size_t i = 0; i < result->auxdata.size(); ++i) {
+    rrtype_summary el = result->auxdata[i];
+    if (el.time_last == 0) el.time_last = el.time_first;
+    if (!context.rrtype_passes(el.rrtype) || !context.record_passes(el.time_first, el.time_last))
+      continue;
+    if (el.count == 0) el.count = 1;
+    if (context.count_passes(el.count)) result->auxdata[kept++] = el;
+  }
+  if (kept == 0) return false;
+  result->auxdata.resize(kept);
+  return true;
+}
+
+struct tgdb_merger::merger_source {
+  std::string key;  // the current candidate line without its line feed
+  std::unique_ptr<line_source> lines;
+  uint64_t last_page = 0;
+};
+
+int tgdb_merger::source_order::operator()(const std::unique_ptr<merger_source>& a,
+                                          const std::unique_ptr<merger_source>& b) const {
+  return compare(a->key, b->key);
+}
+
+tgdb_merger::tgdb_merger(search_context& context, bool is_rdata)
+    : context_(context),
+      is_rdata_(is_rdata),
+      compare_(is_rdata ? &compare_rdata_lines : &name_order),
+      heap_(source_order{compare_}) {}
+
+tgdb_merger::~tgdb_merger() = default;
+
+void tgdb_merger::merge_line(std::unique_ptr<result_entry>& result,
+                             std::string_view line) const {
+  if (is_rdata_)
+    merge_rdata(result, line);
+  else
+    merge_rrname(result, line);
+}
+
+void tgdb_merger::count_line(merger_source& source, const char* line, size_t length) {
+  search_counters& c = context_.counters();
+  c.bytes_read += length + 1;
+  const uint64_t p = reinterpret_cast<uintptr_t>(line);
+  const uint64_t start = p / kStatPageSize;
+  const uint64_t end = (p + length + 1) / kStatPageSize;
+  c.pages_read += end - start + (start > source.last_page ? 1 : 0);
+  source.last_page = end;
+}
+
+void tgdb_merger::add_index(Tgdb* index) {
+  if (index == nullptr || index->is_rdata() != is_rdata_ || done_) return;
+  if (index->has_timefence()) {
+    const int64_t earliest = index->earliest_seen();
+    const int64_t latest = index->latest_seen();
+    if (earliest_ == 0 || earliest_ > earliest) earliest_ = earliest;
+    if (latest_ < latest) latest_ = latest;
+    if (!context_.index_may_match(earliest, latest)) {
+      QLOG(LOG_DEBUG, retrieval_msg::kSkipTimeFilter, index->path().c_str());
+      return;
+    }
+  } else {
+    unfenced_index_ = true;
+  }
+  QLOG(LOG_DETAIL, retrieval_msg::kAddingToMerger, index->path().c_str());
+
+  try {
+    bool error = false;
+    std::unique_ptr<line_source> lines = line_source::create(index, context_, &error);
+    if (!lines) {
+      if (error)
+        QLOG(LOG_ERROR, "%s", retrieval_msg::kTrackerInitFailed);
+      else
+        QLOG(LOG_DEBUG, "%s", retrieval_msg::kNoPossibleAnswers);
+      return;
+    }
+    if (error) return;
+    const char* line;
+    size_t length;
+    if (!lines->next(&line, &length)) return;
+    auto source = std::make_unique<merger_source>();
+    source->key.assign(line, length);
+    source->lines = std::move(lines);
+    count_line(*source, line, length);
+    heap_.push(std::move(source));
+    ++sources_added_;
+  } catch (const search_aborted&) {
+    done_ = true;
+  }
+}
+
+void tgdb_merger::advance() {
+  merger_source& top = **heap_.peek();
+  const char* line;
+  size_t length;
+  if (!top.lines->next(&line, &length)) {
+    heap_.pop();  // frees the source, its line source and its index reference
+    return;
+  }
+  top.key.assign(line, length);
+  count_line(top, line, length);
+  heap_.siftup(0);
+}
+
+std::unique_ptr<result_entry> tgdb_merger::next() {
+  if (done_) return nullptr;
+  // The shortcuts hold only when every searched index states its time range.
+  if (!unfenced_index_) {
+    if (context_.time_first_after_set() && latest_ != 0 &&
+        context_.time_first_after() > latest_) {
+      QLOG(LOG_DEBUG, "%s", retrieval_msg::kFirstAfterOutOfRange);
+      done_ = true;
+      return nullptr;
+    }
+    if (context_.time_last_before_set() && context_.time_last_before() < earliest_) {
+      QLOG(LOG_DEBUG, "%s", retrieval_msg::kLastBeforeOutOfRange);
+      done_ = true;
+      return nullptr;
+    }
+  }
+  try {
+    return next_inner();
+  } catch (const search_aborted&) {
+    // Only the result being assembled is lost; the search is over.
+    done_ = true;
+    return nullptr;
+  }
+}
+
+std::unique_ptr<result_entry> tgdb_merger::next_inner() {
+  context_.reset_counters();
+  std::unique_ptr<result_entry> result;
+  bool skip = false;
+
+  while (!heap_.empty()) {
+    merger_source& top = **heap_.peek();
+    bool new_key = false;
+    if (!have_current_key_) {
+      current_key_ = top.key;
+      have_current_key_ = true;
+    } else if (compare_(current_key_, top.key) != 0) {
+      current_key_ = top.key;
+      if (result_filter(context_, result.get())) return result;  // top opens the next call
+      result.reset();
+      new_key = true;
+    }
+
+    if (!new_key && skip) {
+      // The key was rejected: its remaining lines are not looked at again.
+    } else if (!new_key && result) {
+      merge_line(result, top.key);
+    } else {
+      // A key not yet confirmed in this call: match it once.
+      ++context_.counters().trigram_matches;
+      const std::string_view key = key_of(top.key);
+      if (context_.match(key.data(), key.size())) {
+        context_.note_pattern_match();
+        merge_line(result, top.key);
+        skip = false;
+      } else {
+        skip = true;
+      }
+    }
+    advance();
+  }
+
+  if (result_filter(context_, result.get())) return result;
+  return nullptr;
+}
+
+}  // namespace quarn
