@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/my_time.h"
 #include "pattern/matcher.h"
@@ -66,6 +67,9 @@ class search_context {
   // "Error in decomposition: %s" at level "debug"; either failure returns false with the
   // stage's message in *error.
   bool compile(std::string_view expression, bool glob, std::string* error);
+  // Installs a prepared trigram query (nullptr: table scan) in place of the planned one,
+  // for callers that plan by other means; the matcher is left as it is.
+  void set_query(tgr_ptr query) { query_ = std::move(query); }
   // Compiles an exclusion pattern: texts it matches are rejected by match().
   bool compile_exclusion(std::string_view expression, bool glob, std::string* error);
 
