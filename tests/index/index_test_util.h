@@ -1,0 +1,154 @@
+// Test support for the index tests: scratch directories, files written by the project's
+// writer, hand-patched lists and headers, a log capture, and an independent decoder that
+// turns a reference list back into its line numbers.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/log.h"
+#include "index/format.h"
+#include "index/index_writer.h"
+
+namespace quarn::index_test {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "quarn-index-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    const char* made = ::mkdtemp(buf.data());
+    EXPECT_NE(made, nullptr);
+    path_ = made ? made : "/tmp";
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+inline std::string write_index(const TempDir& dir, const std::string& text,
+                               const IndexWriterOptions& options = {},
+                               const std::string& name = "t.tgdb") {
+  std::string path = dir.file(name);
+  std::string error;
+  EXPECT_TRUE(write_index_from_text(path, text, options, &error)) << error;
+  return path;
+}
+
+inline std::vector<uint8_t> read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+inline void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Appends raw entries at the end of the file and points `ordinal` at them.
+inline void patch_list(const std::string& path, uint32_t ordinal, const std::vector<uint64_t>& entries) {
+  std::vector<uint8_t> b = read_file(path);
+  const uint32_t header_length = load_le32(b.data() + 12);
+  const uint64_t offset = b.size();
+  for (uint64_t e : entries) {
+    uint8_t r[5];
+    ref_write(r, e);
+    b.insert(b.end(), r, r + 5);
+  }
+  uint8_t* slot = b.data() + kHeaderSize + header_length + kTrigramEntrySize * ordinal;
+  store_le64(slot, entries.size());
+  store_le64(slot + 8, offset);
+  write_file(path, b);
+}
+
+// Sets one trigram entry to arbitrary values.
+inline void patch_entry(const std::string& path, uint32_t ordinal, uint64_t nrefs, uint64_t offset) {
+  std::vector<uint8_t> b = read_file(path);
+  uint8_t* slot = b.data() + kHeaderSize + load_le32(b.data() + 12) + kTrigramEntrySize * ordinal;
+  store_le64(slot, nrefs);
+  store_le64(slot + 8, offset);
+  write_file(path, b);
+}
+
+// Decodes a valid list into its lines; false on any structural fault.
+inline bool decode_list(const uint8_t* list, uint64_t n, std::vector<uint64_t>* lines) {
+  lines->clear();
+  for (uint64_t j = 0; j < n; ++j) {
+    const uint64_t e = ref_at(list, j);
+    if (ref_is_start(e)) {
+      if (j + 1 >= n || !ref_is_end(ref_at(list, j + 1))) return false;
+      const uint64_t end = ref_value(ref_at(list, j + 1));
+      for (uint64_t x = ref_value(e); x <= end; ++x) lines->push_back(x);
+      ++j;
+    } else if (ref_is_end(e)) {
+      return false;
+    } else if (ref_is_other(e)) {
+      if (j == 0) return false;
+      const uint64_t prev = ref_at(list, j - 1);
+      if (ref_is_start(prev) || ref_is_other(prev)) return false;
+      RefOffsets d = decode_offsets(e);
+      if (d.count == 0) return false;
+      uint64_t base = ref_value(prev);
+      for (int s = 0; s < 4; ++s) {
+        if ((d.mask >> s) & 1) {
+          base += d.slot[s];
+          lines->push_back(base);
+        }
+      }
+    } else {
+      lines->push_back(ref_value(e));
+    }
+  }
+  for (size_t i = 1; i < lines->size(); ++i)
+    if ((*lines)[i] <= (*lines)[i - 1]) return false;
+  return true;
+}
+
+// Collects the log lines written while alive at the given level.
+class LogCapture {
+ public:
+  explicit LogCapture(int level = LOG_TRACE) {
+    file_ = std::tmpfile();
+    old_stream_ = log_get_stream();
+    old_level_ = log_get_level();
+    log_set_stream(file_);
+    log_set_level(level);
+  }
+  ~LogCapture() {
+    log_set_stream(old_stream_);
+    log_set_level(old_level_);
+    std::fclose(file_);
+  }
+  std::string text() {
+    std::fflush(file_);
+    std::string out;
+    std::rewind(file_);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
+    std::fseek(file_, 0, SEEK_END);
+    return out;
+  }
+  bool contains(const std::string& s) { return text().find(s) != std::string::npos; }
+
+ private:
+  FILE* file_ = nullptr;
+  FILE* old_stream_ = nullptr;
+  int old_level_ = 0;
+};
+
+}  // namespace quarn::index_test

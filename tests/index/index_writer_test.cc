@@ -1,0 +1,295 @@
+// The writer: complete files that load, lists that match the trigrams of every key
+// exactly, refusals, atomic replacement, and the string-table writer and file helpers.
+#include "index/index_writer.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "index/file_io.h"
+#include "index/line_lookup.h"
+#include "index/name_order.h"
+#include "index/rrtype_bits.h"
+#include "index/string_table_writer.h"
+#include "index/tgdb.h"
+#include "index_test_util.h"
+
+namespace quarn {
+namespace {
+
+using index_test::TempDir;
+
+// Trigram ordinals of a key padded with "^^" on both sides, computed from scratch.
+std::set<uint32_t> key_trigrams(const std::string& key) {
+  const std::string padded = "^^" + key + "^^";
+  std::set<uint32_t> out;
+  for (size_t i = 0; i + 2 < padded.size(); ++i)
+    out.insert(trigram_ordinal(padded[i], padded[i + 1], padded[i + 2]));
+  return out;
+}
+
+std::vector<std::string> random_names(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789-_*A";
+  std::vector<std::string> names;
+  const char* tlds[] = {"com", "net", "org", "de", "xn--p1ai"};
+  for (size_t i = 0; i < n; ++i) {
+    std::string name;
+    const int labels = 1 + static_cast<int>(rng() % 3);
+    for (int l = 0; l < labels; ++l) {
+      const int len = 1 + static_cast<int>(rng() % 12);
+      for (int c = 0; c < len; ++c) name.push_back(kChars[rng() % (sizeof kChars - 1)]);
+      name.push_back('.');
+    }
+    name += tlds[rng() % 5];
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end(), NameOrderLess());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
+}
+
+// Every trigram of every key lists the line, and no list names a line without it.
+void check_lists_match_keys(const Tgdb& t, const std::vector<std::string>& keys) {
+  std::map<uint32_t, std::vector<uint64_t>> expected;
+  for (size_t i = 0; i < keys.size(); ++i)
+    for (uint32_t o : key_trigrams(keys[i])) expected[o].push_back(i);
+  std::vector<uint64_t> lines;
+  for (uint32_t o = 0; o < kTrigramCount; ++o) {
+    const uint64_t n = t.nrefs(o);
+    auto it = expected.find(o);
+    if (it == expected.end()) {
+      ASSERT_EQ(n, 0u) << "ordinal " << o;
+      continue;
+    }
+    ASSERT_TRUE(index_test::decode_list(t.list(o), n, &lines)) << "ordinal " << o;
+    ASSERT_EQ(lines, it->second) << "ordinal " << o;
+    ASSERT_EQ(t.real_nrefs(o), lines.size());
+  }
+}
+
+TEST(IndexWriter, RoundTripOfManyNames) {
+  TempDir dir;
+  const std::vector<std::string> keys = random_names(6000, 1);
+  std::string text;
+  for (const std::string& k : keys) text += k + "\t4:5f000000,10:1\n";
+  const std::string path = index_test::write_index(dir, text);
+  TgdbRef t = tgdb_load(path);
+  ASSERT_TRUE(t);
+  EXPECT_EQ(std::string(t->string_table(), t->string_table_size()), text);
+  check_lists_match_keys(*t, keys);
+  for (size_t i = 0; i < keys.size(); i += 7)
+    ASSERT_EQ(std::string(line_lookup(*t, i), keys[i].size() + 1), keys[i] + "\t");
+  EXPECT_EQ(line_lookup(*t, keys.size()), nullptr);
+  // The reference region holds exactly the lists.
+  uint64_t bytes = 0;
+  for (uint32_t o = 0; o < kTrigramCount; ++o) bytes += 5 * t->nrefs(o);
+  EXPECT_EQ(t->header().tgdb_size, bytes);
+}
+
+TEST(IndexWriter, RepeatedTrigramsAndOddBytesInKeys) {
+  TempDir dir;
+  // Repeats within a key are listed once; case folds; other bytes fold to '@'.
+  const std::vector<std::string> keys = {"aaaaaa", "AAA.aaa", "a*b?c", "\xff\xfe.x"};
+  std::string text;
+  for (const std::string& k : keys) text += k + "\tx\n";
+  IndexWriterOptions rdata;
+  rdata.kind = IndexKind::kRdata;  // unchecked order for these ad-hoc keys
+  TgdbRef t = tgdb_load(index_test::write_index(dir, text, rdata));
+  ASSERT_TRUE(t);
+  EXPECT_TRUE(t->is_rdata());
+  check_lists_match_keys(*t, keys);
+}
+
+TEST(IndexWriter, ConsecutiveLinesUseRanges) {
+  TempDir dir;
+  std::string text;
+  std::vector<std::string> keys;
+  for (int i = 0; i < 5000; ++i) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "h%05d.example.com", i);
+    keys.push_back(buf);
+  }
+  std::sort(keys.begin(), keys.end(), NameOrderLess());
+  for (const std::string& k : keys) text += k + "\tn\n";
+  TgdbRef t = tgdb_load(index_test::write_index(dir, text));
+  ASSERT_TRUE(t);
+  // Every line holds "exa": one range.
+  EXPECT_EQ(t->nrefs(trigram_ordinal('e', 'x', 'a')), 2u);
+  EXPECT_EQ(t->real_nrefs(trigram_ordinal('e', 'x', 'a')), 5000u);
+  check_lists_match_keys(*t, keys);
+}
+
+TEST(IndexWriter, FlagsAndTimeFence) {
+  TempDir dir;
+  IndexWriterOptions o;
+  o.timefence = true;
+  o.earliest_seen = 1600000000;
+  o.latest_seen = 1700000000;
+  TgdbRef t = tgdb_load(index_test::write_index(dir, "a.com\tx\n", o));
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->flags(), kFlagUnified | kFlagRealRef | kFlagTimefence);
+  EXPECT_TRUE(t->has_timefence());
+  EXPECT_EQ(t->earliest_seen(), 1600000000u);
+  EXPECT_EQ(t->latest_seen(), 1700000000u);
+}
+
+TEST(IndexWriter, RefusesBadInputAndLeavesNoFile) {
+  TempDir dir;
+  struct Case {
+    std::string text;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"a.com\tx\n\nb.com\tx\n", "Error: line 1 is empty"},
+      {"a.com\tx\nb.com\n", "Error: line 1 has no tab"},
+      {"\tx\n", "Error: line 0 has an empty key"},
+      {"mail.example.com\tx\nexample.com\tx\n", "Error: line 1 is out of order"},
+      {"b.com\tx\na.com\tx\n", "Error: line 1 is out of order: key \"a.com\" sorts before"},
+      {"", "Error: an index needs at least one line"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir.file("out.tgdb");
+    std::string error;
+    EXPECT_FALSE(write_index_from_text(path, c.text, {}, &error)) << c.text;
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(path));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // no temporary left either
+
+  // Equal keys are allowed; a refused writer stays refused; a custom order is used.
+  std::string error;
+  auto w = IndexWriter::create(dir.file("eq.tgdb"), {}, &error);
+  ASSERT_TRUE(w);
+  EXPECT_TRUE(w->add_line("a.com\t4", &error));
+  EXPECT_TRUE(w->add_line("a.com\tn", &error));
+  EXPECT_FALSE(w->add_line("a\nb\tx", &error));
+  EXPECT_FALSE(w->add_line("b.com\tx", &error));
+  EXPECT_FALSE(w->finish(&error));
+  w.reset();
+  EXPECT_FALSE(std::filesystem::exists(dir.file("eq.tgdb")));
+
+  IndexWriterOptions reverse;
+  reverse.kind = IndexKind::kRdata;
+  reverse.compare = [](std::string_view a, std::string_view b) { return -a.compare(b); };
+  EXPECT_FALSE(write_index_from_text(dir.file("r.tgdb"), "a\tx\nb\tx\n", reverse, &error));
+  EXPECT_TRUE(write_index_from_text(dir.file("r.tgdb"), "b\tx\na\tx\n", reverse, &error)) << error;
+}
+
+TEST(IndexWriter, ReplacesAnExistingFileOnlyWhenFinished) {
+  TempDir dir;
+  const std::string path = index_test::write_index(dir, "a.com\tx\n");
+  const auto before = index_test::read_file(path);
+  std::string error;
+  {
+    auto w = IndexWriter::create(path, {}, &error);
+    ASSERT_TRUE(w);
+    EXPECT_TRUE(w->add_line("b.com\tx", &error));
+    EXPECT_EQ(index_test::read_file(path), before);  // abandoned: old file untouched
+  }
+  EXPECT_EQ(index_test::read_file(path), before);
+  EXPECT_TRUE(write_index_from_text(path, "c.com\tx", {}, &error)) << error;
+  TgdbRef t = tgdb_load(path);
+  ASSERT_TRUE(t);
+  EXPECT_EQ(std::string(t->string_table(), t->string_table_size()), "c.com\tx\n");
+}
+
+TEST(WriteStringTable, LayoutMatchesTheIndexWriter) {
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 80; ++i) text += "line" + std::to_string(i) + "\tx\n";
+  SectionSizes sizes;
+  const std::string path = dir.file("st");
+  // Empty lines and a missing final line feed are tolerated: dropped / completed.
+  ASSERT_EQ(write_string_table(&sizes, "\n" + text.substr(0, text.size() - 1) + "\n\n", nullptr,
+                               path.c_str()),
+            0);
+  EXPECT_EQ(sizes.string_table_size, text.size());
+  EXPECT_EQ(sizes.line_index_size, 22u);
+  const auto bytes = index_test::read_file(path);
+  EXPECT_EQ(std::string(bytes.begin() + 1654784, bytes.begin() + 1654784 + text.size()), text);
+  const uint64_t li = line_index_offset(kWriterHeaderLength, text.size());
+  EXPECT_EQ(bytes.size(), align_up(li + 22, 4096));
+  // Same line index as the full writer produces.
+  IndexWriterOptions unchecked;
+  unchecked.kind = IndexKind::kRdata;
+  const std::string full = index_test::write_index(dir, text, unchecked);
+  TgdbRef t = tgdb_load(full);
+  ASSERT_TRUE(t);
+  EXPECT_EQ(std::string(bytes.begin() + li, bytes.begin() + li + 22),
+            std::string(reinterpret_cast<const char*>(t->line_index()), 22));
+
+  // The getter form.
+  std::vector<std::string> lines = {"a\tx", "", "b\ty"};
+  size_t next = 0;
+  ASSERT_EQ(write_string_table(&sizes, {},
+                               [&](std::string_view* l) {
+                                 if (next == lines.size()) return false;
+                                 *l = lines[next++];
+                                 return true;
+                               },
+                               path.c_str()),
+            0);
+  EXPECT_EQ(sizes.string_table_size, 8u);
+  EXPECT_EQ(sizes.line_index_size, 14u);
+  EXPECT_EQ(write_string_table(&sizes, "a\tx", nullptr, dir.file("no/such/dir").c_str()), -1);
+}
+
+TEST(FileHelpers, CountLinesFreshFilesAndRrtypeBits) {
+  EXPECT_EQ(count_lines("a\nb\n\nc\n", 7), 3u);
+  EXPECT_EQ(count_lines("a\nb", 3), 1u);
+  EXPECT_EQ(count_lines("", 0), 0u);
+
+  TempDir dir;
+  const std::string path = dir.file("f");
+  int fd = create_fresh_file(path.c_str(), 0);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(write_all(fd, "hello", 5), 0);
+  close(fd);
+  fd = create_fresh_file(path.c_str(), 0);  // replaces the old file
+  ASSERT_GE(fd, 0);
+  struct stat st;
+  ASSERT_EQ(fstat(fd, &st), 0);
+  EXPECT_EQ(st.st_size, 0);
+  EXPECT_EQ(st.st_mode & 0777, 0704u);
+  EXPECT_EQ(write_all(fd, "abcdef", 6), 0);
+  close(fd);
+  int in = open(path.c_str(), O_RDONLY);
+  int out = create_fresh_file(dir.file("g").c_str(), 0);
+  EXPECT_EQ(sendfile_all(out, in, 2, 3), 0);
+  EXPECT_EQ(sendfile_all(out, in, 0, 0), 0);
+  close(in);
+  close(out);
+  const auto g = index_test::read_file(dir.file("g"));
+  EXPECT_EQ(std::string(g.begin(), g.end()), "cde");
+
+  const uint32_t types[] = {1, 2, 5, 6, 10, 11, 12, 13, 15, 16, 17, 28, 29, 33, 35, 39, 44, 52, 59, 60, 99, 257};
+  uint32_t seen = 0;
+  for (uint32_t type : types) {
+    const uint32_t bit = rrtype_bit(type);
+    EXPECT_EQ(bit & (bit - 1), 0u);
+    EXPECT_EQ(seen & bit, 0u);
+    seen |= bit;
+    EXPECT_EQ(rrtype_of_bit(bit), type);
+  }
+  EXPECT_EQ(seen, 0x3FFFFFu);
+  EXPECT_EQ(rrtype_bit(0), 0u);
+  EXPECT_EQ(rrtype_bit(65535), kRrtypeBitOther);
+  EXPECT_EQ(rrtype_bit(65280), kRrtypeBitPrivate);
+  EXPECT_EQ(rrtype_bit(65534), kRrtypeBitPrivate);
+  EXPECT_EQ(rrtype_bit(3), kRrtypeBitOther);
+  EXPECT_EQ(rrtype_of_bit(kRrtypeBitPrivate), 0u);
+  EXPECT_EQ(rrtype_of_bit(3), 0u);
+}
+
+}  // namespace
+}  // namespace quarn
