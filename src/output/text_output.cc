@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "retrieval/rrkit.h"
-#include "retrieval/rrtype_letter.h"
+#include "retrieval/annotation.h"
 
 namespace quarn {
 namespace {
