@@ -1,0 +1,5 @@
+# Search context, record merger and data sources.
+if(TARGET quarn_retrieval)
+  quarn_test(tgdb_merger_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/tgdb_merger_test.cc
+    DEPS quarn_retrieval quarn_records quarn_index)
+endif()
