@@ -155,7 +155,7 @@ ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** 
 
   yajl_val rdata = member(obj, "rdata");
   if (rdata == nullptr) return bad(kReasonNoRdata);
-  auto add_one = [&](yajl_val v) {
+  auto add_one = [&](yajl_val v) -> bool {
     if (v == nullptr || !YAJL_IS_STRING(v)) return false;
     RdataRecord& r = out->add_rdata();
     r.rrtype = rrtype;
