@@ -3,3 +3,7 @@ if(TARGET quarn_retrieval)
   quarn_test(tgdb_merger_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/tgdb_merger_test.cc
     DEPS quarn_retrieval quarn_records quarn_index)
 endif()
+if(TARGET quarn_retrieval)
+  quarn_test(data_source_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/data_source_test.cc
+    DEPS quarn_retrieval quarn_records quarn_index)
+endif()

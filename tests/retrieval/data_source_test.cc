@@ -1,0 +1,187 @@
+// Data sources: the index list's kind rule, and the fileset's path resolution, paced
+// reloads, retirement of indexes still in use, kind rejection and repeated entries.
+#include "retrieval/data_source.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "index/crafted_index.h"
+#include "retrieval/rdata_order.h"
+#include "retrieval/search_context.h"
+#include "retrieval/tgdb_merger.h"
+
+namespace quarn {
+namespace {
+
+using testing::LogCapture;
+using testing::ScratchDir;
+
+class DataSourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    names_a_ = dir_.file("a.tgdb");
+    names_b_ = dir_.file("b.tgdb");
+    rdata_ = dir_.file("r.tgdb");
+    testing::write_index(names_a_, "a.example\t4:10:1\nshared.example\t4:10:2\n");
+    testing::write_index(names_b_, "b.example\t4:10:1\nshared.example\t4:10:3\n");
+    IndexWriterOptions rd;
+    rd.kind = IndexKind::kRdata;
+    rd.compare = [](std::string_view a, std::string_view b) { return rdata_line_compare(a, b); };
+    testing::write_index(rdata_, "1.2.3.4\t4/01020304 4:10:1\n", rd);
+    set_file_ = dir_.file("set");
+  }
+
+  // Writes the set file and gives it a modification time distinct from any earlier one,
+  // so that a change is seen without waiting for the clock.
+  void write_set(const std::string& text) {
+    std::ofstream(set_file_, std::ios::trunc) << text;
+    struct timeval times[2] = {{1000000 + mtime_, 0}, {1000000 + mtime_, 0}};
+    ++mtime_;
+    ASSERT_EQ(::utimes(set_file_.c_str(), times), 0);
+  }
+
+  std::unique_ptr<fileset> make_fileset() {
+    return fileset::create(set_file_, [this] { return TimePoint{now_, 0}; });
+  }
+
+  static std::vector<std::string> keys(data_source& source) {
+    search_context ctx;
+    std::vector<std::string> out;
+    auto m = source.open(ctx);
+    if (!m) return out;
+    while (auto r = m->next()) out.push_back(r->key + ":" + std::to_string(r->auxdata[0].count));
+    return out;
+  }
+
+  ScratchDir dir_;
+  std::string names_a_, names_b_, rdata_, set_file_;
+  int64_t now_ = 100000;
+  int mtime_ = 0;
+};
+
+TEST_F(DataSourceTest, IndexListFixesItsKindWithTheFirstFile) {
+  index_list list;
+  search_context ctx;
+  EXPECT_EQ(list.open(ctx), nullptr);  // nothing loaded yet
+  ASSERT_TRUE(list.add(names_a_));
+  ASSERT_TRUE(list.add(names_b_));
+  LogCapture log(LOG_ERROR);
+  EXPECT_FALSE(list.add(rdata_));
+  EXPECT_TRUE(log.contains("rdata file " + rdata_ + " rejected from rrname file list"));
+  EXPECT_FALSE(list.add(dir_.file("missing.tgdb")));
+  EXPECT_EQ(list.size(), 2u);
+  EXPECT_EQ(keys(list), (std::vector<std::string>{"a.example:1", "b.example:1", "shared.example:5"}));
+}
+
+TEST_F(DataSourceTest, SetFileLinesResolveAgainstItsDirectory) {
+  write_set("a.tgdb\n" + names_b_ + "\n");
+  LogCapture log(LOG_DEBUG);
+  auto fs = make_fileset();
+  EXPECT_TRUE(log.contains("Loading fileset: " + set_file_));
+  EXPECT_TRUE(log.contains("Fileset " + set_file_ + " loading " + dir_.path() + "/a.tgdb"));
+  EXPECT_EQ(fs->entry_count(), 2u);
+  EXPECT_EQ(fs->loaded_count(), 2u);
+  EXPECT_FALSE(fs->is_rdata());
+  EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:1", "b.example:1", "shared.example:5"}));
+}
+
+TEST_F(DataSourceTest, ReloadWaitsMoreThanTheIntervalAndRetiresDroppedFiles) {
+  write_set("a.tgdb\nb.tgdb\n");
+  auto fs = make_fileset();
+  const Tgdb* kept = fs->entry_index(0);
+  ASSERT_NE(kept, nullptr);
+
+  // A merger opened now keeps reading b even after b is retired.
+  search_context running_ctx;
+  auto running = fs->open(running_ctx);
+  ASSERT_TRUE(running);
+
+  write_set("a.tgdb\n");
+  now_ += fileset::kReloadIntervalSeconds;  // exactly the interval: not yet
+  EXPECT_EQ(keys(*fs).size(), 3u);
+  EXPECT_EQ(fs->entry_count(), 2u);
+
+  now_ += 1;
+  {
+    LogCapture log(LOG_DEBUG);
+    EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:1", "shared.example:2"}));
+    EXPECT_TRUE(log.contains("Fileset " + set_file_ + " unloading " + dir_.path() + "/b.tgdb"));
+    EXPECT_FALSE(log.contains("loading " + dir_.path() + "/a.tgdb"));  // kept, not reloaded
+  }
+  EXPECT_EQ(fs->entry_count(), 1u);
+  EXPECT_EQ(fs->entry_index(0), kept);
+
+  std::vector<std::string> old;
+  while (auto r = running->next()) old.push_back(r->key);
+  EXPECT_EQ(old, (std::vector<std::string>{"a.example", "b.example", "shared.example"}));
+}
+
+TEST_F(DataSourceTest, UnchangedSetFileIsNotReread) {
+  write_set("a.tgdb\n");
+  auto fs = make_fileset();
+  now_ += 60;
+  LogCapture log(LOG_DEBUG);
+  EXPECT_EQ(keys(*fs).size(), 2u);
+  EXPECT_FALSE(log.contains("loading"));
+}
+
+TEST_F(DataSourceTest, OtherKindIsRejectedAndTheRestIsSearched) {
+  write_set("a.tgdb\nr.tgdb\n");
+  LogCapture log(LOG_ERROR);
+  auto fs = make_fileset();
+  EXPECT_TRUE(log.contains("rdata file " + rdata_ + " rejected from rrname fileset " + set_file_));
+  EXPECT_EQ(fs->entry_count(), 2u);
+  EXPECT_EQ(fs->loaded_count(), 1u);
+  EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:1", "shared.example:2"}));
+}
+
+TEST_F(DataSourceTest, UnreadableAndMissingFilesLeaveEntriesWithoutIndex) {
+  write_set("missing.tgdb\n\n");
+  LogCapture log(LOG_ERROR);
+  auto fs = make_fileset();
+  EXPECT_TRUE(log.contains("Fileset " + set_file_ + ": cannot read " + dir_.path() +
+                           "/missing.tgdb: No such file or directory"));
+  EXPECT_EQ(fs->entry_count(), 2u);  // the empty line names the directory itself
+  EXPECT_EQ(fs->loaded_count(), 0u);
+  search_context ctx;
+  EXPECT_EQ(fs->open(ctx), nullptr);
+}
+
+TEST_F(DataSourceTest, FileNamedTwiceGivesEachEntryItsOwnReference) {
+  write_set("a.tgdb\na.tgdb\n");
+  auto fs = make_fileset();
+  ASSERT_EQ(fs->loaded_count(), 2u);
+  const Tgdb* first = fs->entry_index(0);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->ref_count(), 2u);
+  // Both entries are searched: the counts of the one file add up twice.
+  EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:2", "shared.example:4"}));
+
+  write_set("a.tgdb\n");
+  now_ += 10;
+  EXPECT_EQ(keys(*fs).size(), 2u);
+  EXPECT_EQ(fs->entry_count(), 1u);
+  ASSERT_EQ(fs->entry_index(0), first);
+  EXPECT_EQ(first->ref_count(), 1u);
+  fs.reset();  // releases the last reference exactly once (checked under ASan)
+}
+
+TEST_F(DataSourceTest, SetFileThatVanishesKeepsTheCurrentEntries) {
+  write_set("a.tgdb\n");
+  auto fs = make_fileset();
+  ASSERT_EQ(::unlink(set_file_.c_str()), 0);
+  now_ += 10;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(keys(*fs).size(), 2u);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "setfile_updated: stat('" + set_file_ + "') failed: No such file or directory\n");
+  EXPECT_EQ(fs->loaded_count(), 1u);
+}
+
+}  // namespace
+}  // namespace quarn
