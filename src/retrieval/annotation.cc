@@ -163,6 +163,10 @@ void append_type_code(std::string& out, uint16_t rrtype) {
   const char letter = rrtype_letter(rrtype);
   if (letter != '\0') {
     out.push_back(letter);
+  } else if (rrtype < 10 && rrtype_of_letter(static_cast<char>('0' + rrtype)) != 0) {
+    // A lone digit that is also a letter would read back as the letter's type (type 4
+    // would become A); a leading zero keeps it decimal.
+    append_fmt(out, "0%u", static_cast<unsigned>(rrtype));
   } else {
     append_fmt(out, "%u", static_cast<unsigned>(rrtype));
   }

@@ -49,7 +49,9 @@ char rrtype_letter(uint16_t rrtype);
 // The type of a letter, or 0 when the character is not a letter of the table.
 uint16_t rrtype_of_letter(char c);
 
-// Appends the type code of the grammar: the letter, else the decimal number.
+// Appends the type code of the grammar: the letter, else the decimal number, with a
+// leading zero when the number is a single digit that is also a letter ("04" for type
+// 4, since "4" is A). Every writer of annotation text should use this.
 void append_type_code(std::string& out, uint16_t rrtype);
 
 // Parses the type code at the start of token (the token ends at the view's end; a ":"

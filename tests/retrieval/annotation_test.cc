@@ -185,14 +185,15 @@ TEST(Annotation, WriteMergesSortedLists) {
 TEST(Annotation, WrittenAnnotationsReadBack) {
   // Includes the awkward cases: time 0 with a count, count 0, no difference.
   const std::vector<rrtype_summary> a = {{1, 5, 0, 0}, {13, 0, 3, 3}, {28, 1, 0, 9}};
-  const std::vector<rrtype_summary> b = {{6, 2, 1, 4}, {300, 7, 0x5e0be100, 0x5e0cab00}};
+  // Type 4 has no letter but its digit is the letter of A.
+  const std::vector<rrtype_summary> b = {{4, 1, 2, 2}, {6, 2, 1, 4}, {300, 7, 0x5e0be100, 0x5e0cab00}};
   std::string text;
   write_annotation(a, b, text);
   ASSERT_EQ(text[0], '\t');
   std::vector<rrtype_summary> back;
-  ASSERT_EQ(parse_rrname_annotation(std::string_view(text).substr(1), &back), 5u);
+  ASSERT_EQ(parse_rrname_annotation(std::string_view(text).substr(1), &back), 6u);
   const std::vector<rrtype_summary> want = {
-      {1, 5, 0, 0}, {6, 2, 1, 4}, {13, 0, 3, 3}, {28, 1, 0, 9}, {300, 7, 0x5e0be100, 0x5e0cab00}};
+      {1, 5, 0, 0}, {4, 1, 2, 2}, {6, 2, 1, 4}, {13, 0, 3, 3}, {28, 1, 0, 9}, {300, 7, 0x5e0be100, 0x5e0cab00}};
   EXPECT_EQ(back, want);
 }
 
