@@ -1,0 +1,396 @@
+#include "planner/fixup.h"
+
+#include <algorithm>
+
+#include "common/check.h"
+#include "common/log.h"
+#include "planner/decompose.h"
+#include "planner/messages.h"
+
+namespace quarn {
+
+namespace {
+
+// Classes wider than this are not worth expanding: they become one unknown byte.
+constexpr size_t kWideClass = 30;
+// Copies of a repeated element kept at each end of its run.
+constexpr uint32_t kKeptCopies = 3;
+
+// Folds a class into the trigram alphabet: upper-case letters become lower case and
+// bytes outside the alphabet become '@'; '^' keeps its own symbol.
+void fold_class(re_elem& k) {
+  if (is_full_class(k)) return;
+  class_set folded;
+  for (int c = 0; c < 256; ++c)
+    if (k.bits.test(c)) folded.set(static_cast<unsigned char>(alphabet_char(static_cast<unsigned char>(c))));
+  k.bits = folded;
+}
+
+re_elem_ptr class_copy(const re_elem& k, uint32_t repeat, bool start, bool end) {
+  re_elem_ptr c = re_elem_class_of(k.bits);
+  c->min_repeat = c->max_repeat = repeat;
+  c->start_anchor = start;
+  c->end_anchor = end;
+  return c;
+}
+
+re_elem_ptr new_sequence() { return re_elem_init(re_elem_sequence); }
+
+// A repeated element whose run is not exactly one concrete string: what the text holds
+// for certain is the element's first copies at the start of the run and its last copies
+// at the end, with anything between (possibly overlapping: trigram conditions are read
+// one window at a time, so an overlap never demands more than the text holds).
+// Gives nullptr when x needs no rewrite.
+re_elem_ptr resolve_repeat(re_elem& x) {
+  if (x.min_repeat == 0 || x.repeats_once()) return nullptr;
+  const bool exact = x.min_repeat == x.max_repeat;
+  if (x.is_literal()) {
+    const size_t unit = x.text.size();
+    if (unit == 0) {
+      x.min_repeat = x.max_repeat = 1;
+      return nullptr;
+    }
+    if (exact && unit * x.min_repeat + 4 <= kJoinLimit) {
+      std::string run;
+      for (uint32_t i = 0; i < x.min_repeat; ++i) run += x.text;
+      x.text = std::move(run);
+      x.min_repeat = x.max_repeat = 1;
+      return nullptr;
+    }
+    // Fewest copies that reach three characters, never more than the run must hold.
+    uint32_t k = 1;
+    while (unit * k < 3 && k < x.min_repeat) ++k;
+    std::string copies;
+    for (uint32_t i = 0; i < k; ++i) copies += x.text;
+    re_elem_ptr seq = new_sequence();
+    seq->children.push_back(re_elem_literal_of(copies));
+    seq->children.back()->start_anchor = x.start_anchor;
+    seq->children.push_back(new_match_all_gap(false, false));
+    seq->children.push_back(re_elem_literal_of(copies));
+    seq->children.back()->end_anchor = x.end_anchor;
+    return seq;
+  }
+  if (x.is_group() || x.is_sequence()) {
+    re_elem_ptr seq = new_sequence();
+    const uint32_t copies = exact && x.min_repeat <= kKeptCopies ? x.min_repeat : 2;
+    for (uint32_t i = 0; i < copies; ++i) {
+      re_elem_ptr c = re_elem_clone(x);
+      c->min_repeat = c->max_repeat = 1;
+      c->start_anchor = i == 0 && x.start_anchor;
+      c->end_anchor = i + 1 == copies && x.end_anchor;
+      if (copies == 2 && !exact && i == 1) seq->children.push_back(new_match_all_gap(false, false));
+      seq->children.push_back(std::move(c));
+    }
+    // An exact run of more than kKeptCopies copies keeps one at each end.
+    if (!(exact && x.min_repeat <= kKeptCopies) && seq->children.size() == 2)
+      seq->children.insert(seq->children.begin() + 1, new_match_all_gap(false, false));
+    return seq;
+  }
+  if (x.is_class() && !is_full_class(x) && (!exact || x.min_repeat > kClassPowerLength)) {
+    // First and last copies of the run, each short enough to expand later.
+    const uint32_t b = std::min(x.min_repeat, kKeptCopies);
+    uint32_t a = b;
+    const uint64_t p = class_members(x);
+    if (a >= 2 && p * p > kExtensionLimit)
+      a = 1;
+    else if (a == 3 && p * p * p > kExtensionLimit)
+      a = 2;
+    re_elem_ptr seq = new_sequence();
+    seq->children.push_back(class_copy(x, a, x.start_anchor, false));
+    seq->children.push_back(new_match_all_gap(false, false));
+    seq->children.push_back(class_copy(x, b, false, x.end_anchor));
+    return seq;
+  }
+  return nullptr;
+}
+
+void hoist_single_child(re_elem_ptr& x) {
+  while ((x->is_sequence() || x->is_group()) && x->children.size() == 1) {
+    re_elem_ptr y = std::move(x->children[0]);
+    y->min_repeat = repeat_product(x->min_repeat, y->min_repeat);
+    y->max_repeat = repeat_product(x->max_repeat, y->max_repeat);
+    if (x->start_anchor) y->start_anchor = true;
+    if (x->end_anchor) y->end_anchor = true;
+    x = std::move(y);
+  }
+}
+
+}  // namespace
+
+void prepare_anchors(re_elem& s) {
+  if (!s.is_sequence() || s.children.empty()) return;
+  size_t i = s.children.size();
+  while (i-- > 0) {
+    if (i >= s.children.size()) continue;
+    re_elem& child = *s.children[i];
+    if (i == 0 && s.start_anchor) child.start_anchor = true;
+    if (i + 1 == s.children.size() && s.end_anchor) child.end_anchor = true;
+    if (child.is_sequence()) {
+      prepare_anchors(child);
+      continue;
+    }
+    if (i == 0) continue;
+    re_elem& w = *s.children[i - 1];
+    if (!w.repeats_once() || !child.repeats_once()) continue;
+    re_elem_ptr joined;
+    if (w.is_literal() && is_literal_group(child))
+      joined = literal_join_group(w, child, true);
+    else if (is_literal_group(w) && child.is_literal())
+      joined = literal_join_group(child, w, false);
+    if (joined) {
+      // The walk goes on at i - 1, where the new group may join the literal before it.
+      splice_children(s.children, i - 1, 2, std::move(joined), false);
+    }
+  }
+}
+
+void normalize_tree(re_elem_ptr& ep) {
+  re_elem& e = *ep;
+  if (e.min_repeat == 0) {
+    make_match_all_gap(e);
+    return;
+  }
+  if (e.is_class()) {
+    fold_class(e);
+    return;
+  }
+  if (e.is_literal() || e.children.empty()) return;
+  if (e.is_sequence()) {
+    if (e.start_anchor) e.children.front()->start_anchor = true;
+    if (e.end_anchor) e.children.back()->end_anchor = true;
+  }
+  for (size_t i = 0; i < e.children.size(); ++i) {
+    re_elem_ptr& x = e.children[i];
+    hoist_single_child(x);
+    if (x->min_repeat == 0) {
+      normalize_tree(x);
+      continue;
+    }
+    if (re_elem_ptr run = resolve_repeat(*x)) {
+      if (e.is_sequence()) {
+        // The copies take x's place and are visited in turn.
+        splice_children(e.children, i, 1, std::move(run), true);
+        --i;
+        continue;
+      }
+      x = std::move(run);
+    }
+    if (x->is_sequence() && x->children.empty()) {
+      re_elem_ptr lit = re_elem_literal_of("");
+      lit->min_repeat = x->min_repeat;
+      lit->max_repeat = x->max_repeat;
+      lit->start_anchor = x->start_anchor;
+      lit->end_anchor = x->end_anchor;
+      x = std::move(lit);
+      continue;
+    }
+    normalize_tree(x);
+    if (x->is_class() && class_members(*x) > kWideClass) x->bits.set();
+  }
+}
+
+namespace {
+
+// Fixup of one child inside the walk; a new sequence standing in a sequence is spliced
+// so that its pieces can join their new neighbours. Gives the number of elements spliced
+// in (0 when the child kept its place, changed or not); a failure leaves the child.
+size_t fixup_child(re_elem& e, size_t i) {
+  re_elem* before = e.children[i].get();
+  re_elem_ptr& x = e.children[i];
+  if (!fixup_tree(x, &e)) return 0;
+  if (x.get() != before && e.is_sequence() && x->is_sequence() && !x->children.empty()) {
+    size_t n = x->children.size();
+    splice_children(e.children, i, 1, std::move(x), true);
+    return n;
+  }
+  return 0;
+}
+
+bool walk_children(re_elem& e) {
+  auto& v = e.children;
+  size_t i = 0;
+  while (i < v.size()) {
+    re_elem* x = v[i].get();
+    re_elem* w = i > 0 ? v[i - 1].get() : nullptr;
+    re_elem* z = i + 1 < v.size() ? v[i + 1].get() : nullptr;
+
+    // 1. Classes too wide to expand stay as they are.
+    if (x->is_class() && class_too_wide(*x)) {
+      ++i;
+      continue;
+    }
+    // 2. Two adjacent single-byte classes become their pairs.
+    if (e.is_sequence() && x->is_class() && w && w->is_class() && x->repeats_once() &&
+        w->repeats_once()) {
+      if (re_elem_ptr pairs = class_cross(*w, *x)) {
+        splice_children(v, i - 1, 2, std::move(pairs), false);
+        --i;
+        continue;
+      }
+    }
+    const bool x_lit = x->is_literal() && x->repeats_once();
+    const bool x_group = is_literal_group(*x);
+    // 3. Anything else is fixed up on its own; pieces spliced in are looked at again.
+    if (!x_lit && !x_group) {
+      if (fixup_child(e, i) == 0) ++i;
+      continue;
+    }
+    // 4. Alternatives of a group are never joined with each other.
+    if (e.is_group()) {
+      ++i;
+      continue;
+    }
+    const bool w_group = w && is_literal_group(*w);
+    const bool z_group = z && is_literal_group(*z);
+    const bool w_lit = w && w->is_literal() && w->repeats_once();
+    const bool z_lit = z && z->is_literal() && z->repeats_once();
+    if (x_lit) {
+      const bool short_plain = x->text.size() <= 2 && !x->any_anchor();
+      // 5. A literal joins the literal group before it.
+      if (w_group && (short_plain || shortest_alternative(*w) < 3)) {
+        re_elem_ptr joined = literal_join_group(*x, *w, false);
+        if (!joined) return false;
+        splice_children(v, i - 1, 2, std::move(joined), false);
+        --i;
+        continue;
+      }
+      // 6. ... or the literal group after it.
+      if (z_group && (short_plain || shortest_alternative(*z) < 3)) {
+        re_elem_ptr joined = literal_join_group(*x, *z, true);
+        if (!joined) return false;
+        splice_children(v, i, 2, std::move(joined), false);
+        continue;
+      }
+    }
+    bool try_class_before = true;
+    if (x_group && shortest_alternative(*x) < 3) {
+      // 7. A literal group with short alternatives takes in its neighbours.
+      if (z_lit) {
+        re_elem_ptr joined = literal_join_group(*z, *x, false);
+        if (!joined) return false;
+        splice_children(v, i, 2, std::move(joined), false);
+        continue;
+      }
+      if (w_lit) {
+        re_elem_ptr joined = literal_join_group(*w, *x, true);
+        if (!joined) return false;
+        splice_children(v, i - 1, 2, std::move(joined), false);
+        --i;
+        continue;
+      }
+      if (z_group) {
+        if (re_elem_ptr crossed = group_cross(*x, *z)) {
+          splice_children(v, i, 2, std::move(crossed), false);
+          continue;
+        }
+      } else if (w_group) {
+        if (re_elem_ptr crossed = group_cross(*w, *x)) {
+          splice_children(v, i - 1, 2, std::move(crossed), false);
+          --i;
+          continue;
+        }
+      }
+      try_class_before = w && w->is_class();
+    }
+    // 8. A small class before the element is expanded into it.
+    if (try_class_before && w && w->is_class() && !is_full_class(*w) && !class_too_wide(*w)) {
+      re_elem_ptr ext = x_lit ? literal_extend_class(*x, *w, false, true)
+                              : group_extend_class(*x, *w, false, false);
+      if (ext) {
+        splice_children(v, i - 1, 2, std::move(ext), false);
+        // Look again two back so that the element before can join the new group.
+        i = i >= 2 ? i - 2 : 0;
+        continue;
+      }
+      // A literal too long to extend simply keeps its own trigrams.
+      if (!x_lit) make_match_all_gap(*w);
+      ++i;
+      continue;
+    }
+    // 9. A small class after the element is expanded into it.
+    if (z && z->is_class() && !is_full_class(*z) && !class_too_wide(*z)) {
+      if (re_elem_ptr ext = literal_extend_class(*x, *z, true, false)) {
+        if (z->min_repeat < 2) {
+          splice_children(v, i, 2, std::move(ext), false);
+        } else {
+          // The extension took the run's first byte; the rest of the run stays.
+          z->min_repeat -= 1;
+          if (z->max_repeat != REPEAT_MAX) z->max_repeat -= 1;
+          z->start_anchor = false;
+          splice_children(v, i, 1, std::move(ext), false);
+        }
+        continue;
+      }
+      ++i;
+      continue;
+    }
+    // 10. Otherwise the element is fixed up on its own.
+    if (fixup_child(e, i) == 0) ++i;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool fixup_tree(re_elem_ptr& ep, re_elem* parent) {
+  if (!parent) {
+    // The root is walked as the only child of a sequence, so that a repeated or anchored
+    // root is resolved by the same rules as any child.
+    re_elem_ptr holder = re_elem_init(re_elem_sequence);
+    holder->children.push_back(std::move(ep));
+    prepare_anchors(*holder);
+    normalize_tree(holder);
+    bool ok = fixup_tree(holder, holder.get());
+    ep = std::move(holder);
+    if (ep->is_sequence() && ep->children.size() == 1 && ep->repeats_once() && !ep->any_anchor()) {
+      re_elem_ptr only = std::move(ep->children[0]);
+      ep = std::move(only);
+    }
+    return ok;
+  }
+  re_elem& e = *ep;
+  if (e.min_repeat >= 2 && e.max_repeat < REPEAT_MAX) {
+    if (e.is_literal()) {
+      // Repeated literals were unrolled by normalisation; one that reaches here is read
+      // as its first copy only.
+      return true;
+    }
+    if (e.is_class()) {
+      if (e.min_repeat == e.max_repeat && e.min_repeat <= kClassPowerLength) {
+        if (re_elem_ptr power = class_power(e)) {
+          ep = std::move(power);
+          return true;
+        }
+      }
+      // Single copies: the whole run when it is short, else its first and last copies.
+      const uint32_t n = std::min(e.min_repeat, kKeptCopies);
+      const bool whole = e.min_repeat == e.max_repeat && e.min_repeat <= kKeptCopies;
+      re_elem_ptr seq = new_sequence();
+      for (uint32_t i = 0; i < n; ++i)
+        seq->children.push_back(class_copy(e, 1, i == 0 && e.start_anchor,
+                                           whole && i + 1 == n && e.end_anchor));
+      if (!whole) {
+        seq->children.push_back(new_match_all_gap(false, false));
+        for (uint32_t i = 0; i < n; ++i)
+          seq->children.push_back(class_copy(e, 1, false, i + 1 == n && e.end_anchor));
+      }
+      ep = std::move(seq);
+      return true;
+    }
+  }
+  if (e.is_class() || e.is_literal()) return true;
+
+  if (!walk_children(e)) return false;
+
+  if (e.children.size() == 1 && ep.get() != parent) {
+    re_elem_ptr k = std::move(e.children[0]);
+    k->min_repeat = repeat_product(e.min_repeat, k->min_repeat);
+    k->max_repeat = repeat_product(e.max_repeat, k->max_repeat);
+    if (e.start_anchor) k->start_anchor = true;
+    if (e.end_anchor) k->end_anchor = true;
+    ep = std::move(k);
+  }
+  return true;
+}
+
+}  // namespace quarn

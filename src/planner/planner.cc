@@ -1,0 +1,106 @@
+#include "planner/planner.h"
+
+#include <string>
+
+#include "common/log.h"
+#include "common/strfmt.h"
+#include "pattern/parse.h"
+#include "pattern/render.h"
+#include "planner/fixup.h"
+#include "planner/messages.h"
+#include "planner/reduce.h"
+#include "planner/trigramize.h"
+
+namespace quarn {
+
+namespace msg = planner_msg;
+
+tgr_ptr plan_expression(std::string_view expression, bool glob, std::string* pattern_text,
+                        std::string* error) {
+  if (error) error->clear();
+  if (pattern_text) pattern_text->clear();
+  const char* kind = glob ? "glob" : "regex";
+  const std::string expr(expression);
+
+  std::string parse_error;
+  re_elem_ptr tree = glob ? glob_parse(expression, &parse_error)
+                          : regex_parse(expression, &parse_error);
+  if (!tree) {
+    if (!parse_error.empty()) {
+      QLOG(LOG_DEBUG, msg::kParseError, kind, parse_error.c_str());
+    } else {
+      QLOG(LOG_DEBUG, msg::kParseUnknown, kind);
+      // A failed parse must fail the search: without a text the caller would read the
+      // result as a table scan with no pattern to confirm candidates.
+      parse_error = str_fmt(msg::kParseUnknown, kind);
+    }
+    if (error) *error = parse_error;
+    return nullptr;
+  }
+
+  const bool trace = log_enabled(LOG_TRACE);
+  if (trace) {
+    QLOG(LOG_TRACE, "%s", msg::kStartDebug);
+    re_elem_print(tree.get(), 0);
+    QLOG(LOG_TRACE, "%s", msg::kEndOrig);
+  }
+
+  std::string rendered;
+  if (pattern_text) {
+    rendered = re_elem_to_string(*tree);
+    if (rendered != expr)
+      QLOG(glob ? LOG_DEBUG : LOG_INFO, msg::kConverted, expr.c_str(), rendered.c_str());
+  }
+
+  std::string stage_error;
+  tgr_ptr query;
+  tree = reduce_permutations(std::move(tree));
+  if (!tree) {
+    stage_error = msg::kReductionError;
+  } else if (!fixup_tree(tree, nullptr)) {
+    stage_error = msg::kFixupError;
+  } else {
+    if (trace) {
+      re_elem_print(tree.get(), 0);
+      QLOG(LOG_TRACE, "%s", msg::kEndFixup);
+    }
+    std::string gen_error;
+    query = trigramize(*tree, &gen_error);
+    if (!query && !gen_error.empty()) {
+      QLOG(LOG_DEBUG, msg::kTrigramError, gen_error.c_str());
+      stage_error = gen_error;
+    }
+  }
+  tree.reset();
+
+  if (!query) {
+    if (!stage_error.empty() && (stage_error == msg::kReductionError || stage_error == msg::kFixupError))
+      QLOG(LOG_DEBUG, "%s", stage_error.c_str());
+    if (trace) {
+      QLOG(LOG_TRACE, "%s", msg::kPreOptimized);
+      QLOG(LOG_TRACE, "%s", msg::kNoFilter);
+      QLOG(LOG_TRACE, "%s", "");
+    }
+  } else if (trace) {
+    QLOG(LOG_TRACE, "%s", msg::kPreOptimized);
+    tgr_print(query.get(), 0);
+    QLOG(LOG_TRACE, "%s", "");
+  }
+
+  if (error) *error = stage_error;
+  query = tgr_remove_redundant(std::move(query));
+  if (pattern_text) *pattern_text = std::move(rendered);
+
+  if (log_enabled(LOG_DEBUG)) {
+    QLOG(LOG_DEBUG, "%s", msg::kFinalResult);
+    if (query)
+      tgr_print(query.get(), 0);
+    else
+      QLOG(LOG_DEBUG, "%s", msg::kNoFilter);
+    QLOG(LOG_DEBUG, "%s", "");
+  }
+  if (!query) QLOG(LOG_DEBUG, msg::kTableScan, expr.c_str());
+  return query;
+}
+
+}  // namespace quarn
