@@ -1,0 +1,132 @@
+// Drives the gramforge program: command line, exit status, and the round trip through
+// the search program's raw output.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+class GramforgeE2E : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* bin = getenv("QUARN_BIN_DIR");
+    bin_ = bin != nullptr ? bin : "build/bin";
+    dir_ = std::string(testing::TempDir()) + "/gfe2e-" + std::to_string(getpid()) + "-" +
+           testing::UnitTest::GetInstance()->current_test_info()->name();
+    mkdir(dir_.c_str(), 0700);
+  }
+  void TearDown() override { EXPECT_EQ(system(("rm -rf '" + dir_ + "'").c_str()), 0); }
+
+  // Runs a shell command; returns the exit status and captures standard output and error.
+  int run(const std::string& cmd) {
+    const std::string full = "cd '" + dir_ + "' && " + cmd + " >out.txt 2>err.txt";
+    const int st = system(full.c_str());
+    out_ = slurp(dir_ + "/out.txt");
+    err_ = slurp(dir_ + "/err.txt");
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+  std::string gf() const { return "'" + bin_ + "/gramforge'"; }
+  static std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+  void put(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+  }
+  bool exists(const std::string& name) const {
+    struct stat st;
+    return stat((dir_ + "/" + name).c_str(), &st) == 0;
+  }
+
+  std::string bin_, dir_, out_, err_;
+};
+
+std::string observations(int n) {
+  std::string s;
+  char line[512];
+  for (int i = 0; i < n; ++i) {
+    const unsigned t = 1600000000u + static_cast<unsigned>(i) * 37u;
+    const int h = i % 97, z = i % 11;
+    snprintf(line, sizeof line,
+             "{\"rrname\":\"host%d.zone%d.example.\",\"rrtype\":\"A\",\"rdata\":\"10.%d.%d.%d\","
+             "\"time_first\":%u,\"time_last\":%u,\"count\":%d}\n",
+             h, z, z, h, i % 5, t, t + 3600u * static_cast<unsigned>(i % 4), 1 + i % 9);
+    s += line;
+    if (i % 5 == 0) {
+      snprintf(line, sizeof line,
+               "{\"rrname\":\"zone%d.example.\",\"rrtype\":\"MX\",\"rdata\":[\"10 Mx%d.zone%d.example.\","
+               "\"20 backup.example.\"],\"time_first\":%u,\"time_last\":%u,\"count\":2}\n",
+               z, i % 3, z, t, t + 60u);
+      s += line;
+    }
+    if (i % 7 == 0) {
+      snprintf(line, sizeof line,
+               "{\"rrname\":\"zone%d.example.\",\"rrtype\":\"SOA\",\"rdata\":\"ns%d.example. "
+               "hostmaster.zone%d.example. %d 3600 600 86400 300\",\"time_first\":%u,"
+               "\"time_last\":%u}\n",
+               z, i % 2, z, i, t, t);
+      s += line;
+    }
+    if (i % 13 == 0) {
+      snprintf(line, sizeof line,
+               "{\"rrname\":\"host%d.zone%d.example.\",\"rrtype\":28,\"rdata\":\"2001:db8::%x\","
+               "\"time_first\":%u,\"time_last\":%u,\"count\":1}\n"
+               "{\"rrname\":\"zone%d.example.\",\"rrtype\":\"TXT\",\"rdata\":\"\\\"v=spf1 ip4:10.%d.0.0/16 -all\\\"\","
+               "\"time_first\":%u,\"time_last\":%u,\"count\":4}\n",
+               h, z, i, t, t + 10u, z, z, t, t + 99u);
+      s += line;
+    }
+  }
+  return s;
+}
+
+TEST_F(GramforgeE2E, HelpUsageAndExitStatus) {
+  EXPECT_EQ(run(gf() + " --help"), 0);
+  EXPECT_NE(out_.find("Usage: gramforge"), std::string::npos);
+  EXPECT_NE(out_.find("--rrname"), std::string::npos);
+  EXPECT_EQ(run(gf() + " --bogus"), 1);
+  EXPECT_EQ(run(gf() + " -m 0 -o x.idx"), 1);
+  EXPECT_NE(err_.find("invalid memory budget"), std::string::npos);
+  EXPECT_EQ(run(gf() + " in.json"), 1);
+  EXPECT_NE(err_.find("no output requested"), std::string::npos);
+}
+
+TEST_F(GramforgeE2E, StandardInputStrictModeAndExistingOutputs) {
+  put("in.json", observations(50) + "{\"rrname\":\"broken\"\n");
+  EXPECT_EQ(run("gzip -c in.json | " + gf() + " -o n.idx -d d.idx"), 0) << err_;
+  EXPECT_NE(err_.find("Warning: -:"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("1 malformed lines skipped"), std::string::npos) << err_;
+  EXPECT_TRUE(exists("n.idx") && exists("d.idx"));
+  // Outputs exist now: refused without --force, whatever else happens.
+  EXPECT_EQ(run(gf() + " -q -o n.idx -d d.idx in.json"), 1);
+  EXPECT_NE(err_.find("output file exists"), std::string::npos);
+  EXPECT_EQ(run(gf() + " -q --strict -f -o n2.idx -d d2.idx in.json"), 1);
+  EXPECT_NE(err_.find("in.json:"), std::string::npos) << err_;
+  EXPECT_FALSE(exists("n2.idx") || exists("d2.idx"));
+  EXPECT_EQ(run(gf() + " -q -o n3.idx nonexistent.json"), 1);
+  EXPECT_NE(err_.find("nonexistent.json"), std::string::npos);
+  EXPECT_FALSE(exists("n3.idx"));
+}
+
+TEST_F(GramforgeE2E, RoundTripThroughRawSearchOutput) {
+  const std::string qs = bin_ + "/quarnsearch";
+  if (access(qs.c_str(), X_OK) != 0) GTEST_SKIP() << "quarnsearch is not built: " << qs;
+  put("in.json", observations(3000));
+  ASSERT_EQ(run(gf() + " -q -m 1 -o a.rrname -d a.rdata in.json"), 0) << err_;
+  const std::string search = "'" + qs + "' -r -L 100000000 -s .";
+  ASSERT_EQ(run(search + " -l a.rrname > names.txt 2>/dev/null; " + search +
+                " -l a.rdata > rdata.txt 2>/dev/null; cat names.txt rdata.txt"),
+            0);
+  ASSERT_FALSE(out_.empty());
+  ASSERT_EQ(run(gf() + " -q -F raw -o b.rrname -d b.rdata names.txt rdata.txt"), 0) << err_;
+  EXPECT_EQ(slurp(dir_ + "/a.rrname"), slurp(dir_ + "/b.rrname"));
+  EXPECT_EQ(slurp(dir_ + "/a.rdata"), slurp(dir_ + "/b.rdata"));
+}
+
+}  // namespace
