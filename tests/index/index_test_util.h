@@ -50,8 +50,11 @@ inline std::string write_index(const TempDir& dir, const std::string& text,
 }
 
 inline std::vector<uint8_t> read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  std::ifstream f(path, std::ios::binary | std::ios::ate);
+  std::vector<uint8_t> b(static_cast<size_t>(f.tellg()));
+  f.seekg(0);
+  f.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  return b;
 }
 
 inline void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -106,9 +106,10 @@ TEST_F(InspectReportTest, StructuralErrorsStopTheDump) {
        "index 2 contained offset compression but preceding mask was bad (2f01010101)"},
   };
   for (const Case& c : cases) {
+    const std::string path = with_abc(c.list);
     for (int v = 1; v <= 3; ++v) {
       std::string out, err;
-      EXPECT_EQ(dump_abc(with_abc(c.list), v, &out, &err), 1) << c.message;
+      EXPECT_EQ(dump_abc(path, v, &out, &err), 1) << c.message;
       EXPECT_NE(err.find("Error in trigram database: "), std::string::npos) << err;
       EXPECT_NE(err.find(c.message), std::string::npos) << err;
       EXPECT_EQ(out.find("Storage space"), std::string::npos);
