@@ -9,6 +9,7 @@
 
 #include "common/log.h"
 #include "common/strfmt.h"
+#include "retrieval/hex_digit.h"
 #include "retrieval/records_messages.h"
 
 namespace quarn {
@@ -55,13 +56,6 @@ constexpr size_t kMaxHexDigits = 16;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Blanks, tabs and the like, but never a line feed: skipping one would walk into the
 // next line of a mapped string table.
 bool is_inline_space(char c) {
@@ -83,7 +77,7 @@ bool parse_hex(std::string_view s, uint64_t* out) {
   if (s.empty() || s.size() > kMaxHexDigits) return false;
   uint64_t v = 0;
   for (char c : s) {
-    const int d = hex_value(c);
+    const int d = hex_digit_value(c);
     if (d < 0) return false;
     v = (v << 4) | static_cast<uint64_t>(d);
   }
@@ -228,7 +222,7 @@ bool parse_rdata_annotation(std::string_view text, rdata_annotation* out) {
     if (available < 2 * len + 1) return false;  // the digits and the blank after them
     const size_t end = digits + 2 * len;
     for (size_t i = digits; i < end; ++i)
-      if (hex_value(line[i]) < 0) return false;
+      if (hex_digit_value(line[i]) < 0) return false;
     if (line[end] != ' ') return false;
     out->raw_start = begin;
     out->raw_length = end - begin;
@@ -282,8 +276,8 @@ bool parse_raw_rdata(std::string_view text, std::vector<uint8_t>* out) {
   if (line.size() - digits < 2 * len) return false;
   out->resize(len);
   for (size_t i = 0; i < len; ++i) {
-    const int hi = hex_value(line[digits + 2 * i]);
-    const int lo = hex_value(line[digits + 2 * i + 1]);
+    const int hi = hex_digit_value(line[digits + 2 * i]);
+    const int lo = hex_digit_value(line[digits + 2 * i + 1]);
     if (hi < 0 || lo < 0) {
       out->clear();
       return false;

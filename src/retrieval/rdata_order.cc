@@ -8,6 +8,7 @@
 
 #include "common/log.h"
 #include "retrieval/annotation.h"
+#include "retrieval/hex_digit.h"
 #include "retrieval/records_messages.h"
 
 namespace quarn {
@@ -17,13 +18,6 @@ namespace {
 // most 65535 bytes on the wire).
 constexpr size_t kMaxLengthDigits = 5;
 constexpr unsigned kMaxRdataLength = 65535;
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 enum class Shape { kOk, kNoTab, kBadPrefix };
 
@@ -57,7 +51,7 @@ RawView split_line(std::string_view line) {
     return v;
   }
   size_t end = slash + 1;
-  while (end < line.size() && hex_value(line[end]) >= 0) ++end;
+  while (end < line.size() && hex_digit_value(line[end]) >= 0) ++end;
   v.digits = line.substr(slash + 1, end - slash - 1);
   v.rest = line.substr(end);
   return v;
@@ -87,8 +81,9 @@ int rdata_line_compare(std::string_view a, std::string_view b) {
 
   const size_t n = ra.digits.size() < rb.digits.size() ? ra.digits.size() : rb.digits.size();
   for (size_t i = 0; i < n; ++i) {
-    const int x = hex_value(ra.digits[i]);
-    const int y = hex_value(rb.digits[i]);
+    if (ra.digits[i] == rb.digits[i]) continue;  // the common case: same digit, same case
+    const int x = hex_digit_value(ra.digits[i]);
+    const int y = hex_digit_value(rb.digits[i]);
     if (x != y) return x < y ? -1 : 1;
   }
 
@@ -121,7 +116,7 @@ int rdata_line_compare(std::string_view a, std::string_view b) {
     return 0;
   }
   const unsigned next_byte =
-      static_cast<unsigned>(hex_value(longer[n]) << 4 | hex_value(longer[n + 1]));
+      static_cast<unsigned>(hex_digit_value(longer[n]) << 4 | hex_digit_value(longer[n + 1]));
   const int shorter_first = ann.rrtype < next_byte ? -1 : 1;
   return a_shorter ? shorter_first : -shorter_first;
 }
