@@ -127,6 +127,11 @@ re_elem_ptr class_power(const re_elem& k) {
     if (!next || !next->is_group()) return nullptr;
     g = std::move(next);
   }
+  // When the strings span the whole run, they touch whatever the run touches.
+  if (n == k.min_repeat && k.min_repeat == k.max_repeat) {
+    g->start_anchor = k.start_anchor;
+    g->end_anchor = k.end_anchor;
+  }
   return g;
 }
 
