@@ -12,6 +12,8 @@
 //    gives v >= t, and after get gave v, est gives v until the next seek (the union
 //    relies on this to reorder a child that get moved forward).
 // n_iter_next(it, &v) is get followed by seek(v + 1): the way to walk every value.
+// Values are line numbers and stay far below UINT64_MAX, which has no successor to
+// seek to; leaves must not yield it.
 //
 // Building a node (bottom-up): union_iter_new / intersect_iter_new, add children with
 // union_iter_add / intersect_iter_add, then union_iter_finish / intersect_iter_finish,

@@ -10,7 +10,9 @@
 //  - texts over kMaxIndexedRdataText characters;
 //  - HINFO (13) answers synthesised for refused ANY queries;
 //  - NS, CNAME and MX (2, 5, 15) are lower-cased (with one debug warning).
-// Each skip is logged at the level listed in records_messages.h's users (detail/debug).
+// Log lines (texts in records_messages.h): the one-byte 0 value, oversized values and
+// oversized texts at level detail; undecodable values and case corrections at debug.
+// *out is empty whenever the result is a skip.
 #pragma once
 
 #include <cstddef>
