@@ -112,6 +112,10 @@ std::unique_ptr<n_iter> intersect_iter::finish(std::unique_ptr<intersect_iter> n
 void intersect_iter::seek(uint64_t target) {
   if (finished_ || current_ >= target) return;
   found_ = false;
+  if (children_.empty()) {  // only reachable for a node driven without finish()
+    finished_ = true;
+    return;
+  }
   n_iter& top = **children_.peek();
   top.seek(target);
   uint64_t v = 0;
@@ -155,6 +159,7 @@ bool intersect_iter::run_pass(Pass pass) {
 }
 
 bool intersect_iter::get(uint64_t* value) {
+  if (children_.empty()) finished_ = true;
   while (!found_ && !finished_) {
     if (run_pass(Pass::kSeekEstimate) && run_pass(Pass::kGet)) found_ = true;
   }
