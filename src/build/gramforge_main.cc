@@ -9,6 +9,7 @@
 #include <string>
 
 #include "build/build.h"
+#include "build/build_index.h"
 #include "build/temp_files.h"
 #include "common/log.h"
 
@@ -30,7 +31,8 @@ constexpr const char* kHelp =
     "  -d, --rdata FILE      write the rdata index to FILE\n"
     "  -F, --format FMT      input format: auto (default, per line), cof or raw\n"
     "  -m, --memory MIB      memory budget for sorting, in MiB (default 256)\n"
-    "  -n, --max-refs NUM    maximum references per trigram buffer (default 16384)\n"
+    "  -n, --max-refs NUM    maximum references per trigram buffer of the build\n"
+    "                        index (default 16384); lower it when mapping fails\n"
     "  -f, --force           replace existing output files\n"
     "  -s, --strict          stop at the first malformed input line\n"
     "  -q, --quiet           no progress lines and no summary\n"
@@ -95,7 +97,7 @@ int main(int argc, char** argv) {
         opt.memory_budget = static_cast<size_t>(v) << 20;
         break;
       case 'n':
-        if (!parse_size(optarg, 1ull << 32, &v)) {
+        if (!parse_size(optarg, ~0ull, &v)) {
           fprintf(stderr, "Error: invalid maximum references: %s\n%s", optarg, kUsage);
           return 1;
         }
@@ -110,7 +112,15 @@ int main(int argc, char** argv) {
     }
   }
   for (int i = optind; i < argc; ++i) opt.inputs.push_back(argv[i]);
-  (void)max_refs;
+  // The build index's reference space must be mappable for this maximum; finding out
+  // now costs nothing (the pages are never touched) and spares a failure hours later.
+  {
+    std::string error;
+    if (!BuildIndex::create(max_refs, &error)) {
+      fputs(error.c_str(), stderr);
+      return 1;
+    }
+  }
 
   TempFiles::install_cleanup_handlers();
   BuildStats stats;
