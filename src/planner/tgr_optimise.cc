@@ -3,6 +3,8 @@
 // condition, merges conditions that are conjoined anyway, or factors a shared condition
 // out of a union; none adds a demand that the input did not make.
 #include <algorithm>
+#include <unordered_map>
+#include <vector>
 
 #include "common/log.h"
 #include "planner/messages.h"
@@ -212,11 +214,25 @@ tgr_ptr tgr_remove_redundant(tgr_ptr tree) {
     const size_t before = kids.size();
     size_t released = 0;
     // A child that demands everything a sibling demands admits only lines the sibling
-    // admits already, so it adds nothing to the union.
+    // admits already, so it adds nothing to the union. Each child i releases every live
+    // sibling j holding all of i's trigrams in at least as many entries; such a j holds
+    // every one of i's trigrams, so only the children holding i's rarest trigram need a
+    // look (unions of single trigrams run to tens of thousands of children).
+    std::unordered_map<uint32_t, std::vector<size_t>> holders;
+    for (size_t j = 0; j < kids.size(); ++j)
+      for (uint32_t o : kids[j]->trigrams) {
+        auto& list = holders[o];
+        if (list.empty() || list.back() != j) list.push_back(j);
+      }
     for (size_t i = 0; i < kids.size(); ++i) {
-      for (size_t j = 0; j < kids.size(); ++j) {
-        if (j == i || !kids[i] || kids[i]->trigrams.empty()) continue;
-        if (!kids[j] || kids[j]->trigrams.empty()) continue;
+      if (!kids[i] || kids[i]->trigrams.empty()) continue;
+      const std::vector<size_t>* rarest = nullptr;
+      for (uint32_t o : kids[i]->trigrams) {
+        const auto& list = holders[o];
+        if (!rarest || list.size() < rarest->size()) rarest = &list;
+      }
+      for (size_t j : *rarest) {
+        if (j == i || !kids[i] || !kids[j] || kids[j]->trigrams.empty()) continue;
         if (kids[j]->trigrams.size() < kids[i]->trigrams.size()) continue;
         if (!is_subset(kids[i]->trigrams, kids[j]->trigrams)) continue;
         kids[j].reset();
