@@ -39,6 +39,15 @@ uint64_t file_size(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
+// A key text must not hold anything that ends a line or separates the key from its
+// annotation; presentation texts escape such bytes, this guards the line format anyway.
+bool is_line_safe(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
 struct TimeFence {
   uint32_t earliest = std::numeric_limits<uint32_t>::max();
   uint32_t latest = 0;
@@ -109,10 +118,11 @@ class Build {
     return true;
   }
 
-  void progress(const char* phase, bool force_line) {
+  // One progress line per interval, so that only long builds show any.
+  void progress(const char* phase) {
     if (!opt_.progress) return;
     const TimePoint now = my_gettime();
-    if (!force_line && elapsed_seconds(last_progress_, now) < opt_.progress_interval) return;
+    if (elapsed_seconds(last_progress_, now) < opt_.progress_interval) return;
     last_progress_ = now;
     const double t = elapsed_seconds(start_, now);
     fprintf(opt_.report,
@@ -150,7 +160,7 @@ class Build {
     const char* reason = nullptr;
     while (in->next(&line)) {
       ++stats_->lines;
-      if ((stats_->lines & 0xffff) == 0) progress("reading", false);
+      if ((stats_->lines & 0xffff) == 0) progress("reading");
       if (in->too_long()) {
         if (!reject(*in, kReasonTooLong, error)) return false;
         continue;
@@ -221,7 +231,7 @@ class Build {
     }
     if (!o.writer->add_line(line, error)) return false;
     ++o.lines;
-    if ((o.lines & 0xffff) == 0) progress("writing", false);
+    if ((o.lines & 0xffff) == 0) progress("writing");
     return true;
   }
 
@@ -242,7 +252,7 @@ class Build {
     }
     const auto* bytes = reinterpret_cast<const uint8_t*>(raw_.data());
     if (!rdata_to_text(rrtype, std::span<const uint8_t>(bytes, raw_.size()), &text_) ||
-        text_.find_first_of("\t\n\r") != std::string::npos) {
+        !is_line_safe(text_)) {
       ++stats_->rdata_skipped;
       return true;
     }
@@ -291,7 +301,6 @@ class Build {
       return false;
     }
     if (!flush_name(error)) return false;
-    progress("writing", true);
 
     for (Output* o : {&rdata_, &rrname_}) {
       if (!wanted(*o)) continue;

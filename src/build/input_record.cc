@@ -100,7 +100,8 @@ ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** 
     *reason = why;
     return ParseStatus::kBad;
   };
-  // yajl wants a terminated text; the reader's line is a view into its buffer.
+  // yajl wants a terminated text; a NUL inside the line would hide the rest of it.
+  if (line.find('\0') != std::string_view::npos) return bad(kReasonJson);
   const std::string text(line);
   YajlTree tree(yajl_tree_parse(text.c_str(), nullptr, 0));
   if (!tree || !YAJL_IS_OBJECT(tree.get())) return bad(kReasonJson);

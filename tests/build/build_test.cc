@@ -214,15 +214,20 @@ TEST_F(BuildTest, MalformedLinesAreCountedReportedAndFatalWhenStrict) {
   in += cof("o.example.", "\"A\"", "\"192.0.2.9\"", 30, 20, 1);                   // order
   in += "\n   \n";                                                                 // blank
   in += "example.com\tq:zz\n";                                                     // raw
+  // A NUL must not hide the garbage behind an otherwise valid object.
+  std::string hidden = cof("h.example.", "\"A\"", "\"192.0.2.1\"", 10, 20, 1);
+  hidden.insert(hidden.size() - 1, std::string("\0junk", 5));
+  in += hidden;
   const std::string path = file("in.json", in);
   ASSERT_TRUE(build(options({path}, "loose"))) << error_;
-  EXPECT_EQ(stats_.lines, 9u);
+  EXPECT_EQ(stats_.lines, 10u);
   EXPECT_EQ(stats_.records, 1u);
-  EXPECT_EQ(stats_.malformed, 6u);
+  EXPECT_EQ(stats_.malformed, 7u);
   const std::string rep = report();
   for (const char* want : {":2: not a valid JSON object", ":3: unknown rrtype",
                            ":4: rdata does not parse", ":5: time is not a non-zero",
-                           ":6: time_last is before time_first", ":9: annotation does not parse"}) {
+                           ":6: time_last is before time_first", ":9: annotation does not parse",
+                           ":10: not a valid JSON object"}) {
     EXPECT_NE(rep.find(want), std::string::npos) << want << "\n" << rep;
   }
 
