@@ -14,6 +14,7 @@
 #include "build/merge_ops.h"
 #include "build/run_spiller.h"
 #include "build/temp_files.h"
+#include "common/check.h"
 #include "common/my_time.h"
 #include "common/strfmt.h"
 #include "index/index_writer.h"
@@ -65,6 +66,7 @@ struct Output {
   IndexKind kind;
   TimeFence fence;
   std::unique_ptr<IndexWriter> writer;
+  bool complete = false;  // written in full under the staged name
   uint64_t lines = 0;
 };
 
@@ -208,6 +210,9 @@ class Build {
   }
 
   bool add_line(Output& o, std::string_view line, std::string* error) {
+    // Keys of one kind are contiguous in the merged stream, so a closed index gets no
+    // further lines.
+    QUARN_CHECK(!o.complete);
     if (!o.writer) {
       o.staged = str_fmt("%s.gf-%d", o.path.c_str(), static_cast<int>(getpid()));
       // The writer builds under "<name>.tmp.<pid>" and renames to our staged name.
@@ -269,6 +274,14 @@ class Build {
     return add_line(rdata_, line_, error);
   }
 
+  bool close_output(Output& o, std::string* error) {
+    if (!o.writer) return true;
+    const bool ok = o.writer->finish(error);
+    o.writer.reset();
+    o.complete = ok;
+    return ok;
+  }
+
   bool write_indexes(std::string* error) {
     SortabMerger merger(merge_counts);
     for (const std::string& run : spiller_.runs()) {
@@ -283,6 +296,9 @@ class Build {
         if (!write_rdata(key, merger.value(), error)) return false;
         continue;
       }
+      // The rdata lines are all out: finishing that index now frees its reference lists
+      // before the owner-name index builds its own.
+      if (!close_output(rdata_, error)) return false;
       const std::string_view this_stem = name_key_stem(key);
       if (this_stem != std::string_view(stem)) {
         if (!flush_name(error)) return false;
@@ -301,20 +317,16 @@ class Build {
       return false;
     }
     if (!flush_name(error)) return false;
-
+    if (!close_output(rdata_, error) || !close_output(rrname_, error)) return false;
     for (Output* o : {&rdata_, &rrname_}) {
-      if (!wanted(*o)) continue;
-      if (!o->writer) {
+      if (wanted(*o) && !o->complete) {
         *error = str_fmt(kBuildErrEmpty, o->label, o->path.c_str());
         return false;
       }
     }
-    for (Output* o : {&rdata_, &rrname_}) {
-      if (o->writer && !o->writer->finish(error)) return false;
-    }
     // Every index is complete: only now do they take their final names.
     for (Output* o : {&rdata_, &rrname_}) {
-      if (!o->writer) continue;
+      if (!o->complete) continue;
       if (rename(o->staged.c_str(), o->path.c_str()) != 0) {
         *error = str_fmt(kBuildErrRename, o->staged.c_str(), o->path.c_str(), strerror(errno));
         return false;
