@@ -51,7 +51,8 @@ inline constexpr const char* kGlobTrailingBackslash = "Invalid unescaped '\\' at
 inline constexpr const char* kTooDeep = "Expression nested too deeply at %d";
 }  // namespace reparse_error
 
-// Deepest tree the parsers build (levels of groups and of repeated repetitions).
+// Most parentheses open at once, and most groups nested in a returned tree (counting
+// the groups that repeated repetitions create: a** is (a*)*).
 constexpr size_t kMaxNesting = 256;
 
 // Parses a regular expression. `err` may be null.

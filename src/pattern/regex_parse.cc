@@ -32,9 +32,19 @@ bool escapable(char c) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Trees deeper than this are refused; each level of parentheses costs two (group and
-// sequence), each repeated repetition one.
-constexpr size_t kMaxHeight = 2 * kMaxNesting;
+// While parsing, subtree heights are estimated from above (each level of parentheses
+// costs two, for group and sequence; each repeated repetition one), and anything beyond
+// this bound is refused at once. The rendering of an accepted tree (at most kMaxNesting
+// nested groups, so at most that many parentheses) always stays within it.
+constexpr size_t kMaxHeight = 2 * kMaxNesting + 8;
+
+// The deepest nesting of groups in a tree; bounded by the height estimate, so the
+// recursion is too.
+size_t group_depth(const re_elem& e) {
+  size_t d = 0;
+  for (const auto& c : e.children) d = std::max(d, group_depth(*c));
+  return d + (e.is_group() ? 1 : 0);
+}
 
 // Reads an unsigned decimal number the way strtoul does (leading spaces and a sign
 // accepted, no digits reads as 0, overflow saturates), except that only the space
@@ -283,6 +293,12 @@ re_elem_ptr RegexParser::parse(std::string& err) {
   group_simplify(group_);
   if (!stack_.empty()) {
     err = kPrematureEnd;
+    return nullptr;
+  }
+  // What the tree can be rendered as is what counts: no more nested groups than the
+  // parser accepts parentheses.
+  if (group_depth(*group_) > kMaxNesting) {
+    err = str_fmt(kTooDeep, static_cast<int>(n > 0 ? n - 1 : 0));
     return nullptr;
   }
   return std::move(group_);

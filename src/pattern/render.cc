@@ -44,11 +44,46 @@ unsigned lowest(const class_set& s) {
   return 256;
 }
 
-void render_class_body(class_set s, bool negated, std::string& out) {
+// Non-printable members can only be spelled through the named classes that hold them.
+// The token that covers exactly the non-printable part of a set (nullptr for none), and
+// whether one exists at all.
+bool control_token(const class_set& s, const char** token) {
+  class_set control;
+  for (unsigned v = 0; v < 0x20; ++v) control.set(v);
+  control.set(0x7f);
+  class_set high;
+  for (unsigned v = 0x80; v < 256; ++v) high.set(v);
+  if ((s & high).any()) return false;
+  const class_set part = s & control;
+  *token = nullptr;
+  if (part.none()) return true;
+  if (part == control) {
+    *token = "[:cntrl:]";
+    return true;
+  }
+  // [:blank:] and [:space:] bring the space with them.
+  if (!s.test(' ')) return false;
+  class_set tab;
+  tab.set('\t');
+  class_set space;
+  for (unsigned v = '\t'; v <= '\r'; ++v) space.set(v);
+  if (part == tab) *token = "[:blank:]";
+  if (part == space) *token = "[:space:]";
+  return *token != nullptr;
+}
+
+// Writes the members of `s` between the brackets (and after '^' when `negated`). The
+// non-printable ones are spelled by `token`, or as \xHH when it is null.
+void render_class_body(class_set s, bool negated, const char* token, std::string& out) {
   const bool bracket = s.test(']');
   bool dash = s.test('-');
   s.reset(']');
   s.reset('-');
+  if (token) {
+    for (unsigned v = 0; v < 0x20; ++v) s.reset(v);
+    s.reset(0x7f);
+    if (token[2] != 'c') s.reset(' ');  // [:blank:] and [:space:] hold it already
+  }
   bool caret_last = false;
   if (bracket) {
     out.push_back(']');  // first, where it cannot close the expression
@@ -57,7 +92,7 @@ void render_class_body(class_set s, bool negated, std::string& out) {
     if (dash) {
       out.push_back('-');
       dash = false;
-    } else if (s.count() > 1) {
+    } else if (s.count() > 1 || token) {
       s.reset('^');
       caret_last = true;
     } else {
@@ -91,25 +126,35 @@ void render_class_body(class_set s, bool negated, std::string& out) {
     if (end != hi) render_class_char(static_cast<unsigned char>(hi), out);
     v = hi + 1;
   }
+  if (token) out += token;
   if (caret_last) out.push_back('^');
   if (dash) out.push_back('-');  // last, where it cannot form a range
 }
 
+// Every class a parser builds is a union of printable members and named classes, or the
+// complement of one, and is written that way. Other sets (only rewritten trees hold them)
+// fall back to \xHH members, negated when byte 0 is a member.
 void render_class(const class_set& bits, std::string& out) {
   if (bits.all()) {
     out.push_back('.');
     return;
   }
   if (bits.none()) {
-    out += "[^\\x00-\\xff]";  // matches nothing; only rewritten trees hold empty classes
+    out += "[^\\x00-\\xff]";  // matches nothing
     return;
   }
+  const char* token = nullptr;
   out.push_back('[');
-  if (bits.test(0)) {
+  if (control_token(bits, &token)) {
+    render_class_body(bits, false, token, out);
+  } else if (control_token(~bits, &token)) {
     out.push_back('^');
-    render_class_body(~bits, true, out);
+    render_class_body(~bits, true, token, out);
+  } else if (bits.test(0)) {
+    out.push_back('^');
+    render_class_body(~bits, true, nullptr, out);
   } else {
-    render_class_body(bits, false, out);
+    render_class_body(bits, false, nullptr, out);
   }
   out.push_back(']');
 }

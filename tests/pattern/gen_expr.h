@@ -23,7 +23,7 @@ class ExprGen {
 
   // A candidate text over an alphabet that the expressions talk about.
   std::string text() {
-    static const char kChars[] = "abcABC01.-x]\\^[_ z";
+    static const char kChars[] = "abcABC01.-x]\\^[_ z\t\x01\x80";
     std::string s;
     const int len = static_cast<int>(pick(9));
     for (int i = 0; i < len; ++i) s.push_back(kChars[pick(sizeof kChars - 1)]);
@@ -88,7 +88,7 @@ class ExprGen {
   std::string bracket() {
     static const char* kParts[] = {"a",  "b",  "c",         "x",         "a-c",  "A-C",
                                    "0-9", "_", "[:digit:]", "[:upper:]", ".",    "^",
-                                   "\\", "[",  "Z-a"};
+                                   "\\", "[",  "Z-a", "[:space:]", "[:cntrl:]", "[:blank:]"};
     std::string s = "[";
     if (pick(3) == 0) s += "^";
     if (pick(6) == 0) s += "]";

@@ -109,10 +109,10 @@ class TreeOracle {
            bits.test(static_cast<unsigned char>(toupper(c)));
   }
 
-  // A class holding byte 0 is written as a negation, and caseless matching folds the
-  // negated members: [^a-c] refuses 'C' as well.
+  // Parsed classes holding bytes above 0x7f came from a negation and are written as one,
+  // and caseless matching folds the negated members: [^a-c] refuses 'C' as well.
   static bool byte_in(const class_set& bits, unsigned char c) {
-    if (bits.test(0)) return !caseless_member(~bits, c);
+    if (bits.test(0x80)) return !caseless_member(~bits, c);
     return caseless_member(bits, c);
   }
 

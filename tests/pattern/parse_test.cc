@@ -132,6 +132,14 @@ TEST(RegexParse, RefusesAbsurdNesting) {
   EXPECT_EQ(err, "Expression nested too deeply at 256");
   EXPECT_FALSE(regex_parse("a" + std::string(100000, '*'), &err));
   EXPECT_EQ(err.rfind("Expression nested too deeply at ", 0), 0u) << err;
+  // Whatever is accepted renders into text that is accepted again.
+  auto deep = regex_parse("a" + std::string(255, '*'), &err);
+  ASSERT_TRUE(deep) << err;
+  auto again = regex_parse(re_elem_to_string(*deep), &err);
+  ASSERT_TRUE(again) << err;
+  EXPECT_TRUE(re_elem_equal(*deep, *again));
+  EXPECT_FALSE(regex_parse("a" + std::string(300, '*'), &err));
+  EXPECT_EQ(err, "Expression nested too deeply at 300");
   std::string nested;
   for (int i = 0; i < 2000; ++i) nested = "(" + nested + "x|y)*";
   EXPECT_FALSE(regex_parse(nested, &err));

@@ -66,6 +66,14 @@ TEST(Render, BracketMembersSafeForBothReaders) {
   EXPECT_EQ(rendered("[^^]"), "[^^]");
   EXPECT_EQ(rendered("[^]-]"), "[^]-]");
 
+  // Non-printable members are spelled through the named classes that hold them.
+  EXPECT_EQ(rendered("[[:space:]]"), "[[:space:]]");
+  EXPECT_EQ(rendered("[^[:space:]]"), "[^[:space:]]");
+  EXPECT_EQ(rendered("[[:cntrl:]a]"), "[a[:cntrl:]]");
+  EXPECT_EQ(rendered("[x[:blank:]]"), "[x[:blank:]]");
+  EXPECT_EQ(rendered("[^[:cntrl:]]"), "[^[:cntrl:]]");
+  EXPECT_EQ(rendered("[]^[:space:]-]"), "[]^[:space:]-]");
+
   // Hand-built classes that no parser produces still render to something sound.
   std::string out;
   class_set none;
