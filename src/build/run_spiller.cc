@@ -7,8 +7,9 @@
 
 namespace quarn {
 
-RunSpiller::RunSpiller(TempFiles& temps, size_t budget, SortabMergeFunc merge)
-    : temps_(temps), merge_(std::move(merge)) {
+RunSpiller::RunSpiller(TempFiles& temps, size_t budget, SortabMergeFunc merge,
+                       size_t max_fan_in)
+    : temps_(temps), merge_(std::move(merge)), max_fan_in_(std::max<size_t>(2, max_fan_in)) {
   budget = std::max(budget, kMinSortBudget);
   // Three quarters for key and value bytes, one quarter for the entry table: owner
   // names and rdata keys run to a few dozen bytes against 16 bytes of entry.
@@ -100,8 +101,8 @@ bool RunSpiller::finish(std::string* error) {
   // Give the arena back before the final merge and the index writers need memory.
   std::vector<char>().swap(arena_);
   std::vector<Entry>().swap(entries_);
-  while (runs_.size() > kMaxFanIn) {
-    if (!merge_runs(0, kMaxFanIn, error)) return false;
+  while (runs_.size() > max_fan_in_) {
+    if (!merge_runs(0, max_fan_in_, error)) return false;
   }
   return true;
 }

@@ -29,7 +29,9 @@ constexpr size_t kMinSortBudget = 1 << 20;
 
 class RunSpiller {
  public:
-  RunSpiller(TempFiles& temps, size_t budget, SortabMergeFunc merge);
+  // max_fan_in (at least 2) bounds the runs one merge reads; tests lower it.
+  RunSpiller(TempFiles& temps, size_t budget, SortabMergeFunc merge,
+             size_t max_fan_in = kMaxFanIn);
   RunSpiller(const RunSpiller&) = delete;
   RunSpiller& operator=(const RunSpiller&) = delete;
 
@@ -37,7 +39,7 @@ class RunSpiller {
   bool add(std::string_view key, std::string_view value, std::string* error);
   bool finish(std::string* error);
 
-  // After finish(): the runs to merge (at most kMaxFanIn).
+  // After finish(): the runs to merge (at most max_fan_in).
   const std::vector<std::string>& runs() const { return runs_; }
   uint64_t runs_written() const { return runs_written_; }
   uint64_t bytes_spilled() const { return bytes_spilled_; }
@@ -57,6 +59,7 @@ class RunSpiller {
 
   TempFiles& temps_;
   SortabMergeFunc merge_;
+  size_t max_fan_in_;
   size_t arena_limit_;
   size_t entry_limit_;
   std::vector<char> arena_;
