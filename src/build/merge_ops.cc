@@ -1,6 +1,7 @@
 #include "build/merge_ops.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "build/sortab_varint.h"
@@ -39,7 +40,8 @@ void merge_counts(std::string_view, std::string_view a, std::string_view b,
   // the minimum would replace a real first-seen time by 1970.
   m.first = ha && hb ? std::min(va.first, vb.first) : ha ? va.first : hb ? vb.first : 0;
   m.last = std::max(va.last, vb.last);
-  m.count = va.count + vb.count;
+  // Saturate: a wrapped sum would turn the most-seen record into a rarely-seen one.
+  m.count = va.count > UINT64_MAX - vb.count ? UINT64_MAX : va.count + vb.count;
   encode_count_value(m, out);
 }
 

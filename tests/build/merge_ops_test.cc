@@ -48,6 +48,10 @@ TEST(MergeCounts, EarliestFirstLatestLastCountsAdd) {
   EXPECT_EQ(v.count, 2u);
 
   out.clear();
+  merge_counts("k", enc(1, 2, ~0ull - 1), enc(1, 2, 5), out);
+  EXPECT_EQ(dec(out).count, ~0ull);
+
+  out.clear();
   merge_keys_only("k", "abc", "de", out);
   EXPECT_EQ(out.size(), 1u);
 }
