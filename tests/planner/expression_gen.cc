@@ -182,7 +182,70 @@ gen_node expression_gen::sequence(int depth, bool top) {
   return s;
 }
 
+gen_node expression_gen::small_sequence() {
+  // Short literals, small classes and single unknown bytes side by side: the shapes
+  // where joins, class expansions, bridges and anchored gaps apply.
+  gen_node s;
+  s.kind = gen_node::sequence;
+  int n = 2 + pick(4);
+  for (int i = 0; i < n; ++i) {
+    gen_node a;
+    switch (pick(6)) {
+      case 0:
+      case 1:
+        a.kind = gen_node::literal;
+        for (int j = 0, k = 1 + pick(3); j < k; ++j)
+          a.text += kLiteralBytes[pick(sizeof kLiteralBytes - 1)];
+        break;
+      case 2: {
+        a.kind = gen_node::klass;
+        int k = 1 + pick(4);
+        for (int j = 0; j < k; ++j) {
+          char c = static_cast<char>(chance(80) ? 'a' + pick(6) : "!A0^"[pick(4)]);
+          if (c == '^' && j == 0) c = 'z';
+          a.text += c;
+          a.members.set(static_cast<unsigned char>(c));
+        }
+        break;
+      }
+      case 3:
+        a.kind = gen_node::any;
+        break;
+      case 4: {
+        a.kind = gen_node::group;
+        for (int j = 0, k = 1 + pick(3); j < k; ++j) {
+          gen_node alt;
+          alt.kind = gen_node::sequence;
+          gen_node lit;
+          for (int m = 0, l = 1 + pick(3); m < l; ++m) lit.text += static_cast<char>('a' + pick(5));
+          alt.kids.push_back(lit);
+          a.kids.push_back(alt);
+        }
+        break;
+      }
+      default:
+        a.kind = gen_node::literal;
+        a.text = static_cast<char>('a' + pick(4));
+        break;
+    }
+    if (chance(25)) {
+      switch (pick(4)) {
+        case 0: a.min = a.max = 2 + pick(3); break;
+        case 1: a.min = 1 + pick(2); a.max = a.min + 1 + pick(3); break;
+        case 2: a.min = 2; a.max = 0; break;
+        default: a.min = 0; a.max = 1; break;
+      }
+      if (a.kind == gen_node::literal && a.text.size() > 1) a.text = a.text.substr(0, 1);
+    }
+    s.kids.push_back(a);
+  }
+  s.start = chance(35);
+  s.end = chance(35);
+  return s;
+}
+
 gen_node expression_gen::regex_tree() {
+  if (chance(40)) return small_sequence();
   if (chance(20)) {
     gen_node g;
     g.kind = gen_node::group;  // top-level alternation, rendered without parentheses

@@ -52,6 +52,7 @@ class expression_gen {
   gen_node random_class(bool glob);
   gen_node atom(int depth);
   gen_node sequence(int depth, bool top);
+  gen_node small_sequence();
   void apply_repeat(gen_node& n);
   void sample_into(const gen_node& n, std::string& out);
 

@@ -90,13 +90,13 @@ void run_property(bool glob, uint64_t seed, uint64_t rounds) {
 
 TEST(NecessaryCondition, RegularExpressions) {
   const uint64_t seed = env_number("QUARN_PROPERTY_SEED", 20261208);
-  const uint64_t rounds = env_number("QUARN_PROPERTY_ROUNDS", 1500);
+  const uint64_t rounds = env_number("QUARN_PROPERTY_ROUNDS", 700);
   for (uint64_t s = 0; s < 2; ++s) run_property(false, seed + s, rounds);
 }
 
 TEST(NecessaryCondition, Globs) {
   const uint64_t seed = env_number("QUARN_PROPERTY_SEED", 20261208);
-  const uint64_t rounds = env_number("QUARN_PROPERTY_ROUNDS", 1500);
+  const uint64_t rounds = env_number("QUARN_PROPERTY_ROUNDS", 700);
   for (uint64_t s = 0; s < 2; ++s) run_property(true, seed + 100 + s, rounds);
 }
 
