@@ -1,6 +1,7 @@
 // Drives the gramforge program: command line, exit status, and the round trip through
 // the search program's raw output.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,6 +118,39 @@ TEST_F(GramforgeE2E, StandardInputStrictModeAndExistingOutputs) {
   EXPECT_EQ(run(gf() + " -q -o n3.idx nonexistent.json"), 1);
   EXPECT_NE(err_.find("nonexistent.json"), std::string::npos);
   EXPECT_FALSE(exists("n3.idx"));
+}
+
+TEST_F(GramforgeE2E, InterruptedBuildLeavesNothingBehind) {
+  put("in.json", observations(60000));
+  mkdir((dir_ + "/tmp").c_str(), 0700);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
+    const std::string gfp = bin_ + "/gramforge", in = dir_ + "/in.json";
+    const std::string rr = dir_ + "/i.rrname", rd = dir_ + "/i.rdata";
+    // Read the input several times over so that the build is still running when the
+    // signal comes.
+    execl(gfp.c_str(), gfp.c_str(), "-q", "-m", "1", "-o", rr.c_str(), "-d", rd.c_str(),
+          in.c_str(), in.c_str(), in.c_str(), in.c_str(), in.c_str(), in.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait for the first sorted run to appear, then interrupt.
+  bool spilled = false;
+  for (int i = 0; i < 2000 && !spilled; ++i) {
+    usleep(5000);
+    spilled = system(("ls '" + dir_ + "/tmp' | grep -q run").c_str()) == 0;
+  }
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(spilled);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the build ended before the signal";
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(run("ls tmp | wc -l"), 0);
+  EXPECT_EQ(out_, "0\n");
+  EXPECT_FALSE(exists("i.rrname") || exists("i.rdata"));
 }
 
 TEST_F(GramforgeE2E, RoundTripThroughRawSearchOutput) {
