@@ -1,5 +1,8 @@
 // Full-match confirmation of candidate strings, compiled once per search.
 //
+// Candidates are single lines (string-table keys), so no text holds a line feed; '.'
+// in a pattern is not promised to match one.
+//
 // Order of use: pattern_compile the rendered pattern text (pattern/render.h) into a
 // compiled_pattern once; then call pattern_match once per candidate string. Matching is
 // case-insensitive, stops at the first match, and accepts patterns that can match the

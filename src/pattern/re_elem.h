@@ -25,7 +25,7 @@
 //  - a sequence's own repetition is {1,1};
 //  - a group has at least one alternative, and never two childless sequences with equal
 //    anchor flags;
-//  - literals whose repetition is not {1,1} hold exactly one character.
+//  - literals whose repetition is not {1,1} hold exactly one character;
 //  - min_repeat <= max_repeat <= REPEAT_MAX.
 //
 // Failures: building operations return false with a positioned error text for anything

@@ -81,12 +81,8 @@ void re_elem_print(const re_elem* e, unsigned depth) {
   fputs("    ", out);
   switch (e->type) {
     case re_elem_literal:
-      // Text up to its first NUL, as the C string it is printed as.
-      fputc('"', out);
-      fwrite(e->text.data(), 1, e->text.find('\0') == std::string::npos ? e->text.size()
-                                                                         : e->text.find('\0'),
-             out);
-      fputs("\"\n", out);
+      // The text as a C string would print it: up to its first NUL.
+      fprintf(out, "\"%s\"\n", e->text.c_str());
       break;
     case re_elem_class:
       print_class(out, e->bits);
