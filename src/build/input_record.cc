@@ -1,5 +1,6 @@
 #include "build/input_record.h"
 
+#include <arpa/inet.h>
 #include <ldns/ldns.h>
 #include <yajl/yajl_tree.h>
 
@@ -68,7 +69,32 @@ bool normalize_owner_name(std::string_view name, std::string* out) {
   return true;
 }
 
+namespace {
+
+// Addresses are most observations; inet_pton is what the zone parser applies to a lone
+// address token, so when it accepts the text the wire form is the same, and anything
+// it refuses (blanks, comments, odd spellings) still goes the general way.
+bool address_from_text(uint16_t rrtype, std::string_view text, std::string* wire) {
+  char buf[64];
+  if (text.size() >= sizeof buf) return false;
+  memcpy(buf, text.data(), text.size());
+  buf[text.size()] = '\0';
+  unsigned char out[16];
+  if (rrtype == 1 && inet_pton(AF_INET, buf, out) == 1) {
+    wire->assign(reinterpret_cast<const char*>(out), 4);
+    return true;
+  }
+  if (rrtype == 28 && inet_pton(AF_INET6, buf, out) == 1) {
+    wire->assign(reinterpret_cast<const char*>(out), 16);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool rdata_from_text(uint16_t rrtype, std::string_view text, std::string* wire) {
+  if (address_from_text(rrtype, text, wire)) return true;
   // Control characters would be read as field separators or line ends by the zone
   // parser, so they cannot belong to a presentation text.
   for (char c : text) {
