@@ -1,6 +1,7 @@
 #include "retrieval/tgdb_merger.h"
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -47,7 +48,46 @@ int compare_rdata_lines(std::string_view a, std::string_view b) {
   return rdata_line_compare(a, b);
 }
 
+// The owner name and the optional suffix of a line's key, split as the name order does:
+// at the first blank strictly inside the key (the suffix keeps it), otherwise the whole
+// key less one trailing blank.
+struct split_name {
+  std::string_view name;
+  std::string_view suffix;
+  bool has_suffix = false;
+};
+
+inline split_name split_rrname_key(std::string_view line) {
+  size_t len = line.size();
+  if (const void* tab = std::memchr(line.data(), '\t', len))
+    len = static_cast<size_t>(static_cast<const char*>(tab) - line.data());
+  if (const void* lf = std::memchr(line.data(), '\n', len))
+    len = static_cast<size_t>(static_cast<const char*>(lf) - line.data());
+  split_name s;
+  if (len > 2) {
+    if (const void* blank = std::memchr(line.data() + 1, ' ', len - 2)) {
+      const size_t at = static_cast<size_t>(static_cast<const char*>(blank) - line.data());
+      s.name = line.substr(0, at);
+      s.suffix = line.substr(at, len - at);
+      s.has_suffix = true;
+      return s;
+    }
+  }
+  if (len > 0 && line[len - 1] == ' ') --len;
+  s.name = line.substr(0, len);
+  return s;
+}
+
 }  // namespace
+
+bool rrname_keys_equal(std::string_view a, std::string_view b) {
+  if (a.empty() || b.empty()) return a.empty() && b.empty();
+  // Labels joined by dots are equal label by label exactly when the texts are equal.
+  const split_name x = split_rrname_key(a);
+  const split_name y = split_rrname_key(b);
+  if (x.name != y.name) return false;
+  return !x.has_suffix || !y.has_suffix || x.suffix == y.suffix;
+}
 
 void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line) {
   // Reused across calls: merging runs once per confirmed line and should not allocate.
@@ -120,15 +160,22 @@ bool result_filter(const search_context& context, result_entry* result) {
   return true;
 }
 
+void tgdb_merger::line_copy::assign(const char* line, size_t length) {
+  text.assign(line, length);
+  const void* tab = std::memchr(line, '\t', length);
+  key_length = tab ? static_cast<size_t>(static_cast<const char*>(tab) - line) : length;
+  key_has_blank = std::memchr(line, ' ', key_length) != nullptr;
+}
+
 struct tgdb_merger::merger_source {
-  std::string key;  // the current candidate line without its line feed
+  line_copy key;  // the current candidate line
   std::unique_ptr<line_source> lines;
   uint64_t last_page = 0;
 };
 
 int tgdb_merger::source_order::operator()(const std::unique_ptr<merger_source>& a,
                                           const std::unique_ptr<merger_source>& b) const {
-  return compare(a->key, b->key);
+  return compare(a->key.text, b->key.text);
 }
 
 tgdb_merger::tgdb_merger(search_context& context, bool is_rdata)
@@ -138,6 +185,15 @@ tgdb_merger::tgdb_merger(search_context& context, bool is_rdata)
       heap_(source_order{compare_}) {}
 
 tgdb_merger::~tgdb_merger() = default;
+
+bool tgdb_merger::same_key(const line_copy& a, const line_copy& b) const {
+  if (is_rdata_) return rdata_line_compare(a.text, b.text) == 0;
+  // Keys without blanks have neither suffix nor trailing blank: equal names are equal
+  // texts. (An empty line is not the same as a line with an empty key.)
+  if (!a.key_has_blank && !b.key_has_blank && !a.text.empty() && !b.text.empty())
+    return a.key() == b.key();
+  return rrname_keys_equal(a.text, b.text);
+}
 
 void tgdb_merger::merge_line(std::unique_ptr<result_entry>& result,
                              std::string_view line) const {
@@ -247,24 +303,29 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
     if (!have_current_key_) {
       current_key_ = top.key;
       have_current_key_ = true;
-    } else if (compare_(current_key_, top.key) != 0) {
-      current_key_ = top.key;
-      if (result_filter(context_, result.get())) return result;  // top opens the next call
+    } else if (!same_key(current_key_, top.key)) {
+      if (result_filter(context_, result.get())) {
+        current_key_ = top.key;  // top stays on the heap and opens the next call
+        return result;
+      }
       result.reset();
+      // top's line is about to be replaced by its next one: take it over instead of
+      // copying it (the swapped-in buffer is reused for that next line).
+      std::swap(current_key_, top.key);
       new_key = true;
     }
+    const line_copy& line = new_key ? current_key_ : top.key;
 
     if (!new_key && skip) {
       // The key was rejected: its remaining lines are not looked at again.
     } else if (!new_key && result) {
-      merge_line(result, top.key);
+      merge_line(result, line.text);
     } else {
       // A key not yet confirmed in this call: match it once.
       ++context_.counters().trigram_matches;
-      const std::string_view key = key_of(top.key);
-      if (context_.match(key.data(), key.size())) {
+      if (context_.match(line.text.data(), line.key_length)) {
         context_.note_pattern_match();
-        merge_line(result, top.key);
+        merge_line(result, line.text);
         skip = false;
       } else {
         skip = true;

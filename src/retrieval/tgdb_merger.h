@@ -44,6 +44,11 @@ class Tgdb;
 void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line);
 void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line);
 
+// True exactly when name_order(a, b) == 0, computed with a few byte searches and
+// compares instead of a label walk: the merger asks "same key?" once per candidate line,
+// and a label-wise order is only needed to keep the heap sorted.
+bool rrname_keys_equal(std::string_view a, std::string_view b);
+
 // Result filter: replaces a time_last of 0 by time_first, keeps the elements that pass
 // the rrtype, time and count tests (a count of 0 counting as 1). False when nothing is
 // kept (or result is null); the caller then discards the result.
@@ -68,6 +73,16 @@ class tgdb_merger {
   size_t source_count() const { return sources_added_; }
 
  private:
+  // A copied candidate line (without its line feed), with where its key ends and whether
+  // the key holds a blank: only such keys need the name order's suffix rule to decide
+  // whether two lines share a key.
+  struct line_copy {
+    std::string text;
+    size_t key_length = 0;
+    bool key_has_blank = false;
+    void assign(const char* line, size_t length);
+    std::string_view key() const { return {text.data(), key_length}; }
+  };
   struct merger_source;
   // Three-way order of two sources by their current lines, in the kind's key order.
   struct source_order {
@@ -76,6 +91,7 @@ class tgdb_merger {
                    const std::unique_ptr<merger_source>& b) const;
   };
 
+  bool same_key(const line_copy& a, const line_copy& b) const;
   void merge_line(std::unique_ptr<result_entry>& result, std::string_view line) const;
   void count_line(merger_source& source, const char* line, size_t length);
   void advance();
@@ -88,7 +104,7 @@ class tgdb_merger {
   // One cursor per index with candidates left, least key on top; owned.
   heap<std::unique_ptr<merger_source>, source_order> heap_;
   // Copy of the line whose key the result being assembled has.
-  std::string current_key_;
+  line_copy current_key_;
   bool have_current_key_ = false;
   // Time fence over the added indexes: least earliest, greatest latest; 0 = none yet.
   int64_t earliest_ = 0;

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "index/crafted_index.h"
+#include "index/name_order.h"
 #include "index/tgdb.h"
 #include "retrieval/rdata_order.h"
 #include "retrieval/search_context.h"
@@ -58,6 +60,28 @@ class MergerTest : public ::testing::Test {
   int serial_ = 0;
 };
 
+TEST(KeyEqualityTest, FastOwnerNameEqualityAgreesWithTheNameOrder) {
+  // Short texts over the characters that matter to the key split: blanks inside and at
+  // the end, dots, tabs and line feeds.
+  std::mt19937 rng(99);
+  const char alphabet[] = {'a', 'b', '.', ' ', '\t', '\n'};
+  size_t equal_pairs = 0;
+  for (int i = 0; i < 200000; ++i) {
+    std::string a, b;
+    for (size_t n = rng() % 7; n > 0; --n) a += alphabet[rng() % 6];
+    if (rng() % 3 == 0) {
+      b = a;
+      if (!b.empty()) b[rng() % b.size()] = alphabet[rng() % 6];
+    } else {
+      for (size_t n = rng() % 7; n > 0; --n) b += alphabet[rng() % 6];
+    }
+    const bool same = name_order(a, b) == 0;
+    equal_pairs += same;
+    ASSERT_EQ(rrname_keys_equal(a, b), same) << "[" << a << "] [" << b << "]";
+  }
+  EXPECT_GT(equal_pairs, 1000u);
+}
+
 TEST_F(MergerTest, SameNameInTwoIndexesMergesIntoOneResult) {
   // A: count 2, first 100, last 200 / count 3, first 50, last 150; NS only in the first.
   TgdbRef a = index("com\t4:10:1\nexample.com\t4:64,64:2 n:70:1\nzed.example.com\t4:10:1\n");
@@ -80,6 +104,19 @@ TEST_F(MergerTest, SameNameInTwoIndexesMergesIntoOneResult) {
   EXPECT_FALSE(r.raw_rdata.has_value());
   EXPECT_EQ(m.next(), nullptr);  // stays finished
   EXPECT_TRUE(m.done() || m.next() == nullptr);
+}
+
+TEST_F(MergerTest, KeysWithASuffixMeetTheSameNameWithout) {
+  TgdbRef a = index("example.com\t4:10:1\nexample.com y\t4:10:4\n");
+  TgdbRef b = index("example.com x\t4:10:2\n");
+  search_context ctx;
+  tgdb_merger m(ctx, false);
+  m.add_index(a.get());
+  m.add_index(b.get());
+  auto results = drain(m);
+  // "example.com" equals both suffixed keys, so the three lines meet in one result.
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0]->auxdata[0].count, 7u);
 }
 
 TEST_F(MergerTest, KeyInEveryIndexIsConfirmedOnce) {
