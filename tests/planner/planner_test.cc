@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "log_capture.h"
+#include "pattern/matcher.h"
 #include "planner/tgr_eval.h"
 
 namespace quarn {
@@ -180,6 +182,37 @@ TEST(PlanExpression, TraceShowsEveryStageInOrder) {
     size_t at = log.find(marker, pos);
     ASSERT_NE(at, std::string::npos) << marker << "\n" << log.substr(0, 2000);
     pos = at + 1;
+  }
+}
+
+// Strings that match and that a literal reading of the planning rules would have lost;
+// each row names the rule it guards.
+TEST(PlanExpression, KnownLostMatchesStayFound) {
+  log_set_level(LOG_FAILURE);
+  const struct {
+    const char* expr;
+    const char* text;
+  } kCases[] = {
+      {"ab.cd", "ab^cd"},               // the unknown byte may be '^' itself
+      {"xy[a^]z", "xy^z"},              // '^' in a class keeps the boundary symbol
+      {"xy[!-+]{2,}zw", "xy!#zw"},      // a split unbounded class may be two bytes long
+      {"^[ab]{9}$", "ababababa"},       // a class power shorter than the run
+      {"x[ab]{9}y", "xababababay"},
+      {"x(ab|cd){2}y", "xabcdy"},       // a repeated group joined on both sides
+      {"xy(a|b){2}", "xyab"},
+      {"^a{1,5}y", "aaay"},             // a repeated literal between anchor and neighbour
+      {"^(ab|cd){2}$", "abcd"},
+      {"[ab]{2,3}$", "xaab"},
+  };
+  for (const auto& c : kCases) {
+    std::string pattern, error;
+    tgr_ptr q = plan_expression(c.expr, false, &pattern, &error);
+    compiled_pattern m;
+    std::string compile_error;
+    ASSERT_TRUE(pattern_compile(pattern, m, compile_error)) << compile_error;
+    ASSERT_TRUE(m.matches(c.text, std::strlen(c.text))) << c.expr;
+    EXPECT_TRUE(tgr_matches_text(q.get(), c.text))
+        << c.expr << " lost " << c.text << ": " << tgr_to_text(q.get());
   }
 }
 
