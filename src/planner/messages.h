@@ -28,8 +28,6 @@ inline constexpr const char* kEmptyDifference =
 // ---- fixup and decomposition ----
 inline constexpr const char* kPermutationsExceeded =
     "Warning: %zu possible permutations exceeded threshold of %u";  // count, 64 (level 4)
-inline constexpr const char* kInconsistentTree =
-    "Error: inconsistent regex parse tree view.";  // level 1
 
 // ---- permutation reduction ----
 inline constexpr const char* kReductionFailed =
