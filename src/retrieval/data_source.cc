@@ -91,9 +91,11 @@ void fileset::unload_entry(const std::string& file, TgdbRef& index) {
 }
 
 void fileset::reload() {
+  // The due check runs under the write lock too, so that two searches opening at once
+  // neither both reload nor read the stamp while it changes.
+  std::unique_lock<std::shared_mutex> guard(lock_);
   const TimePoint now = clock_();
   if (now.sec - last_reload_.sec <= reload_interval_) return;
-  std::unique_lock<std::shared_mutex> guard(lock_);
   set_file_->reload();
   last_reload_ = now;
 }
@@ -102,10 +104,11 @@ std::unique_ptr<tgdb_merger> fileset::open(search_context& context) {
   reload();
   // The merger is made after the reload so that it takes the kind a first loaded index
   // may just have fixed; made before, it would ignore every index of that kind.
-  auto merger = std::make_unique<tgdb_merger>(context, is_rdata_);
+  std::unique_ptr<tgdb_merger> merger;
   size_t loaded = 0;
   {
     std::shared_lock<std::shared_mutex> guard(lock_);
+    merger = std::make_unique<tgdb_merger>(context, is_rdata_);
     for (const auto& e : set_file_->entries()) {
       if (!e->data) continue;
       ++loaded;
