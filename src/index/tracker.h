@@ -57,8 +57,9 @@ inline bool IS_TRACKER_FINISHED(const tracker& t) {
 }
 
 // Sets up a tracker on trigram `ordinal` of the index and decodes its first item.
-// Returns 0, or -1 when the list is empty, lies outside the mapping, or its first item is
-// malformed (the last two after a log line at level "error").
+// Requires a non-empty list (checked; the loader has verified that every list lies
+// inside the mapping). Returns 0, or -1 after a log line at level "error" when the first
+// item is malformed.
 int tracker_init(tracker& t, const Tgdb* index, search_context* context, uint32_t ordinal);
 
 // Decodes the item at t.position. 0, or -1 after logging the defect. Requires that the
