@@ -218,8 +218,11 @@ void tgdb_merger::add_index(Tgdb* index) {
   if (index->has_timefence()) {
     const int64_t earliest = index->earliest_seen();
     const int64_t latest = index->latest_seen();
-    if (earliest_ == 0 || earliest_ > earliest) earliest_ = earliest;
-    if (latest_ < latest) latest_ = latest;
+    // A fence of 0 is a real time here (records may carry time 0), so whether any fence
+    // was seen is kept apart from the values.
+    if (!fence_seen_ || earliest_ > earliest) earliest_ = earliest;
+    if (!fence_seen_ || latest_ < latest) latest_ = latest;
+    fence_seen_ = true;
     if (!context_.index_may_match(earliest, latest)) {
       QLOG(LOG_DEBUG, retrieval_msg::kSkipTimeFilter, index->path().c_str());
       return;
@@ -270,9 +273,8 @@ void tgdb_merger::advance() {
 std::unique_ptr<result_entry> tgdb_merger::next() {
   if (done_) return nullptr;
   // The shortcuts hold only when every searched index states its time range.
-  if (!unfenced_index_) {
-    if (context_.time_first_after_set() && latest_ != 0 &&
-        context_.time_first_after() > latest_) {
+  if (fence_seen_ && !unfenced_index_) {
+    if (context_.time_first_after_set() && context_.time_first_after() > latest_) {
       QLOG(LOG_DEBUG, "%s", retrieval_msg::kFirstAfterOutOfRange);
       done_ = true;
       return nullptr;

@@ -106,9 +106,11 @@ class tgdb_merger {
   // Copy of the line whose key the result being assembled has.
   line_copy current_key_;
   bool have_current_key_ = false;
-  // Time fence over the added indexes: least earliest, greatest latest; 0 = none yet.
+  // Time fence over the added indexes: least earliest, greatest latest (valid once
+  // fence_seen_ is set).
   int64_t earliest_ = 0;
   int64_t latest_ = 0;
+  bool fence_seen_ = false;
   // Set when an index without a time fence was added: the shortcuts are then unsound.
   bool unfenced_index_ = false;
   size_t sources_added_ = 0;

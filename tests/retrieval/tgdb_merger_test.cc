@@ -277,6 +277,16 @@ TEST_F(MergerTest, OutOfRangeShortcutsNeedEveryIndexFenced) {
     EXPECT_EQ(keys(m), (std::vector<std::string>{"b.example"}));
   }
   {
+    // A fence starting at time 0 is a fence like any other, not "no fence yet".
+    TgdbRef from_zero = index("z.example\t4:0:1\n", fenced(0, 0));
+    search_context ctx;
+    ctx.set_time_last_before(500);
+    tgdb_merger m(ctx, false);
+    m.add_index(from_zero.get());
+    m.add_index(in_fence.get());
+    EXPECT_EQ(keys(m), (std::vector<std::string>{"z.example"}));
+  }
+  {
     // No fenced index at all: nothing is cut short, every record is tested.
     search_context ctx;
     ctx.set_time_first_after(4000);
