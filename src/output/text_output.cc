@@ -124,15 +124,14 @@ void format_raw(std::string& out, const result_entry& r) {
     }
     if (!first) out.push_back(' ');
     first = false;
-    const char letter = rrtype_letter(s.rrtype);
-    if (letter != '\0') {
-      out.push_back(letter);
-    } else {
-      append_dec(out, s.rrtype);
-    }
+    // The letter, else the decimal number; a type whose lone digit is also a letter
+    // (type 4 would read back as A) gets a leading zero, so the line reads back exactly.
+    append_type_code(out, s.rrtype);
     out.push_back(':');
     append_hex(out, static_cast<uint64_t>(s.time_first));
-    if (s.time_last != s.time_first) {
+    // A last time before the first cannot be written as a difference that reads back;
+    // it carries no information, so only the first time is written.
+    if (s.time_last > s.time_first) {
       out.push_back(',');
       append_hex(out, static_cast<uint64_t>(s.time_last - s.time_first));
     }

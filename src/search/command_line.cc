@@ -35,7 +35,7 @@ struct Sources {
 // status to end the program with.
 int parse_options(int argc, char** argv, SearchOptions& o, Sources& s, const char** search) {
   const char* program = argv[0];
-  optind = 1;
+  optind = 0;  // full re-initialisation, so the parser can run more than once per process
   int c;
   while ((c = getopt(argc, argv, kOptString)) != -1) {
     switch (c) {

@@ -83,12 +83,18 @@ TEST_F(TextOutput, RdataResultsShowAtMost32Bytes) {
 TEST_F(TextOutput, RawLinesReadBackAsObservationText) {
   result_entry r;
   r.key = "mail.example.org";
-  r.auxdata = {{1, 5, kT0, kT0}, {28, 0x123456789ull, 7, 70000}, {257, 1, kT0, kT0 + 1}};
+  r.auxdata = {{1, 5, kT0, kT0}, {28, 0x123456789ull, 7, 70000}, {257, 1, kT0, kT0 + 1}, {4, 2, 9, 9}};
   const std::string line = raw(r);
-  EXPECT_EQ(line, "mail.example.org\t4:5e0be100:5 6:7,11169:123456789 257:5e0be100,1:1\n");
+  // Type 4 has no letter, and a lone "4" would be A: it is written "04".
+  EXPECT_EQ(line, "mail.example.org\t4:5e0be100:5 6:7,11169:123456789 257:5e0be100,1:1 04:9:2\n");
   std::vector<rrtype_summary> back;
-  ASSERT_EQ(parse_rrname_annotation(line.substr(line.find('\t') + 1), &back), 3u);
+  ASSERT_EQ(parse_rrname_annotation(line.substr(line.find('\t') + 1), &back), 4u);
   EXPECT_EQ(back, r.auxdata);
+
+  // A last time before the first is left out rather than written as a negative
+  // difference that no reader accepts.
+  r.auxdata = {{1, 1, 100, 50}};
+  EXPECT_EQ(raw(r), "mail.example.org\t4:64:1\n");
 
   const result_entry d = rdata_result(5);
   const std::string dline = raw(d);

@@ -142,7 +142,8 @@ RunResult run_quarnsearch(const std::vector<std::string>& args, const std::strin
 
 InteractiveRun::InteractiveRun(const std::vector<std::string>& args, const std::vector<std::string>& env) {
   int fds[2];
-  if (pipe(fds) != 0) {
+  // Close-on-exec, so that the child does not inherit the write end and wait on itself.
+  if (pipe2(fds, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe failed";
     return;
   }

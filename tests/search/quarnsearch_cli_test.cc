@@ -143,9 +143,11 @@ TEST_F(QuarnsearchCli, LogLevelFromEnvironment) {
   RunResult r = run_quarnsearch({"-l", a_, "-s", "zzz"}, "", {"QUARN_LOGLEVEL=bogus"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("Warning: invalid log level 'bogus' in QUARN_LOGLEVEL\n"), std::string::npos);
-  EXPECT_NE(r.err.find(bin_ + ": Starting, logging level 'info'"), std::string::npos) << r.err;
+  // The program's log prefix is its invocation name, cut to 37 characters.
+  const std::string prefix = bin_.substr(0, 37) + ": ";
+  EXPECT_NE(r.err.find(prefix + "Starting, logging level 'info'"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("search-1: Dispatching search: [zzz]"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find(bin_ + ": Exiting..."), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(prefix + "Exiting..."), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Pattern finished"), std::string::npos);  // a debug line
 
   r = run_quarnsearch({"-l", a_, "-s", "zzz"}, "", {"QUARN_LOGLEVEL=DEBUG"});
