@@ -118,11 +118,25 @@ TEST_F(RunSearch, TimeoutEndsTheSearchAsSuccess) {
   index_list list;
   ASSERT_TRUE(list.add(big));
   options_.source = &list;
+  // Capture the search's log lines: the outcome is only visible there.
+  FILE* log = std::tmpfile();
+  ASSERT_NE(log, nullptr);
+  log_set_stream(log);
+  log_set_level(LOG_INFO);
   options_.timeout = 1e-6;
-  EXPECT_TRUE(run_search(options_, "^.{100}$", *out_));
+  const bool timed = run_search(options_, "^.{100}$", *out_);
   options_.timeout = 10;
   options_.limit = static_cast<uint64_t>(-1);
-  EXPECT_TRUE(run_search(options_, "scan$", *out_));
+  const bool full = run_search(options_, "scan$", *out_);
+  log_set_stream(stderr);
+  log_set_level(LOG_FAILURE);
+  const std::string logged = contents(log);
+  std::fclose(log);
+
+  EXPECT_TRUE(timed);
+  EXPECT_NE(logged.find(": Search timed out after 0 results"), std::string::npos) << logged;
+  EXPECT_TRUE(full);
+  EXPECT_NE(logged.find(": Search completed after 20000 results"), std::string::npos) << logged;
   EXPECT_EQ(count_occurrences(contents(out_file_), "\n"), 20000);
 }
 
