@@ -40,7 +40,7 @@ struct Expression {
 
 // Realistic analyst expressions, from the most selective to the broadest.
 constexpr Expression kExpressions[] = {
-    {"literal", "paypal"},
+    {"literal", "account-verify"},
     {"literal", "secure-login"},
     {"literal", "wallet-verify"},
     {"literal", "autodiscover\\.bank"},
