@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -341,6 +342,34 @@ TEST_F(QuarnsearchCli, TimeoutEndsASearchWithoutResults) {
   r = run_quarnsearch({"-l", big, "-r", "-L", "-1", "-t", "0.5", "-s", "scan"});
   EXPECT_NE(r.err.find("Search completed after 60000 results"), std::string::npos) << r.err;
   EXPECT_EQ(count_occurrences(r.out, "\n"), 60000);
+}
+
+TEST_F(QuarnsearchCli, DamagedIndexFilesNeverCrashTheProgram) {
+  const std::string good = read_file(a_);
+  const std::string bad = dir_.file("bad.tgdb");
+  // Truncated files are refused at load time.
+  for (size_t size : {size_t{0}, size_t{47}, size_t{1102783}, good.size() / 2, good.size() - 1}) {
+    write_file(bad, good.substr(0, std::min(size, good.size())));
+    const RunResult r = run_quarnsearch({"-l", bad, "-s", "example"});
+    EXPECT_EQ(r.status, 1) << size << "\n" << r.err;
+    EXPECT_NE(r.err.find("Failed to add file " + bad), std::string::npos) << r.err;
+  }
+  // Bytes flipped anywhere (header, tables, lines, reference lists): the program may
+  // refuse the file or find less, but it must end normally.
+  std::mt19937 rng(5);
+  for (int round = 0; round < 24; ++round) {
+    std::string damaged = good;
+    for (int i = 0; i < 16; ++i) {
+      const size_t pos = round % 2 == 0 ? rng() % damaged.size()
+                                        : damaged.size() - 1 - rng() % std::min<size_t>(damaged.size(), 8192);
+      damaged[pos] = static_cast<char>(rng());
+    }
+    write_file(bad, damaged);
+    for (const char* expr : {"example", "^.{3}", "www|mail"}) {
+      const RunResult r = run_quarnsearch({"-l", bad, "-r", "-s", expr});
+      EXPECT_LT(r.status, 2) << "round " << round << " " << expr << "\n" << r.err;
+    }
+  }
 }
 
 TEST_F(QuarnsearchCli, FilesetReloadsAfterTheIntervalWhenTheSetFileChanges) {
