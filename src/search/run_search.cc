@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "common/check.h"
 #include "common/log.h"
 #include "common/my_time.h"
 #include "common/search_stats.h"
@@ -59,6 +60,7 @@ void install_time_filters(const SearchOptions& o, search_context& ctx) {
 }  // namespace
 
 bool run_search(const SearchOptions& options, std::string_view expression, OutputBuffer& out) {
+  QUARN_CHECK(options.source != nullptr);
   auto ctx = std::make_unique<search_context>();
   SearchStats stats;
   LogScope log_scope;
