@@ -168,6 +168,9 @@ TEST_F(RunSearch, ProgramExitStatus) {
   EXPECT_EQ(run({"quarnsearch", "-l", a_, "-s", "zzz"}), 0);
   EXPECT_EQ(run({"quarnsearch", "-l", a_, "-s", "(zzz"}), 1);
   EXPECT_EQ(run({"quarnsearch", "-l", a_, "-A", "1d", "-c", "-g", "-t", "2", "-s", "*.com"}), 0);
+  // The program set the process-wide log context; leave it as the other tests expect.
+  log_set_prefix("%s", "");
+  log_set_level(LOG_FAILURE);
 }
 
 }  // namespace
