@@ -448,38 +448,60 @@ tgr_ptr generate(re_elem& e, const generation_context& ctx) {
 }  // namespace
 
 tgr_ptr literal_trigrams(std::string_view text, bool start, bool end) {
-  TrigramBitmap set;
+  // The list is gathered directly and sorted: texts are mostly a few characters long,
+  // and literal groups of thousands of alternatives call this once per alternative, so
+  // clearing and scanning a whole trigram bitmap each time would dominate planning.
+  auto node = std::make_unique<tgr_result>(TGR_INTERSECT_TRIGRAMS);
+  std::vector<uint32_t>& list = node->trigrams;
   const size_t n = text.size();
-  if (n > 0) {
-    if (start) {
-      set.set(trigram_ordinal_of_symbols(kSymbolPad, kSymbolPad, sym(text[0])));
-      if (n >= 2) set.set(trigram_ordinal_of_symbols(kSymbolPad, sym(text[0]), sym(text[1])));
-    }
-    if (end) {
-      set.set(trigram_ordinal_of_symbols(sym(text[n - 1]), kSymbolPad, kSymbolPad));
-      if (n >= 2)
-        set.set(trigram_ordinal_of_symbols(sym(text[n - 2]), sym(text[n - 1]), kSymbolPad));
-    }
-    for (size_t i = 0; i + 2 < n; ++i)
-      set.set(trigram_ordinal_of_symbols(sym(text[i]), sym(text[i + 1]), sym(text[i + 2])));
+  if (n == 0) return node;
+  list.reserve(n + 4);
+  if (start) {
+    list.push_back(trigram_ordinal_of_symbols(kSymbolPad, kSymbolPad, sym(text[0])));
+    if (n >= 2) list.push_back(trigram_ordinal_of_symbols(kSymbolPad, sym(text[0]), sym(text[1])));
   }
-  return tgr_from_bitmap(set);
+  if (end) {
+    list.push_back(trigram_ordinal_of_symbols(sym(text[n - 1]), kSymbolPad, kSymbolPad));
+    if (n >= 2)
+      list.push_back(trigram_ordinal_of_symbols(sym(text[n - 2]), sym(text[n - 1]), kSymbolPad));
+  }
+  for (size_t i = 0; i + 2 < n; ++i)
+    list.push_back(trigram_ordinal_of_symbols(sym(text[i]), sym(text[i + 1]), sym(text[i + 2])));
+  std::sort(list.begin(), list.end());
+  list.erase(std::unique(list.begin(), list.end()), list.end());
+  return node;
 }
+
+namespace {
+
+// A union of single-trigram intersections, ascending without repeats.
+tgr_ptr union_of_ordinals(std::vector<uint32_t> list) {
+  std::sort(list.begin(), list.end());
+  list.erase(std::unique(list.begin(), list.end()), list.end());
+  auto u = std::make_unique<tgr_result>(TGR_UNION);
+  u->children.reserve(list.size());
+  for (uint32_t o : list) u->children.push_back(tgr_single(o));
+  return u;
+}
+
+}  // namespace
 
 tgr_ptr pair_trigram_union(char x, char y, pair_direction dir) {
   if (x == '\0' || y == '\0' || x == '^' || y == '^') return nullptr;
-  TrigramBitmap set;
+  std::vector<uint32_t> list;
+  list.reserve(2 * kAlphabetSize);
   for (uint8_t s = 0; s < kAlphabetSize; ++s) {
-    if (dir != pair_direction::before) set.set(trigram_ordinal_of_symbols(sym(x), sym(y), s));
-    if (dir != pair_direction::after) set.set(trigram_ordinal_of_symbols(s, sym(x), sym(y)));
+    if (dir != pair_direction::before) list.push_back(trigram_ordinal_of_symbols(sym(x), sym(y), s));
+    if (dir != pair_direction::after) list.push_back(trigram_ordinal_of_symbols(s, sym(x), sym(y)));
   }
-  return tgr_union_from_bitmap(set);
+  return union_of_ordinals(std::move(list));
 }
 
 tgr_ptr gap_trigram_union(char x, char z) {
-  TrigramBitmap set;
-  for (uint8_t s = 0; s < kAlphabetSize; ++s) set.set(trigram_ordinal_of_symbols(sym(x), s, sym(z)));
-  return tgr_union_from_bitmap(set);
+  std::vector<uint32_t> list;
+  list.reserve(kAlphabetSize);
+  for (uint8_t s = 0; s < kAlphabetSize; ++s) list.push_back(trigram_ordinal_of_symbols(sym(x), s, sym(z)));
+  return union_of_ordinals(std::move(list));
 }
 
 tgr_ptr trigramize(re_elem& root, std::string* error, bool start, bool end, const re_elem* left,
