@@ -3,13 +3,14 @@
 //
 //   bench_make_names COUNT OUT_DIR
 //
-// Writes OUT_DIR/names.tgdb (the index) and OUT_DIR/names.txt (the same names, one per
-// line, in index order: the input of the grep comparison). The same COUNT always gives
-// the same names.
+// Writes OUT_DIR/names.tgdb (the index of at least COUNT distinct names) and
+// OUT_DIR/names.txt (the same names, one per line, in index order: the input of the grep
+// comparison). The same COUNT always gives the same names.
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -124,21 +125,32 @@ int main(int argc, char** argv) {
   const auto t0 = std::chrono::steady_clock::now();
 
   // All names in one buffer with offsets: about 30 bytes per name instead of a string each.
+  // Names repeat now and then, so batches are generated until COUNT distinct names exist
+  // (the index then holds at least COUNT names).
   std::string text;
   std::vector<uint64_t> offsets;
   NameGen gen(count);
-  offsets.reserve(count + 1);
-  for (size_t i = 0; i < count; ++i) {
-    offsets.push_back(text.size());
-    text += gen.next();
-  }
-  offsets.push_back(text.size());
   auto view = [&](uint32_t i) { return std::string_view(text).substr(offsets[i], offsets[i + 1] - offsets[i]); };
-  std::vector<uint32_t> order(count);
-  for (uint32_t i = 0; i < count; ++i) order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [&](uint32_t a, uint32_t b) { return quarn::name_order(view(a), view(b)) < 0; });
-  std::fprintf(stderr, "generated and sorted %zu names in %.1f s\n", count, seconds_since(t0));
+  auto less = [&](uint32_t a, uint32_t b) { return quarn::name_order(view(a), view(b)) < 0; };
+  auto same = [&](uint32_t a, uint32_t b) { return quarn::name_order(view(a), view(b)) == 0; };
+  std::vector<uint32_t> order;  // distinct names, sorted
+  offsets.push_back(0);
+  while (order.size() < count) {
+    const size_t batch = order.empty() ? count : (count - order.size()) * 13 / 10 + 1000;
+    std::vector<uint32_t> fresh;
+    for (size_t i = 0; i < batch; ++i) {
+      text += gen.next();
+      fresh.push_back(static_cast<uint32_t>(offsets.size() - 1));
+      offsets.push_back(text.size());
+    }
+    std::sort(fresh.begin(), fresh.end(), less);
+    std::vector<uint32_t> merged;
+    merged.reserve(order.size() + fresh.size());
+    std::merge(order.begin(), order.end(), fresh.begin(), fresh.end(), std::back_inserter(merged), less);
+    merged.erase(std::unique(merged.begin(), merged.end(), same), merged.end());
+    order.swap(merged);
+  }
+  std::fprintf(stderr, "generated and sorted %zu distinct names in %.1f s\n", order.size(), seconds_since(t0));
 
   IndexWriterOptions opt;
   opt.timefence = true;
@@ -158,12 +170,9 @@ int main(int argc, char** argv) {
   std::mt19937_64 rng(7);
   std::string line;
   size_t written = 0;
-  std::string_view prev;
   char annotation[64];
   for (uint32_t i : order) {
     const std::string_view name = view(i);
-    if (written > 0 && quarn::name_order(prev, name) == 0) continue;  // duplicate name
-    prev = name;
     const uint64_t first = 1500000000 + rng() % 150000000;
     std::snprintf(annotation, sizeof annotation, "\t4:%llx,%llx:%llx", static_cast<unsigned long long>(first),
                   static_cast<unsigned long long>(rng() % 50000000), static_cast<unsigned long long>(1 + rng() % 999));
