@@ -31,7 +31,11 @@ bool RunSpiller::add(std::string_view key, std::string_view value, std::string* 
   const uint64_t offset = arena_.size();
   arena_.insert(arena_.end(), key.begin(), key.end());
   arena_.insert(arena_.end(), value.begin(), value.end());
-  entries_.push_back({offset, static_cast<uint32_t>(key.size()),
+  uint64_t prefix = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    prefix = prefix << 8 | (i < key.size() ? static_cast<uint8_t>(key[i]) : 0);
+  }
+  entries_.push_back({prefix, offset, static_cast<uint32_t>(key.size()),
                       static_cast<uint32_t>(value.size())});
   return true;
 }
@@ -39,6 +43,7 @@ bool RunSpiller::add(std::string_view key, std::string_view value, std::string* 
 bool RunSpiller::spill(std::string* error) {
   if (entries_.empty()) return true;
   std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
     const int c = key_of(a).compare(key_of(b));
     // Equal keys keep their input order so that folding is deterministic.
     return c < 0 || (c == 0 && a.offset < b.offset);

@@ -46,6 +46,9 @@ class RunSpiller {
 
  private:
   struct Entry {
+    // The first 8 key bytes, big-endian and zero-padded: most comparisons of the sort
+    // end here without touching the arena.
+    uint64_t prefix;
     uint64_t offset;  // of the key in the arena; the value follows it
     uint32_t key_len;
     uint32_t value_len;
