@@ -16,6 +16,16 @@ namespace msg = planner_msg;
 
 namespace {
 
+// Passes tried after the second one before giving up on a clean tree.
+constexpr int kExtraPasses = 16;
+
+bool has_empty_node(const tgr_result* n) {
+  if (!n || n->empty()) return true;
+  for (const auto& c : n->children)
+    if (has_empty_node(c.get())) return true;
+  return false;
+}
+
 // An empty union or intersection imposes no condition.
 bool imposes_nothing(const tgr_result* n) { return n->empty(); }
 
@@ -245,7 +255,15 @@ tgr_ptr tgr_remove_redundant(tgr_ptr tree) {
     }
   }
 
-  return tgr_optimise(std::move(tree));
+  // Factoring in the second pass can leave emptied children behind; they impose no
+  // condition, but a reader of the final tree must never meet one (an index walker
+  // would read an empty list as "no line"), so passes repeat until none is left.
+  tree = tgr_optimise(std::move(tree));
+  for (int pass = 0; tree && has_empty_node(tree.get()); ++pass) {
+    if (pass == kExtraPasses) return nullptr;  // no filter is always sound
+    tree = tgr_optimise(std::move(tree));
+  }
+  return tree;
 }
 
 }  // namespace quarn

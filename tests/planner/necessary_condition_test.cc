@@ -14,6 +14,7 @@
 #include "expression_gen.h"
 #include "pattern/matcher.h"
 #include "planner/planner.h"
+#include "index/trigram.h"
 #include "planner/tgr_eval.h"
 
 namespace quarn {
@@ -39,6 +40,16 @@ struct property_stats {
   size_t expressions = 0, planned = 0, table_scans = 0, failed = 0, checked = 0, matched = 0;
 };
 
+// What the index side relies on: no empty slot, no empty node, ordinals in range.
+bool well_formed(const tgr_result* n) {
+  if (!n || n->empty()) return false;
+  for (uint32_t o : n->trigrams)
+    if (o >= kTrigramCount) return false;
+  for (const auto& c : n->children)
+    if (!well_formed(c.get())) return false;
+  return true;
+}
+
 // Plans one expression and checks every candidate; gives false after a counter-example.
 bool check_expression(const std::string& expr, bool glob, const gen_node& tree,
                       expression_gen& gen, property_stats& stats) {
@@ -50,6 +61,11 @@ bool check_expression(const std::string& expr, bool glob, const gen_node& tree,
     return true;
   }
   if (!query) ++stats.table_scans;
+  if (query && !well_formed(query.get())) {
+    ADD_FAILURE() << "malformed query for " << (glob ? "glob " : "regex ") << "{" << expr
+                  << "}: " << tgr_to_text(query.get());
+    return false;
+  }
   ++stats.planned;
   compiled_pattern matcher;
   std::string compile_error;

@@ -95,6 +95,17 @@ TEST(TgrOptimise, FactoringThenSecondPass) {
   EXPECT_NE(log.find("Collapsed redundantly nested intersection pair."), std::string::npos);
 }
 
+// Factoring that only becomes possible in the second pass leaves emptied children; the
+// optimiser keeps going until none is left, since an index walker reads an empty list as
+// "no line" and would lose every match.
+TEST(TgrOptimise, LateFactoringLeavesNoEmptyNodes) {
+  log_set_level(LOG_FAILURE);
+  auto inner = node(TGR_INTERSECT_CHILDREN, tri({"abc"}),
+                    node(TGR_UNION, tri({"abc", "xyz"}), tri({"abc"})));
+  auto q = tgr_remove_redundant(node(TGR_UNION, tri({"abc"}), std::move(inner)));
+  EXPECT_EQ(tgr_to_text(q.get()), "{abc}");
+}
+
 TEST(TgrOptimise, RedundantTermsOfThreeChildren) {
   log_capture cap(LOG_DETAIL);
   auto q = tgr_remove_redundant(
