@@ -45,6 +45,57 @@ std::optional<uint16_t> generic_type(std::string_view text) {
   return static_cast<uint16_t>(v);
 }
 
+// Service parameters (SVCB, HTTPS) must be well formed before the library prints them:
+// its printer stops the process on some malformed values instead of failing. A list is
+// well formed when every (key, length, value) lies inside the field, keys ascend
+// strictly, and each key the printer interprets has a value of its shape.
+bool svcparams_well_formed(const uint8_t* p, size_t size) {
+  size_t pos = 0;
+  long previous_key = -1;
+  while (pos < size) {
+    if (size - pos < 4) return false;
+    const unsigned key = static_cast<unsigned>(p[pos] << 8 | p[pos + 1]);
+    const size_t len = static_cast<size_t>(p[pos + 2] << 8 | p[pos + 3]);
+    pos += 4;
+    if (len > size - pos || static_cast<long>(key) <= previous_key) return false;
+    previous_key = key;
+    const uint8_t* v = p + pos;
+    switch (key) {
+      case 0:  // mandatory: a non-empty list of keys
+        if (len == 0 || len % 2 != 0) return false;
+        break;
+      case 1: {  // alpn: non-empty length-prefixed non-empty strings
+        if (len == 0) return false;
+        size_t i = 0;
+        while (i < len) {
+          if (v[i] == 0 || v[i] > len - i - 1) return false;
+          i += 1 + v[i];
+        }
+        break;
+      }
+      case 2:  // no-default-alpn: no value
+        if (len != 0) return false;
+        break;
+      case 3:  // port
+        if (len != 2) return false;
+        break;
+      case 4:  // ipv4hint
+        if (len == 0 || len % 4 != 0) return false;
+        break;
+      case 5:  // ech
+        if (len == 0) return false;
+        break;
+      case 6:  // ipv6hint
+        if (len == 0 || len % 16 != 0) return false;
+        break;
+      default:
+        break;
+    }
+    pos += len;
+  }
+  return true;
+}
+
 std::string buffer_text(ldns_buffer* b) {
   return std::string(reinterpret_cast<const char*>(ldns_buffer_begin(b)),
                      ldns_buffer_position(b));
@@ -102,8 +153,12 @@ std::optional<std::string> rrkit_rdata_to_str(const uint8_t* rdata, size_t lengt
   if (!out) return std::nullopt;
   const size_t fields = ldns_rr_rd_count(rr.get());
   for (size_t i = 0; i < fields; ++i) {
+    const ldns_rdf* field = ldns_rr_rdf(rr.get(), i);
+    if (ldns_rdf_get_type(field) == LDNS_RDF_TYPE_SVCPARAMS &&
+        !svcparams_well_formed(ldns_rdf_data(field), ldns_rdf_size(field)))
+      return std::string(kRrkitParseError);
     if (i > 0) ldns_buffer_printf(out.get(), " ");
-    if (ldns_rdf2buffer_str(out.get(), ldns_rr_rdf(rr.get(), i)) != LDNS_STATUS_OK)
+    if (ldns_rdf2buffer_str(out.get(), field) != LDNS_STATUS_OK)
       return std::string(kRrkitParseError);
   }
   if (ldns_buffer_status(out.get()) != LDNS_STATUS_OK) return std::nullopt;

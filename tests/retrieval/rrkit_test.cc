@@ -70,6 +70,37 @@ TEST(Rrkit, RdataPresentation) {
   EXPECT_NE(text->find(kRrkitParseError), std::string::npos);
 }
 
+// Service parameters are checked before printing: malformed ones are marked, never
+// handed to a printer that could stop the process on them.
+TEST(Rrkit, ServiceParameters) {
+  // priority 1, target ".", alpn "h2", port 443
+  const std::vector<uint8_t> https = {0, 1, 0, 0, 1, 0, 3, 2, 'h', '2', 0, 3, 0, 2, 0x01, 0xbb};
+  auto good = rrkit_rdata_to_str(https.data(), https.size(), 65);
+  ASSERT_TRUE(good.has_value());
+  EXPECT_EQ(good->find(kRrkitParseError), std::string::npos) << *good;
+  EXPECT_NE(good->find("443"), std::string::npos) << *good;
+
+  const std::vector<std::vector<uint8_t>> bad = {
+      {0, 1, 0, 0, 0, 0, 0, 0},                   // empty mandatory list
+      {0, 1, 0, 0, 3, 0, 2, 0, 1, 0, 1, 0, 2, 0, 1},  // keys not ascending
+      {0, 1, 0, 0, 1, 0, 2, 5, 'h'},              // alpn string longer than its value
+      {0, 1, 0, 0, 3, 0, 3, 1, 2, 3},             // port of three bytes
+      {0, 1, 0, 0, 0, 0},                          // truncated key header
+  };
+  for (const auto& v : bad) {
+    for (uint16_t type : {uint16_t{64}, uint16_t{65}}) {
+      auto text = rrkit_rdata_to_str(v.data(), v.size(), type);
+      ASSERT_TRUE(text.has_value());
+      EXPECT_NE(text->find(kRrkitParseError), std::string::npos) << *text;
+    }
+  }
+  // The value the fuzzer found: zero-filled parameters ending in an odd key.
+  std::vector<uint8_t> found(126, 0);
+  found[124] = 0x4a;
+  auto text = rrkit_rdata_to_str(found.data(), found.size(), 65);
+  ASSERT_TRUE(text.has_value());
+}
+
 TEST(Rrkit, DomainNames) {
   const std::vector<uint8_t> name = {3, 'w', 'w', 'w', 7, 'E', 'x', 'a', 'm', 'p', 'l', 'e', 0, 99};
   std::string out;
