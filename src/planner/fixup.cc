@@ -36,6 +36,14 @@ re_elem_ptr class_copy(const re_elem& k, uint32_t repeat, bool start, bool end) 
 
 re_elem_ptr new_sequence() { return re_elem_init(re_elem_sequence); }
 
+// A group whose alternatives are single plain literals, whatever the group's own repeat.
+bool is_literal_group_ignoring_repeat(const re_elem& g) {
+  if (!g.is_group()) return false;
+  for (const auto& alt : g.children)
+    if (!alt->is_literal() || !alt->repeats_once()) return false;
+  return true;
+}
+
 // A repeated element whose run is not exactly one concrete string: what the text holds
 // for certain is the element's first copies at the start of the run and its last copies
 // at the end, with anything between (possibly overlapping: trigram conditions are read
@@ -72,18 +80,28 @@ re_elem_ptr resolve_repeat(re_elem& x) {
   }
   if (x.is_group() || x.is_sequence()) {
     re_elem_ptr seq = new_sequence();
+    if (!is_literal_group_ignoring_repeat(x)) {
+      // Only the first copy, then anything: copying a nested group at every level
+      // would grow the tree exponentially with the nesting depth.
+      re_elem_ptr first = re_elem_init(x.type);
+      first->children = std::move(x.children);
+      first->start_anchor = x.start_anchor;
+      seq->children.push_back(std::move(first));
+      seq->children.push_back(new_match_all_gap(false, false));
+      seq->children.back()->end_anchor = x.end_anchor;
+      return seq;
+    }
+    // A group of plain strings is a leaf: copying it costs only its own size.
     const uint32_t copies = exact && x.min_repeat <= kKeptCopies ? x.min_repeat : 2;
+    const bool whole = exact && x.min_repeat <= kKeptCopies;
     for (uint32_t i = 0; i < copies; ++i) {
       re_elem_ptr c = re_elem_clone(x);
       c->min_repeat = c->max_repeat = 1;
       c->start_anchor = i == 0 && x.start_anchor;
       c->end_anchor = i + 1 == copies && x.end_anchor;
-      if (copies == 2 && !exact && i == 1) seq->children.push_back(new_match_all_gap(false, false));
+      if (!whole && i == 1) seq->children.push_back(new_match_all_gap(false, false));
       seq->children.push_back(std::move(c));
     }
-    // An exact run of more than kKeptCopies copies keeps one at each end.
-    if (!(exact && x.min_repeat <= kKeptCopies) && seq->children.size() == 2)
-      seq->children.insert(seq->children.begin() + 1, new_match_all_gap(false, false));
     return seq;
   }
   if (x.is_class() && !is_full_class(x) && (!exact || x.min_repeat > kClassPowerLength)) {

@@ -216,6 +216,26 @@ TEST(PlanExpression, KnownLostMatchesStayFound) {
   }
 }
 
+// Repeated groups nested in one another: the query grows with the expression, not with
+// two (or three) to the power of the nesting depth.
+TEST(PlanExpression, NestedRepeatsStayLinear) {
+  log_set_level(LOG_FAILURE);
+  auto nodes_for = [](int depth, const char* repeat) {
+    std::string e(static_cast<size_t>(depth), '(');
+    e += "a[bc]d";
+    for (int i = 0; i < depth; ++i) e += std::string("|ef)") + repeat + "gh";
+    std::string pattern, error;
+    tgr_ptr q = plan_expression(e, false, &pattern, &error);
+    EXPECT_EQ(error, "");
+    return tgr_count_nodes(q.get());
+  };
+  for (const char* repeat : {"{2,5}", "{3}"}) {
+    const size_t small = nodes_for(10, repeat), large = nodes_for(40, repeat);
+    EXPECT_GT(small, 0u);
+    EXPECT_LT(large, small * 8) << repeat;
+  }
+}
+
 // Expressions an analyst would type that name a literal of three or more characters,
 // an anchored suffix or alternatives of literals never scan the whole table.
 TEST(PlanExpression, SelectiveExpressionsUseTheIndex) {
