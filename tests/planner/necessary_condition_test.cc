@@ -26,9 +26,9 @@ using testing::gen_node;
 // Expressions per dialect and seed; the sanitizer build runs fewer (each costs several
 // times more there) and the release build keeps tens of thousands of checked strings.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr uint64_t kDefaultRounds = 250;
+constexpr uint64_t kDefaultRounds = 500;
 #else
-constexpr uint64_t kDefaultRounds = 700;
+constexpr uint64_t kDefaultRounds = 1500;
 #endif
 
 uint64_t env_number(const char* name, uint64_t fallback) {
