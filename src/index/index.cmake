@@ -16,5 +16,5 @@ quarn_library(quarn_index
 
 # Small writer tool for the bundled sample and for tests.
 add_executable(tgwrite ${CMAKE_CURRENT_LIST_DIR}/tools/tgwrite_main.cc)
-target_link_libraries(tgwrite PRIVATE quarn_index)
+target_link_libraries(tgwrite PRIVATE quarn_index quarn_records)
 quarn_warnings(tgwrite)

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "index/index_writer.h"
+#include "retrieval/rdata_order.h"
 
 namespace {
 
@@ -33,6 +34,10 @@ int main(int argc, char** argv) {
         break;
       case 'r':
         opts.kind = quarn::IndexKind::kRdata;
+        // rdata lines must arrive in the order the search merges them in.
+        opts.compare = [](std::string_view a, std::string_view b) {
+          return quarn::rdata_line_compare(a, b);
+        };
         break;
       case 't': {
         unsigned long a = 0, b = 0;
