@@ -94,9 +94,11 @@ median() { sort -g | awk '{v[NR]=$1} END {if (NR==0) print "nan"; else if (NR%2)
 ms_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN{printf "%.3f\n", (b-a)*1000}'; }
 stat_of() { sed -n "s/^search-[0-9]*: *$1: \([0-9.]*\).*/\1/p" "$2" | tail -1; }
 sql_quote() { printf "%s" "$1" | sed "s/'/''/g"; }
-timed_ms() {  # run a command quietly, print its wall time in ms
+# Runs a command, prints its wall time in ms. Output goes to a file, not /dev/null:
+# grep notices /dev/null and stops at the first match, which would time nothing.
+timed_ms() {
   local t0=$EPOCHREALTIME
-  "$@" >/dev/null 2>&1 || true
+  "$@" >"$work/peer.out" 2>&1 || true
   ms_since "$t0"
 }
 
