@@ -93,7 +93,7 @@ set style histogram clustered gap 1
 set style fill solid 0.9 border -1
 set boxwidth 0.9
 set xtics rotate by -60 font ',8'
-set key top left
+set key outside top center horizontal
 set grid ytics
 plot {plots}
 """
