@@ -6,35 +6,12 @@
 #include <string>
 
 #include "common/search_stats.h"
+#include "support/log_capture.h"
 
 namespace quarn {
 namespace {
 
-// Captures what the current log context writes, inside its own pushed context.
-class LogCapture {
- public:
-  LogCapture() {
-    log_push();
-    file_ = std::tmpfile();
-    log_set_stream(file_);
-  }
-  ~LogCapture() {
-    log_pop();
-    std::fclose(file_);
-  }
-  std::string text() {
-    std::fflush(file_);
-    std::string out;
-    std::rewind(file_);
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-    return out;
-  }
-
- private:
-  FILE* file_;
-};
+using quarn::testing::LogCapture;
 
 TEST(Log, LevelNamesAndParsing) {
   EXPECT_STREQ(log_level_name(0), "failure");

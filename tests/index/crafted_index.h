@@ -20,6 +20,7 @@
 #include "common/log.h"
 #include "index/format.h"
 #include "index/index_writer.h"
+#include "support/log_capture.h"
 
 namespace quarn::testing {
 
@@ -74,38 +75,5 @@ inline void patch_list(const std::string& path, uint32_t ordinal,
   ASSERT_TRUE(f.good());
 }
 
-// Collects log output at a given level while alive; the previous stream and level come
-// back on destruction.
-class LogCapture {
- public:
-  explicit LogCapture(int level = LOG_TRACE) {
-    file_ = std::tmpfile();
-    old_stream_ = log_get_stream();
-    old_level_ = log_get_level();
-    log_set_stream(file_);
-    log_set_level(level);
-  }
-  ~LogCapture() {
-    log_set_stream(old_stream_);
-    log_set_level(old_level_);
-    std::fclose(file_);
-  }
-  std::string text() {
-    std::fflush(file_);
-    std::string out;
-    std::rewind(file_);
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-    std::fseek(file_, 0, SEEK_END);
-    return out;
-  }
-  bool contains(const std::string& s) { return text().find(s) != std::string::npos; }
-
- private:
-  FILE* file_ = nullptr;
-  FILE* old_stream_ = nullptr;
-  int old_level_ = 0;
-};
 
 }  // namespace quarn::testing

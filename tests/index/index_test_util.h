@@ -16,6 +16,7 @@
 #include "common/log.h"
 #include "index/format.h"
 #include "index/index_writer.h"
+#include "support/log_capture.h"
 
 namespace quarn::index_test {
 
@@ -121,37 +122,6 @@ inline bool decode_list(const uint8_t* list, uint64_t n, std::vector<uint64_t>* 
   return true;
 }
 
-// Collects the log lines written while alive at the given level.
-class LogCapture {
- public:
-  explicit LogCapture(int level = LOG_TRACE) {
-    file_ = std::tmpfile();
-    old_stream_ = log_get_stream();
-    old_level_ = log_get_level();
-    log_set_stream(file_);
-    log_set_level(level);
-  }
-  ~LogCapture() {
-    log_set_stream(old_stream_);
-    log_set_level(old_level_);
-    std::fclose(file_);
-  }
-  std::string text() {
-    std::fflush(file_);
-    std::string out;
-    std::rewind(file_);
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-    std::fseek(file_, 0, SEEK_END);
-    return out;
-  }
-  bool contains(const std::string& s) { return text().find(s) != std::string::npos; }
-
- private:
-  FILE* file_ = nullptr;
-  FILE* old_stream_ = nullptr;
-  int old_level_ = 0;
-};
+using LogCapture = quarn::testing::LogCapture;
 
 }  // namespace quarn::index_test

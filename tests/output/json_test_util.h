@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "support/log_capture.h"
 
 namespace quarn::testing_json {
 
@@ -52,32 +53,9 @@ class Parsed {
   yajl_val tree_ = nullptr;
 };
 
-// Sends the log lines of the current thread to a temporary file at level "error" or
-// more important for the life of the object.
-class LogCapture {
- public:
-  LogCapture() {
-    log_push();
-    file_ = std::tmpfile();
-    log_set_stream(file_);
-    log_set_level(LOG_ERROR);
-  }
-  ~LogCapture() {
-    log_pop();
-    std::fclose(file_);
-  }
-  std::string text() {
-    std::fflush(file_);
-    std::string out;
-    std::rewind(file_);
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-    return out;
-  }
-
- private:
-  FILE* file_;
+// Captures log lines at level "error" or more important.
+struct LogCapture : quarn::testing::LogCapture {
+  LogCapture() : quarn::testing::LogCapture(LOG_ERROR) {}
 };
 
 }  // namespace quarn::testing_json

@@ -8,6 +8,7 @@
 #include "common/log.h"
 #include "pattern/parse.h"
 #include "pattern/render.h"
+#include "support/log_capture.h"
 
 namespace quarn {
 namespace {
@@ -214,31 +215,9 @@ TEST(NamedClasses, MembersAndOrder) {
   EXPECT_FALSE(t[8].members.test('A'));
 }
 
-// Captures the log stream inside a pushed context.
-class LogCapture {
- public:
-  LogCapture() {
-    log_push();
-    file_ = std::tmpfile();
-    log_set_stream(file_);
-    log_set_prefix("p");
-  }
-  ~LogCapture() {
-    log_pop();
-    std::fclose(file_);
-  }
-  std::string text() {
-    std::fflush(file_);
-    std::string out;
-    std::rewind(file_);
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-    return out;
-  }
-
- private:
-  FILE* file_;
+// Captures the printer's lines under the prefix "p".
+struct LogCapture : quarn::testing::LogCapture {
+  LogCapture() { log_set_prefix("p"); }
 };
 
 TEST(Print, LineFormat) {

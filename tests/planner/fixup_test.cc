@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/log.h"
-#include "log_capture.h"
+#include "support/log_capture.h"
 #include "pattern/parse.h"
 #include "pattern/render.h"
 #include "planner/decompose.h"
@@ -14,7 +14,7 @@
 namespace quarn {
 namespace {
 
-using testing::log_capture;
+using testing::LogCapture;
 
 re_elem_ptr parse(const char* expr) {
   std::string err;
@@ -81,7 +81,7 @@ TEST(Fixup, JoinsAndClassExpansion) {
 }
 
 TEST(Fixup, PermutationLimitTurnsClassIntoGap) {
-  log_capture cap(LOG_DEBUG);
+  LogCapture cap(LOG_DEBUG);
   EXPECT_EQ(fixed("[a-e]{3}"),
             "(aa|ab|ac|ad|ae|ba|bb|bc|bd|be|ca|cb|cc|cd|ce|da|db|dc|dd|de|ea|eb|ec|ed|ee)[a-e]");
   EXPECT_NE(cap.text().find("Warning: 125 possible permutations exceeded threshold of 64"),

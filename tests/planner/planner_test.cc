@@ -5,14 +5,14 @@
 #include <cstring>
 #include <string>
 
-#include "log_capture.h"
+#include "support/log_capture.h"
 #include "pattern/matcher.h"
 #include "planner/tgr_eval.h"
 
 namespace quarn {
 namespace {
 
-using testing::log_capture;
+using testing::LogCapture;
 
 struct plan_row {
   const char* expr;
@@ -85,7 +85,7 @@ TEST(PlanExpression, PairsAndBridgesCoverEverySymbol) {
 }
 
 TEST(PlanExpression, ClassBesideShortAlternativeFails) {
-  log_capture cap(LOG_DEBUG);
+  LogCapture cap(LOG_DEBUG);
   std::string pattern, error;
   tgr_ptr q = plan_expression("(a|bc)[xy]", false, &pattern, &error);
   EXPECT_EQ(q, nullptr);
@@ -100,7 +100,7 @@ TEST(PlanExpression, ClassBesideShortAlternativeFails) {
 }
 
 TEST(PlanExpression, ParseFailure) {
-  log_capture cap(LOG_TRACE);
+  LogCapture cap(LOG_TRACE);
   std::string pattern = "stale", error;
   EXPECT_EQ(plan_expression("a{3,2}", false, &pattern, &error), nullptr);
   EXPECT_EQ(error, "Invalid bound at 1: 3 > 2");
@@ -111,7 +111,7 @@ TEST(PlanExpression, ParseFailure) {
 
 TEST(PlanExpression, ConversionMessages) {
   {
-    log_capture cap(LOG_DEBUG);
+    LogCapture cap(LOG_DEBUG);
     std::string pattern, error;
     plan_expression("*.example.net", true, &pattern, &error);
     EXPECT_EQ(pattern, "^.*\\.example\\.net$");
@@ -119,17 +119,17 @@ TEST(PlanExpression, ConversionMessages) {
               std::string::npos);
   }
   {
-    log_capture cap(LOG_INFO);
+    LogCapture cap(LOG_INFO);
     std::string pattern, error;
     plan_expression("(abc)", false, &pattern, &error);
     EXPECT_EQ(cap.text(), "search expression {(abc)} converted to {abc}\n");
-    log_capture quiet(LOG_INFO);
+    LogCapture quiet(LOG_INFO);
     plan_expression("abc.def", false, &pattern, &error);
     EXPECT_EQ(quiet.text(), "");
   }
   {
     // A glob's conversion is a debug message only.
-    log_capture cap(LOG_INFO);
+    LogCapture cap(LOG_INFO);
     std::string pattern, error;
     plan_expression("abc", true, &pattern, &error);
     EXPECT_EQ(cap.text(), "");
@@ -137,7 +137,7 @@ TEST(PlanExpression, ConversionMessages) {
 }
 
 TEST(PlanExpression, TableScanWarningAndFinalDump) {
-  log_capture cap(LOG_DEBUG);
+  LogCapture cap(LOG_DEBUG);
   std::string pattern, error;
   EXPECT_EQ(plan_expression(".*", false, &pattern, &error), nullptr);
   EXPECT_EQ(error, "");
@@ -148,7 +148,7 @@ TEST(PlanExpression, TableScanWarningAndFinalDump) {
 }
 
 TEST(PlanExpression, PermutationReductionMessages) {
-  log_capture cap(LOG_DEBUG);
+  LogCapture cap(LOG_DEBUG);
   std::string pattern, error;
   tgr_ptr q = plan_expression("[a-z][a-z][a-z]", false, &pattern, &error);
   ASSERT_NE(q, nullptr);
@@ -164,14 +164,14 @@ TEST(PlanExpression, PermutationReductionMessages) {
   EXPECT_LT(b, c);
   EXPECT_TRUE(tgr_matches_text(q.get(), "qrs"));
 
-  log_capture cap2(LOG_DEBUG);
+  LogCapture cap2(LOG_DEBUG);
   plan_expression("[a-e]{3}", false, &pattern, &error);
   EXPECT_NE(cap2.text().find("Warning: 125 possible permutations exceeded threshold of 64\n"),
             std::string::npos);
 }
 
 TEST(PlanExpression, TraceShowsEveryStageInOrder) {
-  log_capture cap(LOG_TRACE);
+  LogCapture cap(LOG_TRACE);
   std::string pattern, error;
   plan_expression("ab.cd", false, &pattern, &error);
   const std::string log = cap.text();

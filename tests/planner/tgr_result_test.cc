@@ -8,13 +8,13 @@
 #include <string>
 
 #include "index/trigram.h"
-#include "log_capture.h"
+#include "support/log_capture.h"
 #include "planner/tgr_eval.h"
 
 namespace quarn {
 namespace {
 
-using testing::log_capture;
+using testing::LogCapture;
 
 uint32_t tg(const char* t) { return trigram_ordinal(t[0], t[1], t[2]); }
 
@@ -60,14 +60,14 @@ TEST(TgrResult, ConstructorsAndMerge) {
 }
 
 TEST(TgrResult, PrintFormat) {
-  log_capture cap(LOG_TRACE);
+  LogCapture cap(LOG_TRACE);
   log_set_prefix("p");
   auto t = std::make_unique<tgr_result>(TGR_INTERSECT_TRIGRAMS);
   t->trigrams = {0, 3403};
   tgr_print(t.get(), 0);
   EXPECT_EQ(cap.text(), "p: + TGR: 0=(1), # intersection[s] = 2 | 0(aaa) 3403(abc) \n");
 
-  log_capture cap2(LOG_TRACE);
+  LogCapture cap2(LOG_TRACE);
   log_set_prefix("%s", "");
   auto u = node(TGR_UNION, tri({"abc"}), node(TGR_INTERSECT_CHILDREN, tri({"xyz"})));
   tgr_print(u.get(), 0);
@@ -81,12 +81,12 @@ TEST(TgrResult, PrintFormat) {
 
 TEST(TgrOptimise, FactoringThenSecondPass) {
   // (abc & bcd) | (abc & xyz) -> abc & (bcd | xyz)
-  log_capture cap(LOG_DETAIL);
+  LogCapture cap(LOG_DETAIL);
   auto q = tgr_remove_redundant(node(TGR_UNION, tri({"abc", "bcd"}), tri({"abc", "xyz"})));
   EXPECT_EQ(tgr_to_text(q.get()), "({abc} & ({bcd} | {xyz}))");
 
   // abc | (abc & xyz) -> abc, with the empty-difference warning at level 4.
-  log_capture cap2(LOG_DETAIL);
+  LogCapture cap2(LOG_DETAIL);
   q = tgr_remove_redundant(node(TGR_UNION, tri({"abc"}), tri({"abc", "xyz"})));
   EXPECT_EQ(tgr_to_text(q.get()), "{abc}");
   const std::string log = cap2.text();
@@ -107,7 +107,7 @@ TEST(TgrOptimise, LateFactoringLeavesNoEmptyNodes) {
 }
 
 TEST(TgrOptimise, RedundantTermsOfThreeChildren) {
-  log_capture cap(LOG_DETAIL);
+  LogCapture cap(LOG_DETAIL);
   auto q = tgr_remove_redundant(
       node(TGR_UNION, tri({"abc"}), tri({"abc", "xyz"}), tri({"def"})));
   EXPECT_EQ(tgr_to_text(q.get()), "({abc} | {def})");
@@ -117,7 +117,7 @@ TEST(TgrOptimise, RedundantTermsOfThreeChildren) {
 TEST(TgrOptimise, StructuralRules) {
   {
     // Empty intersection and all-collapsed union vanish: no filter.
-    log_capture cap(LOG_DETAIL);
+    LogCapture cap(LOG_DETAIL);
     EXPECT_EQ(tgr_optimise(tri({})), nullptr);
     EXPECT_EQ(tgr_optimise(node(TGR_UNION, tri({}), tri({}))), nullptr);
     EXPECT_NE(cap.text().find("Collapsed an entire branch of 2 nodes."), std::string::npos);
@@ -125,7 +125,7 @@ TEST(TgrOptimise, StructuralRules) {
   {
     // A union with one unconstrained alternative is unconstrained; inside an
     // intersection it just drops out.
-    log_capture cap(LOG_DETAIL);
+    LogCapture cap(LOG_DETAIL);
     auto q = tgr_optimise(node(TGR_INTERSECT_CHILDREN, tri({"abc"}),
                                node(TGR_UNION, tri({"xyz"}), tri({}))));
     EXPECT_EQ(tgr_to_text(q.get()), "{abc}");
@@ -133,7 +133,7 @@ TEST(TgrOptimise, StructuralRules) {
   }
   {
     // {abc} & union{xyz} -> one list (fold, merge, unwrap).
-    log_capture cap(LOG_DETAIL);
+    LogCapture cap(LOG_DETAIL);
     auto q = tgr_optimise(node(TGR_INTERSECT_CHILDREN, tri({"abc"}), node(TGR_UNION, tri({"xyz"}))));
     EXPECT_EQ(tgr_to_text(q.get()), "{abc xyz}");
     const std::string log = cap.text();
@@ -142,7 +142,7 @@ TEST(TgrOptimise, StructuralRules) {
   }
   {
     // Nested intersections flatten; duplicate trigrams merge once, first order kept.
-    log_capture cap(LOG_DETAIL);
+    LogCapture cap(LOG_DETAIL);
     auto inner = node(TGR_INTERSECT_CHILDREN, tri({"xyz", "abc"}),
                       node(TGR_UNION, tri({"aaa"}), tri({"bbb"})));
     auto q = tgr_optimise(node(TGR_INTERSECT_CHILDREN, tri({"abc"}), std::move(inner)));
@@ -153,7 +153,7 @@ TEST(TgrOptimise, StructuralRules) {
   }
   {
     // A union of unions becomes one union of the grandchildren.
-    log_capture cap(LOG_DETAIL);
+    LogCapture cap(LOG_DETAIL);
     auto q = tgr_optimise(node(TGR_UNION, node(TGR_UNION, tri({"aaa"}), tri({"bbb"})),
                                node(TGR_UNION, tri({"ccc"}), tri({"ddd"}))));
     EXPECT_EQ(tgr_to_text(q.get()), "({aaa} | {bbb} | {ccc} | {ddd})");

@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
+#include "support/log_capture.h"
 #include "retrieval/records_messages.h"
 
 namespace quarn {
 namespace {
+
+using testing::LogCapture;
 
 TEST(Annotation, LetterTableBothWays) {
   for (const auto& e : rrtype_letter_table) {

@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "common/strfmt.h"
-#include "log_capture.h"
+#include "support/log_capture.h"
 #include "retrieval/annotation.h"
 #include "retrieval/records_messages.h"
 
 namespace quarn {
 namespace {
+
+using testing::LogCapture;
 
 int sign(int v) { return (v > 0) - (v < 0); }
 

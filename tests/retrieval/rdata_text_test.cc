@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "common/strfmt.h"
-#include "log_capture.h"
+#include "support/log_capture.h"
 #include "retrieval/records_messages.h"
 
 namespace quarn {
 namespace {
+
+using testing::LogCapture;
 
 std::vector<uint8_t> wire_name(const std::string& dotted) {
   std::vector<uint8_t> out;

@@ -1,4 +1,8 @@
-// Captures the log lines written while it lives, in a pushed context at a chosen level.
+// Test helper: captures the log lines written while it is alive.
+//
+// Pushes its own log context (so the prefix, level and stream of the code under test
+// come back when it goes), points the stream at a temporary file and sets the level.
+// text() returns everything captured so far.
 #pragma once
 
 #include <cstdio>
@@ -6,7 +10,7 @@
 
 #include "common/log.h"
 
-namespace quarn {
+namespace quarn::testing {
 
 class LogCapture {
  public:
@@ -32,9 +36,10 @@ class LogCapture {
     while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
     return out;
   }
+  bool contains(const std::string& s) { return text().find(s) != std::string::npos; }
 
  private:
   FILE* file_;
 };
 
-}  // namespace quarn
+}  // namespace quarn::testing
