@@ -99,17 +99,17 @@ Base* make_base() {
   for (uint32_t k = 0; k < kTrigramCount; ++k)
     if (load_le64(table + 16ull * k) != 0) b->used.push_back(k);
 
-  struct Spec {
+  struct SearchCase {
     const char* expr;
     bool glob;
     int64_t last_after;
     int64_t first_before;
   };
-  const Spec specs[] = {{"mail", false, 0, 0},        {"^www[0-9]+\\.", false, 0, 0},
+  const SearchCase cases[] = {{"mail", false, 0, 0},        {"^www[0-9]+\\.", false, 0, 0},
                         {"(shop|mail)1", false, 0, 0}, {"o.*\\.net$", false, 0, 0},
                         {".", false, 0, 0},            {"*.org", true, 0, 0},
                         {"w", false, 0x5e0be180, 0},   {"p", false, 0, 0x5e0be100}};
-  for (const Spec& s : specs) {
+  for (const SearchCase& s : cases) {
     auto ctx = std::make_unique<search_context>();
     if (s.last_after) ctx->set_time_last_after(s.last_after);
     if (s.first_before) ctx->set_time_first_before(s.first_before);
