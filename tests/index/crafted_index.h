@@ -21,29 +21,10 @@
 #include "index/format.h"
 #include "index/index_writer.h"
 #include "support/log_capture.h"
+#include "support/scratch_dir.h"
 
 namespace quarn::testing {
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quarn-test-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    const char* made = ::mkdtemp(buf.data());
-    EXPECT_NE(made, nullptr);
-    path_ = made ? made : "/tmp";
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Writes an index of the given lines (index order) with the project's writer.
 inline void write_index(const std::string& path, const std::string& text,

@@ -17,29 +17,11 @@
 #include "index/format.h"
 #include "index/index_writer.h"
 #include "support/log_capture.h"
+#include "support/scratch_dir.h"
 
 namespace quarn::index_test {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quarn-index-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    const char* made = ::mkdtemp(buf.data());
-    EXPECT_NE(made, nullptr);
-    path_ = made ? made : "/tmp";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using TempDir = quarn::testing::ScratchDir;
 
 inline std::string write_index(const TempDir& dir, const std::string& text,
                                const IndexWriterOptions& options = {},

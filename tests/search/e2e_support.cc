@@ -76,20 +76,6 @@ int wait_status(pid_t pid) {
 
 }  // namespace
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qs-e2e-XXXXXX";
-  if (mkdtemp(tmpl.data()) == nullptr) {
-    ADD_FAILURE() << "mkdtemp failed: " << std::strerror(errno);
-  }
-  path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 void write_index(const std::string& path, const std::vector<std::string>& lines, bool rdata,
                  TimeFence fence, bool check_rdata_order) {
   IndexWriterOptions opt;

@@ -9,21 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_dir.h"
+
 namespace quarn::test {
 
-// A fresh directory under TMPDIR (or /tmp), removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = quarn::testing::ScratchDir;
 
 struct TimeFence {
   bool set = false;
