@@ -165,9 +165,10 @@ std::optional<std::string> parse_query_message(std::string_view message, query_r
     request.rrtype = type;
   }
 
-  // A fractional, out-of-range or negative limit has no sensible meaning; taking its
-  // bit pattern as a count would silently lift the limit.
-  if (!YAJL_IS_INTEGER(limit) || YAJL_GET_INTEGER(limit) <= 0) return fail(kStatusInvalidLimit);
+  // The limit is an unsigned count: a negative integer stands for a practically
+  // unlimited one, as -L -1 does on the command line, and callers may send it for that.
+  // A fractional or out-of-range number has no integer value and is refused like 0.
+  if (!YAJL_IS_INTEGER(limit) || YAJL_GET_INTEGER(limit) == 0) return fail(kStatusInvalidLimit);
   request.limit = static_cast<uint64_t>(YAJL_GET_INTEGER(limit));
 
   const char* value_text = YAJL_GET_STRING(value);
