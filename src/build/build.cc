@@ -226,6 +226,13 @@ class Build {
       wo.timefence = true;
       wo.earliest_seen = o.fence.earliest;
       wo.latest_seen = o.fence.latest;
+      // The sort arena is released before any index is written and the two writers run
+      // one after the other, so the writer's lists share the budget only with the final
+      // merge (at most kMaxFanIn 64 KiB read buffers) and the writer's own fixed tables
+      // (a few MiB) and the one list it is encoding: half the budget leaves room for all
+      // of that.
+      wo.list_budget = opt_.memory_budget / 2;
+      wo.tmpdir = temps_.dir();
       if (o.kind == IndexKind::kRdata) {
         wo.compare = [](std::string_view a, std::string_view b) {
           return rdata_line_compare(a, b);

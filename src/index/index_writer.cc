@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "common/strfmt.h"
@@ -22,7 +25,8 @@ namespace {
 // Output is gathered into blocks of this size before each write call.
 constexpr size_t kWriteBlock = 1 << 20;
 
-inline void put_varint(std::vector<uint8_t>& v, uint64_t x) {
+template <class Buf>
+inline void put_varint(Buf& v, uint64_t x) {
   while (x >= 0x80) {
     v.push_back(static_cast<uint8_t>(x | 0x80));
     x >>= 7;
@@ -41,6 +45,100 @@ inline uint64_t get_varint(const uint8_t*& p) {
   return x;
 }
 
+// Each run's read buffer while finish() merges the runs back: at most this, and together
+// no more than the list budget, since there is one per run (but never below the minimum,
+// so that reading still goes in sensible steps when a tiny budget made many runs).
+constexpr size_t kMaxRunBuffer = size_t{64} << 10;
+constexpr size_t kMinRunBuffer = 512;
+// Allocator overhead counted per list buffer, so that the many tiny lists of a fresh run
+// are not undercounted against the budget.
+constexpr size_t kAllocOverhead = 16;
+constexpr uint32_t kNoOrdinal = kTrigramCount;
+
+// Writes all of data at the end of fd; false with errno set on failure.
+bool write_all(int fd, const char* p, size_t len) {
+  while (len > 0) {
+    ssize_t n = write(fd, p, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    p += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Reads back one run of the spill file: a sequence of segments {varint ordinal,
+// varint count, count delta varints}, ordinals strictly ascending. Every read is checked
+// against the run's end, so a damaged file ends in an error, never in a wild read.
+class RunReader {
+ public:
+  RunReader(int fd, uint64_t begin, uint64_t end, size_t buffer)
+      : fd_(fd), pos_(begin), end_(end), buffer_(buffer) {}
+
+  // Reads the next segment head; ordinal() is kNoOrdinal when the run is exhausted.
+  // false (errno set) on a read error or a damaged run.
+  bool next_segment() {
+    if (bp_ == bn_ && pos_ == end_) {
+      ord_ = kNoOrdinal;
+      count_ = 0;
+      return true;
+    }
+    uint64_t ord = 0;
+    if (!varint(&ord) || !varint(&count_)) return false;
+    if (ord >= kTrigramCount || (ord_ != kNoOrdinal && ord <= ord_) || count_ == 0)
+      return damaged();
+    ord_ = static_cast<uint32_t>(ord);
+    return true;
+  }
+  uint32_t ordinal() const { return ord_; }
+  uint64_t count() const { return count_; }
+
+  bool varint(uint64_t* v) {
+    uint64_t x = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      if (bp_ == bn_ && !refill()) return false;
+      const uint8_t b = buf_[bp_++];
+      x |= static_cast<uint64_t>(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) {
+        *v = x;
+        return true;
+      }
+    }
+    return damaged();
+  }
+
+ private:
+  bool damaged() {
+    errno = EIO;
+    return false;
+  }
+  bool refill() {
+    if (pos_ == end_) return damaged();
+    if (buf_.empty()) buf_.resize(buffer_);
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(buf_.size(), end_ - pos_));
+    ssize_t n;
+    do {
+      n = pread(fd_, buf_.data(), want, static_cast<off_t>(pos_));
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return n == 0 ? damaged() : false;
+    pos_ += static_cast<uint64_t>(n);
+    bp_ = 0;
+    bn_ = static_cast<size_t>(n);
+    return true;
+  }
+
+  int fd_;
+  uint64_t pos_, end_;  // file range of the run not yet read into buf_
+  size_t buffer_;
+  std::vector<uint8_t> buf_;
+  size_t bp_ = 0, bn_ = 0;
+  uint32_t ord_ = kNoOrdinal;
+  uint64_t count_ = 0;
+};
+
 }  // namespace
 
 class IndexWriter::Impl {
@@ -53,12 +151,14 @@ class IndexWriter::Impl {
   }
   ~Impl() {
     if (fd_ >= 0) close(fd_);
+    if (spill_fd_ >= 0) close(spill_fd_);
     if (!done_) unlink(tmp_.c_str());
   }
 
   bool add_line(std::string_view line, std::string* error);
   bool finish(std::string* error);
   uint64_t lines() const { return lines_; }
+  uint64_t spill_runs() const { return runs_.size(); }
 
  private:
   bool fail(std::string* error, std::string text) {
@@ -74,6 +174,15 @@ class IndexWriter::Impl {
   bool flush(std::string* error);
   bool emit_padding(std::string* error);
   bool write_at(const void* data, size_t len, uint64_t offset, std::string* error);
+  // Moves every in-memory list to a new run of the spill file and frees them.
+  bool spill(std::string* error);
+  bool open_spill(std::string* error);
+  bool spill_fail(std::string* error, const char* call) {
+    return fail(error, str_fmt(msg::kWriterIo, spill_path_.c_str(), call, strerror(errno)));
+  }
+  // Collects the line numbers of trigram o from the runs (in run order) and memory.
+  bool gather(uint32_t o, std::vector<RunReader>& readers, std::vector<uint64_t>& lines,
+              std::string* error);
 
   std::string path_, tmp_;
   int fd_;
@@ -88,7 +197,85 @@ class IndexWriter::Impl {
   std::string prev_line_;
   bool failed_ = false;
   bool done_ = false;
+  // Spilling: bytes the lists hold (capacity plus allocator overhead), the spill file
+  // (already unlinked: only the descriptor keeps it) and each run's byte range in it.
+  size_t list_bytes_ = 0;
+  int spill_fd_ = -1;
+  std::string spill_path_;
+  uint64_t spill_size_ = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> runs_;
 };
+
+bool IndexWriter::Impl::open_spill(std::string* error) {
+  std::string dir = opt_.tmpdir;
+  if (dir.empty()) {
+    const char* env = getenv("TMPDIR");
+    dir = env != nullptr && *env != '\0' ? env : "/tmp";
+  }
+  spill_path_ = dir + "/quarn-refs-XXXXXX";
+  spill_fd_ = mkostemp(spill_path_.data(), O_CLOEXEC);
+  if (spill_fd_ < 0)
+    return fail(error, str_fmt(msg::kWriterCreate, spill_path_.c_str(), strerror(errno)));
+  // Nothing but our descriptor refers to it from now on, so no exit path can leave it.
+  if (unlink(spill_path_.c_str()) != 0) return spill_fail(error, "unlink");
+  return true;
+}
+
+bool IndexWriter::Impl::spill(std::string* error) {
+  if (spill_fd_ < 0 && !open_spill(error)) return false;
+  const uint64_t begin = spill_size_;
+  std::string out;
+  out.reserve(kWriteBlock);
+  for (uint32_t o = 0; o < kTrigramCount; ++o) {
+    std::vector<uint8_t>& deltas = lists_[o];
+    if (deltas.empty()) continue;
+    uint64_t count = 0;
+    for (uint8_t b : deltas) count += (b & 0x80) == 0;
+    put_varint(out, o);
+    put_varint(out, count);
+    out.append(reinterpret_cast<const char*>(deltas.data()), deltas.size());
+    std::vector<uint8_t>().swap(deltas);
+    if (out.size() >= kWriteBlock) {
+      if (!write_all(spill_fd_, out.data(), out.size())) return spill_fail(error, "write");
+      spill_size_ += out.size();
+      out.clear();
+    }
+  }
+  if (!write_all(spill_fd_, out.data(), out.size())) return spill_fail(error, "write");
+  spill_size_ += out.size();
+  runs_.emplace_back(begin, spill_size_);
+  list_bytes_ = 0;
+  return true;
+}
+
+bool IndexWriter::Impl::gather(uint32_t o, std::vector<RunReader>& readers,
+                               std::vector<uint64_t>& lines, std::string* error) {
+  lines.clear();
+  uint64_t plus1 = 0;  // last line + 1; runs continue each other's deltas
+  for (RunReader& r : readers) {
+    if (r.ordinal() != o) continue;
+    for (uint64_t i = 0; i < r.count(); ++i) {
+      uint64_t d = 0;
+      if (!r.varint(&d)) return spill_fail(error, "read");
+      if (d == 0 || d > lines_ - plus1) {
+        errno = EIO;
+        return spill_fail(error, "read");
+      }
+      plus1 += d;
+      lines.push_back(plus1 - 1);
+    }
+    if (!r.next_segment()) return spill_fail(error, "read");
+  }
+  std::vector<uint8_t>& deltas = lists_[o];
+  const uint8_t* p = deltas.data();
+  const uint8_t* end = p + deltas.size();
+  while (p < end) {
+    plus1 += get_varint(p);
+    lines.push_back(plus1 - 1);
+  }
+  std::vector<uint8_t>().swap(deltas);  // memory goes back as the lists are written
+  return true;
+}
 
 bool IndexWriter::Impl::flush(std::string* error) {
   if (buf_.empty()) return true;
@@ -166,13 +353,18 @@ bool IndexWriter::Impl::add_line(std::string_view line, std::string* error) {
     const uint8_t v2 = j < key.size() ? trigram_symbol(static_cast<unsigned char>(key[j])) : kSymbolPad;
     const uint32_t o = trigram_ordinal_of_symbols(v0, v1, v2);
     if (last_[o] != cur) {  // a trigram repeated within one key is listed once
-      put_varint(lists_[o], cur - last_[o]);
+      std::vector<uint8_t>& list = lists_[o];
+      const size_t cap = list.capacity();
+      put_varint(list, cur - last_[o]);
+      if (list.capacity() != cap)
+        list_bytes_ += list.capacity() - cap + (cap == 0 ? kAllocOverhead : 0);
       last_[o] = cur;
     }
     v0 = v1;
     v1 = v2;
   }
   ++lines_;
+  if (opt_.list_budget != 0 && list_bytes_ > opt_.list_budget) return spill(error);
   return true;
 }
 
@@ -191,24 +383,34 @@ bool IndexWriter::Impl::finish(std::string* error) {
   const uint64_t region = pos_;
   std::vector<uint64_t> lines;
   std::string encoded;
+  std::vector<RunReader> readers;
+  readers.reserve(runs_.size());
+  const size_t buffer = runs_.empty() ? 0
+      : std::clamp(opt_.list_budget / runs_.size(), kMinRunBuffer, kMaxRunBuffer);
+  for (const auto& [begin, end] : runs_) {
+    readers.emplace_back(spill_fd_, begin, end, buffer);
+    if (!readers.back().next_segment()) return spill_fail(error, "read");
+  }
   for (uint32_t o = 0; o < kTrigramCount; ++o) {
-    std::vector<uint8_t>& deltas = lists_[o];
-    if (deltas.empty()) continue;
-    lines.clear();
-    const uint8_t* p = deltas.data();
-    const uint8_t* end = p + deltas.size();
-    uint64_t plus1 = 0;
-    while (p < end) {
-      plus1 += get_varint(p);
-      lines.push_back(plus1 - 1);
-    }
-    std::vector<uint8_t>().swap(deltas);  // memory goes back as the lists are written
+    if (!gather(o, readers, lines, error)) return false;
+    if (lines.empty()) continue;
     encoded.clear();
     const uint64_t nrefs = encode_ref_list(lines.data(), lines.size(), &encoded);
     store_le64(real + 8ull * o, lines.size());
     store_le64(table + kTrigramEntrySize * o, nrefs);
     store_le64(table + kTrigramEntrySize * o + 8, pos_);
     if (!emit(encoded.data(), encoded.size(), error)) return false;
+  }
+  for (const RunReader& r : readers) {
+    if (r.ordinal() != kNoOrdinal) {  // a segment no trigram asked for: a damaged run
+      errno = EIO;
+      return spill_fail(error, "read");
+    }
+  }
+  std::vector<RunReader>().swap(readers);
+  if (spill_fd_ >= 0) {
+    close(spill_fd_);
+    spill_fd_ = -1;
   }
   const uint64_t region_size = pos_ - region;
   if (!flush(error)) return false;
@@ -266,6 +468,7 @@ bool IndexWriter::add_line(std::string_view line, std::string* error) {
 }
 bool IndexWriter::finish(std::string* error) { return impl_->finish(error); }
 uint64_t IndexWriter::line_count() const { return impl_->lines(); }
+uint64_t IndexWriter::spill_runs() const { return impl_->spill_runs(); }
 
 bool write_index_from_text(const std::string& path, std::string_view text,
                            const IndexWriterOptions& options, std::string* error) {

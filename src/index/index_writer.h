@@ -23,9 +23,18 @@
 // Memory: the string table streams to the file; in memory stay the line index (14 bytes
 // per 64 lines), one 8-byte last-line number per trigram (551 KB) and each trigram's line
 // numbers as delta varints (typically 1-2 bytes per reference, about 20-30 references per
-// owner name), i.e. memory is proportional to the reference lists, not to the text.
+// owner name). With a list budget, the delta lists are spilled whenever they pass it: all
+// non-empty lists, in ordinal order, are appended as one run to a spill file in the
+// temporary directory and memory is cleared. Lines arrive in ascending order, so each run
+// holds, per trigram, line numbers above those of every earlier run, and finish() streams
+// each list as its run segments in run order plus what is still in memory, reading every
+// run through its own small buffer. The spill file is unlinked as soon as it is created,
+// so it never outlives the writer, whatever way it ends. The file written is the same
+// byte for byte with or without spilling. Still unbounded by the budget: the line index
+// and, while finish() encodes it, the single longest list (8 bytes per line it holds).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +55,10 @@ struct IndexWriterOptions {
   uint32_t latest_seen = 0;
   // Order check. Empty: name_order for rrname files; rdata files are not checked.
   KeyCompare compare;
+  // Bytes the in-memory reference lists may take before they are spilled; 0: no limit.
+  size_t list_budget = 0;
+  // Where the spill file goes. Empty: TMPDIR, or /tmp when TMPDIR is unset or empty.
+  std::string tmpdir;
 };
 
 class IndexWriter {
@@ -64,6 +77,8 @@ class IndexWriter {
   bool finish(std::string* error);
 
   uint64_t line_count() const;
+  // Runs spilled so far (0 when the lists stayed within the budget).
+  uint64_t spill_runs() const;
 
   class Impl;
 

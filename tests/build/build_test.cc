@@ -276,6 +276,35 @@ TEST_F(BuildTest, FailuresLeaveNoIndexBehind) {
   EXPECT_FALSE(exists(o.rrname_out));
 }
 
+TEST_F(BuildTest, ASmallBudgetGivesTheSameFilesAsALargeOne) {
+  // Enough distinct names and values that the writers' reference lists pass half of the
+  // smallest budget and are spilled.
+  std::string in;
+  uint32_t x = 12345;
+  auto next = [&x] { return x = x * 1103515245u + 12345u; };
+  for (int i = 0; i < 25000; ++i) {
+    std::string label;
+    for (int c = 0; c < 14; ++c) label.push_back("abcdefghijklmnopqrstuvwxyz0123456789"[next() >> 27]);
+    const std::string n = label + ".zone" + std::to_string(i % 97) + ".example.";
+    const std::string a = "\"10." + std::to_string(i % 251) + "." + std::to_string(i / 251) + ".9\"";
+    in += cof(n, "\"A\"", a, 1600000000 + i, 1600000000 + 2 * i, 1 + i % 5);
+    if (i % 4 == 0) {
+      in += cof(n, "\"CNAME\"", "\"" + label + ".cdn.example.\"", 1600000000, 1600000000 + i, 2);
+    }
+  }
+  const std::string input = file("in.json", in);
+  BuildOptions small = options({input}, "small");
+  ASSERT_TRUE(build(small)) << error_;
+  BuildOptions large = options({input}, "large");
+  large.memory_budget = size_t{1} << 30;
+  ASSERT_TRUE(build(large)) << error_;
+  EXPECT_EQ(stats_.runs, 1u);
+  EXPECT_EQ(slurp(small.rrname_out), slurp(large.rrname_out));
+  EXPECT_EQ(slurp(small.rdata_out), slurp(large.rdata_out));
+  EXPECT_EQ(lines_of(small.rrname_out).size(), 25000u);
+  EXPECT_EQ(entries(tmp_), 0u);
+}
+
 TEST(BuildIndex, BuffersSizesAndTheHintWhenTheSpaceCannotBeMapped) {
   EXPECT_EQ(build_slot_bytes(16384), 86016u);
   EXPECT_EQ(build_slot_bytes(1), 4096u);

@@ -203,6 +203,97 @@ TEST(IndexWriter, ReplacesAnExistingFileOnlyWhenFinished) {
   EXPECT_EQ(std::string(t->string_table(), t->string_table_size()), "c.com\tx\n");
 }
 
+// Writes lines with the given options through a writer that must succeed; returns the
+// number of spilled runs.
+uint64_t write_lines(const std::string& path, const std::vector<std::string>& lines,
+                     const IndexWriterOptions& o, const std::string& spill_dir = "") {
+  std::string error;
+  auto w = IndexWriter::create(path, o, &error);
+  EXPECT_TRUE(w) << error;
+  if (!w) return 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_TRUE(w->add_line(lines[i], &error)) << error;
+    // The spill file never shows in its directory, not even while the writer runs.
+    if (!spill_dir.empty() && i == lines.size() / 2) {
+      EXPECT_TRUE(std::filesystem::is_empty(spill_dir));
+    }
+  }
+  EXPECT_TRUE(w->finish(&error)) << error;
+  return w->spill_runs();
+}
+
+TEST(IndexWriter, SpilledListsGiveTheSameFile) {
+  TempDir dir;
+  const std::string spill = dir.file("spill");
+  std::filesystem::create_directory(spill);
+
+  std::vector<std::string> names;
+  for (const std::string& k : random_names(4000, 7)) names.push_back(k + "	n");
+  // Consecutive lines sharing trigrams put ranges across run boundaries.
+  std::vector<std::string> rdata;
+  std::mt19937 rng(3);
+  for (int i = 0; i < 3000; ++i)
+    rdata.push_back("10." + std::to_string(i / 250) + "." + std::to_string(rng() % 256) +
+                    ".1	4/0a000001 1:1:" + std::to_string(i));
+
+  for (const bool is_rdata : {false, true}) {
+    const std::vector<std::string>& lines = is_rdata ? rdata : names;
+    IndexWriterOptions o;
+    if (is_rdata) o.kind = IndexKind::kRdata;
+    EXPECT_EQ(write_lines(dir.file("whole"), lines, o), 0u);
+    o.tmpdir = spill;
+    for (const size_t budget : {size_t{1}, size_t{4096}, size_t{20000}}) {
+      o.list_budget = budget;
+      const uint64_t runs = write_lines(dir.file("spilled"), lines, o, spill);
+      EXPECT_GT(runs, budget == 1 ? lines.size() - 1 : 1u) << budget;
+      EXPECT_EQ(index_test::read_file(dir.file("spilled")),
+                index_test::read_file(dir.file("whole")))
+          << "rdata " << is_rdata << ", budget " << budget << ", runs " << runs;
+      EXPECT_TRUE(std::filesystem::is_empty(spill));
+    }
+  }
+  TgdbRef t = tgdb_load(dir.file("spilled"));
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->real_nrefs(trigram_ordinal('1', '0', '.')), rdata.size());
+}
+
+TEST(IndexWriter, SpillFilesNeverOutliveTheWriter) {
+  TempDir dir;
+  const std::string spill = dir.file("spill");
+  std::filesystem::create_directory(spill);
+  IndexWriterOptions o;
+  o.list_budget = 64;
+  o.tmpdir = spill;
+  std::string error;
+  {  // abandoned before finish()
+    auto w = IndexWriter::create(dir.file("a.tgdb"), o, &error);
+    ASSERT_TRUE(w);
+    for (const char* l : {"a.com	x", "b.com	x", "c.com	x"}) EXPECT_TRUE(w->add_line(l, &error));
+    EXPECT_GT(w->spill_runs(), 0u);
+  }
+  {  // refused line after spills, then a failing finish()
+    auto w = IndexWriter::create(dir.file("b.tgdb"), o, &error);
+    ASSERT_TRUE(w);
+    for (const char* l : {"a.com	x", "b.com	x"}) EXPECT_TRUE(w->add_line(l, &error));
+    EXPECT_FALSE(w->add_line("a.com	x", &error));
+    EXPECT_FALSE(w->finish(&error));
+    EXPECT_GT(w->spill_runs(), 0u);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(spill));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("a.tgdb")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("b.tgdb")));
+
+  // A spill directory that cannot take the file fails the line that needed it.
+  o.tmpdir = dir.file("missing");
+  auto w = IndexWriter::create(dir.file("c.tgdb"), o, &error);
+  ASSERT_TRUE(w);
+  EXPECT_FALSE(w->add_line("a.com	x", &error));
+  EXPECT_NE(error.find("missing/"), std::string::npos) << error;
+  EXPECT_FALSE(w->finish(&error));
+  w.reset();
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
 TEST(WriteStringTable, LayoutMatchesTheIndexWriter) {
   TempDir dir;
   std::string text;
