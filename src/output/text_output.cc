@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <cstdio>
-#include <ctime>
 
+#include "output/local_time.h"
 #include "retrieval/rrkit.h"
 #include "retrieval/annotation.h"
 
@@ -13,8 +13,6 @@ namespace {
 constexpr char kHexDigits[] = "0123456789abcdef";
 // The key is followed by this many blanks in the text form.
 constexpr std::string_view kTextKeyGap = "       ";
-// Local-time layout of the text form's times.
-constexpr const char* kTextTimeFormat = "%Y-%m-%d %H:%M:%S";
 
 void append_hex(std::string& out, uint64_t v) {
   char buf[16];
@@ -31,24 +29,6 @@ void append_dec(std::string& out, uint64_t v) {
 void append_byte_hex(std::string& out, uint8_t b) {
   out.push_back(kHexDigits[b >> 4]);
   out.push_back(kHexDigits[b & 0xf]);
-}
-
-// Local-time text of t. Consecutive results often share a time, and localtime_r is the
-// dearest call of the text form, so the last conversion is remembered.
-void append_local_time(std::string& out, int64_t t) {
-  thread_local int64_t cached_time = 0;
-  thread_local char cached_text[64] = "";
-  thread_local bool cached = false;
-  if (!cached || cached_time != t) {
-    const time_t tt = static_cast<time_t>(t);
-    struct tm tm;
-    size_t n = 0;
-    if (localtime_r(&tt, &tm) != nullptr) n = strftime(cached_text, sizeof cached_text, kTextTimeFormat, &tm);
-    if (n == 0) std::snprintf(cached_text, sizeof cached_text, "%lld", static_cast<long long>(t));
-    cached_time = t;
-    cached = true;
-  }
-  out.append(cached_text);
 }
 
 // "%s%s/%lu [%s / %s]": separator, type name, count and both times.

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 
+#include "output/local_time.h"
 #include "output/output_buffer.h"
 #include "retrieval/annotation.h"
 
@@ -21,6 +22,7 @@ class TextOutput : public ::testing::Test {
   void SetUp() override {
     setenv("TZ", "UTC", 1);
     tzset();
+    clear_local_time_cache();
   }
   static std::string text(const result_entry& r) {
     std::string s;

@@ -1,0 +1,154 @@
+#include "output/local_time.h"
+
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+namespace quarn {
+namespace {
+
+// Layout of the text; the fast path writes the same 19 characters by hand.
+constexpr const char* kLocalTimeFormat = "%Y-%m-%d %H:%M:%S";
+constexpr size_t kLocalTimeSize = 19;
+
+constexpr int64_t kSecondsPerHour = 3600;
+constexpr int64_t kSecondsPerDay = 86400;
+// Outside this range the year cannot be in 1000..9999 for any real zone offset, and hour
+// arithmetic cannot overflow; such times always take the slow path.
+constexpr int64_t kFastMin = -62167219200 - 2 * kSecondsPerDay;  // 0000-01-01 minus 2 days
+constexpr int64_t kFastMax = 253402300799 + 2 * kSecondsPerDay;  // 9999-12-31 plus 2 days
+
+// Direct-mapped cache of per-hour offsets, one slot per hour modulo the table size.
+// Results arrive in key order, so their times jump around the whole span the data
+// covers; the table holds about fifteen years of hours, so a typical data set fills
+// each slot once. It is allocated on first use (zeroed pages, touched only where used)
+// rather than as a thread-local array, which would enlarge every thread's static TLS.
+constexpr size_t kCacheSlots = size_t{1} << 17;
+// Hours in the fast range fit in 32 bits; the tag is biased so that a zeroed slot
+// never matches a real hour.
+constexpr int64_t kTagBias = int64_t{1} << 30;
+// Offset value marking an hour that must take the slow path.
+constexpr int32_t kSlowOffset = INT32_MIN;
+struct HourSlot {
+  int32_t tag;     // hour + kTagBias, or 0 when empty
+  int32_t offset;  // seconds east of UTC, or kSlowOffset
+};
+thread_local std::unique_ptr<HourSlot[]> g_cache;
+
+struct Civil {
+  int64_t year;
+  unsigned month, day, hour, minute, second;
+};
+
+int64_t floor_div(int64_t a, int64_t b) {
+  int64_t q = a / b;
+  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+  return q;
+}
+
+// Civil date and time of day of `local` seconds since 1970-01-01 00:00:00 (proleptic
+// Gregorian): days are shifted to eras of 400 years starting on March 1st.
+Civil civil_from_seconds(int64_t local) {
+  const int64_t days = floor_div(local, kSecondsPerDay);
+  const int64_t secs = local - days * kSecondsPerDay;
+  const int64_t z = days + 719468;
+  const int64_t era = floor_div(z, 146097);
+  const int64_t doe = z - era * 146097;                                  // [0, 146096]
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);           // [0, 365]
+  const int64_t mp = (5 * doy + 2) / 153;                                // [0, 11]
+  Civil c;
+  c.day = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
+  c.month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
+  c.year = yoe + era * 400 + (c.month <= 2 ? 1 : 0);
+  c.hour = static_cast<unsigned>(secs / 3600);
+  c.minute = static_cast<unsigned>(secs / 60 % 60);
+  c.second = static_cast<unsigned>(secs % 60);
+  return c;
+}
+
+// True if localtime_r gave exactly the fields the arithmetic derives from t + offset.
+bool agrees(const struct tm& tm, int64_t t, int64_t offset) {
+  const Civil c = civil_from_seconds(t + offset);
+  return tm.tm_year + int64_t{1900} == c.year && tm.tm_mon + 1u == c.month &&
+         static_cast<unsigned>(tm.tm_mday) == c.day && static_cast<unsigned>(tm.tm_hour) == c.hour &&
+         static_cast<unsigned>(tm.tm_min) == c.minute && static_cast<unsigned>(tm.tm_sec) == c.second;
+}
+
+// Decides whether one offset holds for the whole hour; the offset is usable only if
+// both ends of the hour agree with it.
+void fill_slot(HourSlot& slot, int64_t hour) {
+  slot.tag = static_cast<int32_t>(hour + kTagBias);
+  slot.offset = kSlowOffset;
+  const int64_t first = hour * kSecondsPerHour;
+  const int64_t last = first + kSecondsPerHour - 1;
+  const time_t tf = static_cast<time_t>(first);
+  const time_t tl = static_cast<time_t>(last);
+  struct tm a, b;
+  if (localtime_r(&tf, &a) == nullptr || localtime_r(&tl, &b) == nullptr) return;
+  if (a.tm_gmtoff != b.tm_gmtoff) return;
+  const int64_t offset = a.tm_gmtoff;
+  // Real zones stay within a day of UTC; anything else is not worth trusting.
+  if (offset <= -kSecondsPerDay || offset >= kSecondsPerDay) return;
+  if (!agrees(a, first, offset) || !agrees(b, last, offset)) return;
+  slot.offset = static_cast<int32_t>(offset);
+}
+
+void append_slow(std::string& out, int64_t t) {
+  char text[64];
+  const time_t tt = static_cast<time_t>(t);
+  struct tm tm;
+  size_t n = 0;
+  if (localtime_r(&tt, &tm) != nullptr) n = strftime(text, sizeof text, kLocalTimeFormat, &tm);
+  if (n == 0) n = static_cast<size_t>(std::snprintf(text, sizeof text, "%lld", static_cast<long long>(t)));
+  out.append(text, n);
+}
+
+void put2(char* p, unsigned v) {
+  p[0] = static_cast<char>('0' + v / 10);
+  p[1] = static_cast<char>('0' + v % 10);
+}
+
+}  // namespace
+
+void append_local_time(std::string& out, int64_t t) {
+  if (t < kFastMin || t > kFastMax) {
+    append_slow(out, t);
+    return;
+  }
+  const int64_t hour = floor_div(t, kSecondsPerHour);
+  if (!g_cache) g_cache = std::make_unique<HourSlot[]>(kCacheSlots);
+  HourSlot& slot = g_cache[static_cast<uint64_t>(hour) % kCacheSlots];
+  if (slot.tag != static_cast<int32_t>(hour + kTagBias)) fill_slot(slot, hour);
+  if (slot.offset == kSlowOffset) {
+    append_slow(out, t);
+    return;
+  }
+  const Civil c = civil_from_seconds(t + slot.offset);
+  // strftime's padding of years below 1000 differs between C libraries; leave those
+  // (and five-digit years) to it.
+  if (c.year < 1000 || c.year > 9999) {
+    append_slow(out, t);
+    return;
+  }
+  char text[kLocalTimeSize];
+  const unsigned y = static_cast<unsigned>(c.year);
+  put2(text, y / 100);
+  put2(text + 2, y % 100);
+  text[4] = '-';
+  put2(text + 5, c.month);
+  text[7] = '-';
+  put2(text + 8, c.day);
+  text[10] = ' ';
+  put2(text + 11, c.hour);
+  text[13] = ':';
+  put2(text + 14, c.minute);
+  text[16] = ':';
+  put2(text + 17, c.second);
+  out.append(text, kLocalTimeSize);
+}
+
+void clear_local_time_cache() { g_cache.reset(); }
+
+}  // namespace quarn

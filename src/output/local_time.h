@@ -1,0 +1,34 @@
+// Local-time text ("YYYY-MM-DD HH:MM:SS") of a Unix time, cheap enough to call for
+// every time of every printed result.
+//
+// The text is exactly what localtime_r followed by strftime("%Y-%m-%d %H:%M:%S") give
+// in the process's time zone. The expensive part of localtime_r is finding the zone
+// offset, and within one hour the offset almost never changes, so the offset is cached
+// per hour (key: floor(t / 3600)) in a direct-mapped per-thread table (1 MB, allocated
+// on first use, about fifteen years of hours); the date and time of day are then
+// computed arithmetically and written directly. An hour whose
+// offset changes inside it (a transition at a non-whole-hour UTC instant), whose ends
+// do not agree with the arithmetic (leap-second zones), or a time whose year lies
+// outside 1000..9999 takes the slow path (localtime_r + strftime) every time.
+//
+// Use: append_local_time appends the text to a caller-owned string. If localtime_r
+// fails (a time too far out for the calendar) the decimal seconds are written instead,
+// so every input has a defined text.
+//
+// Assumption: the time zone does not change while the process runs. The zone can only
+// change through TZ + tzset; anything that does so (tests) must call
+// clear_local_time_cache afterwards, on each thread that formats times.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quarn {
+
+// Appends the local-time text of t (or its decimal seconds if it has no local time).
+void append_local_time(std::string& out, int64_t t);
+
+// Forgets every cached zone offset of the calling thread.
+void clear_local_time_cache();
+
+}  // namespace quarn
