@@ -6,30 +6,6 @@ namespace quarn {
 
 namespace {
 
-struct SplitKey {
-  std::string_view name;
-  std::string_view suffix;
-  bool has_suffix = false;
-};
-
-inline SplitKey split_key(std::string_view line) {
-  size_t len = 0;
-  while (len < line.size() && line[len] != '\t' && line[len] != '\n') ++len;
-  SplitKey k;
-  // A blank strictly inside the key separates name and suffix; the suffix keeps it.
-  for (size_t i = 1; i + 1 < len; ++i) {
-    if (line[i] == ' ') {
-      k.name = line.substr(0, i);
-      k.suffix = line.substr(i, len - i);
-      k.has_suffix = true;
-      return k;
-    }
-  }
-  if (len > 0 && line[len - 1] == ' ') --len;
-  k.name = line.substr(0, len);
-  return k;
-}
-
 // Compares names label by label from the right.
 inline int compare_names(std::string_view a, std::string_view b) {
   // end = one past the current rightmost unvisited label; more = labels remain.
@@ -56,11 +32,33 @@ inline int compare_names(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+name_order_key name_order_split(std::string_view line) {
+  size_t len = line.size();
+  if (const void* tab = std::memchr(line.data(), '\t', len))
+    len = static_cast<size_t>(static_cast<const char*>(tab) - line.data());
+  if (const void* lf = std::memchr(line.data(), '\n', len))
+    len = static_cast<size_t>(static_cast<const char*>(lf) - line.data());
+  name_order_key k;
+  // A blank strictly inside the key separates name and suffix; the suffix keeps it.
+  if (len > 2) {
+    if (const void* blank = std::memchr(line.data() + 1, ' ', len - 2)) {
+      const size_t at = static_cast<size_t>(static_cast<const char*>(blank) - line.data());
+      k.name = line.substr(0, at);
+      k.suffix = line.substr(at, len - at);
+      k.has_suffix = true;
+      return k;
+    }
+  }
+  if (len > 0 && line[len - 1] == ' ') --len;
+  k.name = line.substr(0, len);
+  return k;
+}
+
 int name_order(std::string_view a, std::string_view b) {
   if (a.empty()) return b.empty() ? 0 : -1;
   if (b.empty()) return 1;
-  const SplitKey ka = split_key(a);
-  const SplitKey kb = split_key(b);
+  const name_order_key ka = name_order_split(a);
+  const name_order_key kb = name_order_split(b);
   int c = compare_names(ka.name, kb.name);
   if (c != 0 || !ka.has_suffix || !kb.has_suffix) return c;
   const size_t n = ka.suffix.size() < kb.suffix.size() ? ka.suffix.size() : kb.suffix.size();

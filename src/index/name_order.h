@@ -24,6 +24,15 @@ namespace quarn {
 
 int name_order(std::string_view a, std::string_view b);
 
+// A line's key split as the order sees it: the name and, when the key holds a blank
+// strictly inside it, the suffix from that blank on. Views into the line; no copy.
+struct name_order_key {
+  std::string_view name;
+  std::string_view suffix;
+  bool has_suffix = false;
+};
+name_order_key name_order_split(std::string_view line);
+
 // Comparator object for containers and the index writer's order check.
 struct NameOrderLess {
   bool operator()(std::string_view a, std::string_view b) const { return name_order(a, b) < 0; }

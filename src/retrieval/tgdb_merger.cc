@@ -48,43 +48,13 @@ int compare_rdata_lines(std::string_view a, std::string_view b) {
   return rdata_line_compare(a, b);
 }
 
-// The owner name and the optional suffix of a line's key, split as the name order does:
-// at the first blank strictly inside the key (the suffix keeps it), otherwise the whole
-// key less one trailing blank.
-struct split_name {
-  std::string_view name;
-  std::string_view suffix;
-  bool has_suffix = false;
-};
-
-inline split_name split_rrname_key(std::string_view line) {
-  size_t len = line.size();
-  if (const void* tab = std::memchr(line.data(), '\t', len))
-    len = static_cast<size_t>(static_cast<const char*>(tab) - line.data());
-  if (const void* lf = std::memchr(line.data(), '\n', len))
-    len = static_cast<size_t>(static_cast<const char*>(lf) - line.data());
-  split_name s;
-  if (len > 2) {
-    if (const void* blank = std::memchr(line.data() + 1, ' ', len - 2)) {
-      const size_t at = static_cast<size_t>(static_cast<const char*>(blank) - line.data());
-      s.name = line.substr(0, at);
-      s.suffix = line.substr(at, len - at);
-      s.has_suffix = true;
-      return s;
-    }
-  }
-  if (len > 0 && line[len - 1] == ' ') --len;
-  s.name = line.substr(0, len);
-  return s;
-}
-
 }  // namespace
 
 bool rrname_keys_equal(std::string_view a, std::string_view b) {
   if (a.empty() || b.empty()) return a.empty() && b.empty();
   // Labels joined by dots are equal label by label exactly when the texts are equal.
-  const split_name x = split_rrname_key(a);
-  const split_name y = split_rrname_key(b);
+  const name_order_key x = name_order_split(a);
+  const name_order_key y = name_order_split(b);
   if (x.name != y.name) return false;
   return !x.has_suffix || !y.has_suffix || x.suffix == y.suffix;
 }
