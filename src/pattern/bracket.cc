@@ -3,14 +3,9 @@
 
 #include "common/strfmt.h"
 #include "pattern/parse.h"
+#include "pattern/syntax_chars.h"
 
 namespace quarn {
-
-namespace {
-
-bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7e; }
-
-}  // namespace
 
 bool class_parse(std::string_view expr, size_t& cursor, re_elem_ptr& out, char negation,
                  std::string& err) {
@@ -37,7 +32,7 @@ bool class_parse(std::string_view expr, size_t& cursor, re_elem_ptr& out, char n
   }
   while (i < n && expr[i] != ']') {
     const unsigned char b = static_cast<unsigned char>(expr[i]);
-    if (!printable(b)) {
+    if (!printable_byte(b)) {
       err = str_fmt(kInvalidCharCode, static_cast<unsigned>(b), static_cast<int>(i));
       return false;
     }
@@ -73,7 +68,7 @@ bool class_parse(std::string_view expr, size_t& cursor, re_elem_ptr& out, char n
         break;
       }
       const unsigned char end = static_cast<unsigned char>(expr[i + 1]);
-      if (!printable(end)) {
+      if (!printable_byte(end)) {
         err = str_fmt(kInvalidCharCode, static_cast<unsigned>(end), static_cast<int>(i + 1));
         return false;
       }

@@ -1,12 +1,11 @@
 // The glob parser: glob text to a pattern tree anchored at both ends.
 #include "common/strfmt.h"
 #include "pattern/parse.h"
+#include "pattern/syntax_chars.h"
 
 namespace quarn {
 
 namespace {
-
-bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7e; }
 
 re_elem_ptr parse_glob(std::string_view s, std::string& err) {
   using namespace reparse_error;
@@ -16,7 +15,7 @@ re_elem_ptr parse_glob(std::string_view s, std::string& err) {
   const size_t n = s.size();
   for (size_t i = 0; i < n; ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
-    if (!printable(c)) {
+    if (!printable_byte(c)) {
       err = str_fmt(kInvalidCharCode, static_cast<unsigned>(c), static_cast<int>(i));
       return nullptr;
     }
@@ -45,7 +44,7 @@ re_elem_ptr parse_glob(std::string_view s, std::string& err) {
       }
       ++i;
       c = static_cast<unsigned char>(s[i]);
-      if (!printable(c)) {
+      if (!printable_byte(c)) {
         err = str_fmt(kInvalidCharCode, static_cast<unsigned>(c), static_cast<int>(i));
         return nullptr;
       }

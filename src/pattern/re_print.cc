@@ -3,12 +3,11 @@
 
 #include "common/log.h"
 #include "pattern/re_elem.h"
+#include "pattern/syntax_chars.h"
 
 namespace quarn {
 
 namespace {
-
-bool printable(unsigned v) { return v >= 0x20 && v <= 0x7e; }
 
 const char* kind_name(re_elem_type t) {
   switch (t) {
@@ -33,7 +32,7 @@ void print_class(FILE* out, const class_set& bits) {
     hi = v;
   }
   if (n > 0 && hi - lo + 1 == n) {
-    if (printable(lo) && printable(hi)) {
+    if (printable_byte(lo) && printable_byte(hi)) {
       fprintf(out, "'%c'-'%c'", static_cast<char>(lo), static_cast<char>(hi));
     } else {
       fprintf(out, "\\x%x-\\x%x", lo, hi);
@@ -46,7 +45,7 @@ void print_class(FILE* out, const class_set& bits) {
     if (!bits.test(v)) continue;
     if (!first) fputs(",", out);
     first = false;
-    if (printable(v)) {
+    if (printable_byte(v)) {
       fprintf(out, "'%c'", static_cast<char>(v));
     } else {
       fprintf(out, "\\x%x", v);

@@ -10,25 +10,13 @@
 
 #include "common/strfmt.h"
 #include "pattern/parse.h"
+#include "pattern/syntax_chars.h"
 
 namespace quarn {
 
 namespace {
 
 using namespace reparse_error;
-
-bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7e; }
-
-// The bytes that a backslash may escape; each stands for itself afterwards.
-bool escapable(char c) {
-  switch (c) {
-    case '$': case '(': case ')': case '*': case '+': case '.':
-    case '?': case '[': case '\\': case '^': case '{': case '|':
-      return true;
-    default:
-      return false;
-  }
-}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -182,7 +170,7 @@ re_elem_ptr RegexParser::parse(std::string& err) {
   for (size_t i = 0; i < n; ++i) {
     const unsigned char c = static_cast<unsigned char>(s_[i]);
     const int pi = static_cast<int>(i);
-    if (!printable(c)) {
+    if (!printable_byte(c)) {
       err = str_fmt(kInvalidCharCode, static_cast<unsigned>(c), pi);
       return nullptr;
     }
@@ -265,11 +253,11 @@ re_elem_ptr RegexParser::parse(std::string& err) {
           return nullptr;
         }
         const unsigned char x = static_cast<unsigned char>(s_[i + 1]);
-        if (!printable(x)) {
+        if (!printable_byte(x)) {
           err = str_fmt(kInvalidCharCode, static_cast<unsigned>(x), pi + 1);
           return nullptr;
         }
-        if (!escapable(static_cast<char>(x))) {
+        if (!regex_escapable(static_cast<char>(x))) {
           err = str_fmt(kInvalidEscape, x, pi);
           return nullptr;
         }

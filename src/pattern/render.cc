@@ -6,6 +6,7 @@
 // negates, and only the backslash itself is written doubled, which both readers take as
 // the one member '\'.
 #include "pattern/render.h"
+#include "pattern/syntax_chars.h"
 
 #include "common/strfmt.h"
 
@@ -13,27 +14,14 @@ namespace quarn {
 
 namespace {
 
-bool printable(unsigned v) { return v >= 0x20 && v <= 0x7e; }
-
-// The bytes the parser accepts after a backslash outside brackets.
-bool needs_escape(char c) {
-  switch (c) {
-    case '$': case '(': case ')': case '*': case '+': case '.':
-    case '?': case '[': case '\\': case '^': case '{': case '|':
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Bytes no parser produces (only rewritten trees can hold them) are written as \xHH so
 // that the text stays printable and never carries a NUL into a C string.
 void render_literal_byte(unsigned char b, std::string& out) {
-  if (!printable(b)) {
+  if (!printable_byte(b)) {
     append_fmt(out, "\\x%02x", static_cast<unsigned>(b));
     return;
   }
-  if (needs_escape(static_cast<char>(b))) out.push_back('\\');
+  if (regex_escapable(static_cast<char>(b))) out.push_back('\\');
   out.push_back(static_cast<char>(b));
 }
 
@@ -164,7 +152,7 @@ void render_class(const class_set& bits, std::string& out) {
 void render_class_char(unsigned char b, std::string& out) {
   if (b == '\\') {
     out += "\\\\";
-  } else if (!printable(b)) {
+  } else if (!printable_byte(b)) {
     append_fmt(out, "\\x%02x", static_cast<unsigned>(b));
   } else {
     out.push_back(static_cast<char>(b));
