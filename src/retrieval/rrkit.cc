@@ -96,6 +96,35 @@ bool svcparams_well_formed(const uint8_t* p, size_t size) {
   return true;
 }
 
+// Service parameters in the generic presentation form, `key<N>="<value>"` per parameter
+// (just `key<N>` when the value is empty), blank-separated. The library's own printer
+// stops the process on some values that pass every structural check, so these fields
+// never reach it. Bytes outside printable ASCII, the quote and the backslash are
+// written as \DDD. The list must already have passed svcparams_well_formed.
+void append_svcparams_generic(ldns_buffer* out, const uint8_t* p, size_t size) {
+  size_t pos = 0;
+  bool first = true;
+  while (pos + 4 <= size) {
+    const unsigned key = static_cast<unsigned>(p[pos] << 8 | p[pos + 1]);
+    const size_t len = static_cast<size_t>(p[pos + 2] << 8 | p[pos + 3]);
+    pos += 4;
+    ldns_buffer_printf(out, first ? "key%u" : " key%u", key);
+    first = false;
+    if (len > 0) {
+      ldns_buffer_printf(out, "=\"");
+      for (size_t i = 0; i < len; ++i) {
+        const uint8_t c = p[pos + i];
+        if (c < 0x21 || c > 0x7e || c == '"' || c == '\\')
+          ldns_buffer_printf(out, "\\%03u", static_cast<unsigned>(c));
+        else
+          ldns_buffer_printf(out, "%c", c);
+      }
+      ldns_buffer_printf(out, "\"");
+    }
+    pos += len;
+  }
+}
+
 std::string buffer_text(ldns_buffer* b) {
   return std::string(reinterpret_cast<const char*>(ldns_buffer_begin(b)),
                      ldns_buffer_position(b));
@@ -154,9 +183,14 @@ std::optional<std::string> rrkit_rdata_to_str(const uint8_t* rdata, size_t lengt
   const size_t fields = ldns_rr_rd_count(rr.get());
   for (size_t i = 0; i < fields; ++i) {
     const ldns_rdf* field = ldns_rr_rdf(rr.get(), i);
-    if (ldns_rdf_get_type(field) == LDNS_RDF_TYPE_SVCPARAMS &&
-        !svcparams_well_formed(ldns_rdf_data(field), ldns_rdf_size(field)))
-      return std::string(kRrkitParseError);
+    if (ldns_rdf_get_type(field) == LDNS_RDF_TYPE_SVCPARAMS) {
+      if (!svcparams_well_formed(ldns_rdf_data(field), ldns_rdf_size(field)))
+        return std::string(kRrkitParseError);
+      if (ldns_rdf_size(field) == 0) continue;
+      if (i > 0) ldns_buffer_printf(out.get(), " ");
+      append_svcparams_generic(out.get(), ldns_rdf_data(field), ldns_rdf_size(field));
+      continue;
+    }
     if (i > 0) ldns_buffer_printf(out.get(), " ");
     if (ldns_rdf2buffer_str(out.get(), field) != LDNS_STATUS_OK)
       return std::string(kRrkitParseError);
