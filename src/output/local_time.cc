@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -110,6 +111,32 @@ void put2(char* p, unsigned v) {
   p[1] = static_cast<char>('0' + v % 10);
 }
 
+// Text "YYYY-MM-DD" of local days, cached direct-mapped by day number: the calendar
+// arithmetic then runs once per distinct day rather than once per printed time. A day
+// whose year strftime would pad differently (outside 1000..9999) is marked unusable.
+constexpr size_t kDateSize = 10;
+constexpr size_t kDateSlots = 4096;  // about eleven years of days, 64 KiB
+struct DaySlot {
+  int32_t tag = 0;  // day + kTagBias, or 0 when empty
+  bool usable = false;
+  char text[kDateSize] = {};
+};
+thread_local std::unique_ptr<DaySlot[]> g_dates;  // allocated on first use, like g_cache
+
+void fill_date(DaySlot& slot, int64_t day) {
+  slot.tag = static_cast<int32_t>(day + kTagBias);
+  const Civil c = civil_from_seconds(day * kSecondsPerDay);
+  slot.usable = c.year >= 1000 && c.year <= 9999;
+  if (!slot.usable) return;
+  const unsigned y = static_cast<unsigned>(c.year);
+  put2(slot.text, y / 100);
+  put2(slot.text + 2, y % 100);
+  slot.text[4] = '-';
+  put2(slot.text + 5, c.month);
+  slot.text[7] = '-';
+  put2(slot.text + 8, c.day);
+}
+
 }  // namespace
 
 void append_local_time(std::string& out, int64_t t) {
@@ -125,30 +152,33 @@ void append_local_time(std::string& out, int64_t t) {
     append_slow(out, t);
     return;
   }
-  const Civil c = civil_from_seconds(t + slot.offset);
+  const int64_t local = t + slot.offset;
+  const int64_t day = floor_div(local, kSecondsPerDay);
+  if (!g_dates) g_dates = std::make_unique<DaySlot[]>(kDateSlots);
+  DaySlot& date = g_dates[static_cast<uint64_t>(day) % kDateSlots];
+  if (date.tag != static_cast<int32_t>(day + kTagBias)) fill_date(date, day);
   // strftime's padding of years below 1000 differs between C libraries; leave those
   // (and five-digit years) to it.
-  if (c.year < 1000 || c.year > 9999) {
+  if (!date.usable) {
     append_slow(out, t);
     return;
   }
   char text[kLocalTimeSize];
-  const unsigned y = static_cast<unsigned>(c.year);
-  put2(text, y / 100);
-  put2(text + 2, y % 100);
-  text[4] = '-';
-  put2(text + 5, c.month);
-  text[7] = '-';
-  put2(text + 8, c.day);
+  std::memcpy(text, date.text, kDateSize);
+  const unsigned secs = static_cast<unsigned>(local - day * kSecondsPerDay);
   text[10] = ' ';
-  put2(text + 11, c.hour);
+  put2(text + 11, secs / 3600);
   text[13] = ':';
-  put2(text + 14, c.minute);
+  put2(text + 14, secs / 60 % 60);
   text[16] = ':';
-  put2(text + 17, c.second);
+  put2(text + 17, secs % 60);
   out.append(text, kLocalTimeSize);
 }
 
-void clear_local_time_cache() { g_cache.reset(); }
+void clear_local_time_cache() {
+  g_cache.reset();
+  // Dates do not depend on the zone; they go too so that a cleared cache is all cleared.
+  g_dates.reset();
+}
 
 }  // namespace quarn

@@ -5,8 +5,9 @@
 // in the process's time zone. The expensive part of localtime_r is finding the zone
 // offset, and within one hour the offset almost never changes, so the offset is cached
 // per hour (key: floor(t / 3600)) in a direct-mapped per-thread table (1 MB, allocated
-// on first use, about fifteen years of hours); the date and time of day are then
-// computed arithmetically and written directly. An hour whose
+// on first use, about fifteen years of hours). The local date text is cached per local
+// day (64 KiB table) and the time of day computed arithmetically, so the calendar
+// arithmetic runs once per distinct day. An hour whose
 // offset changes inside it (a transition at a non-whole-hour UTC instant), whose ends
 // do not agree with the arithmetic (leap-second zones), or a time whose year lies
 // outside 1000..9999 takes the slow path (localtime_r + strftime) every time.

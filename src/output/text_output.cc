@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "output/local_time.h"
 #include "retrieval/rrkit.h"
@@ -48,12 +49,19 @@ void append_text_element(std::string& out, std::string_view sep, const rrtype_su
 }  // namespace
 
 const char* rrtype_name(uint16_t type, char (&buf)[kRrtypeNameSize]) {
+  // Called for every printed element: no formatting machinery on this path. Mnemonics are
+  // static strings and are handed out as they are when they fit the buffer's limit.
   const char* mnemonic = rrkit_rrtype_to_str(type);
   if (mnemonic != nullptr && *mnemonic != '\0') {
-    std::snprintf(buf, sizeof buf, "%s", mnemonic);
-  } else {
-    std::snprintf(buf, sizeof buf, "TYPE%u", static_cast<unsigned>(type));
+    const size_t n = std::strlen(mnemonic);
+    if (n < kRrtypeNameSize) return mnemonic;
+    std::memcpy(buf, mnemonic, kRrtypeNameSize - 1);
+    buf[kRrtypeNameSize - 1] = '\0';
+    return buf;
   }
+  std::memcpy(buf, "TYPE", 4);
+  const auto r = std::to_chars(buf + 4, buf + kRrtypeNameSize - 1, static_cast<unsigned>(type));
+  *r.ptr = '\0';
   return buf;
 }
 

@@ -28,8 +28,9 @@ constexpr size_t kRrtypeNameSize = 16;
 // "[partial/N bytes]" and cut with "...".
 constexpr size_t kTextRdataBytes = 32;
 
-// The mnemonic of the record type (A, NS, MX, ...), or "TYPE<n>" when it has none;
-// written into buf, always NUL-terminated. Returns buf.
+// The mnemonic of the record type (A, NS, MX, ...), or "TYPE<n>" when it has none,
+// NUL-terminated and at most kRrtypeNameSize - 1 characters. Returns either a static
+// string or buf (which then holds the text); valid while buf is.
 const char* rrtype_name(uint16_t type, char (&buf)[kRrtypeNameSize]);
 
 // Appends the text form of r (one line, two for an rdata result) to out.

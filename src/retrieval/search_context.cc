@@ -53,18 +53,18 @@ void search_context::set_timeout_callback(timeout_callback cb) {
   timeout_callback_ = std::move(cb);
 }
 
-void search_context::reset_counters() {
-  counters_ = search_counters{};
-  first_match_ = TimePoint{};
-}
+void search_context::reset_counters() { counters_ = search_counters{}; }
 
 void search_context::note_pattern_match() {
-  if (counters_.pattern_matches == 0) first_match_ = my_gettime();
+  if (!first_match_seen_) {
+    first_match_ = my_gettime();
+    first_match_seen_ = true;
+  }
   ++counters_.pattern_matches;
 }
 
 bool search_context::first_match_time(TimePoint* out) const {
-  if (counters_.pattern_matches == 0) return false;
+  if (!first_match_seen_) return false;
   if (out) *out = first_match_;
   return true;
 }

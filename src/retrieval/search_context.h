@@ -88,12 +88,13 @@ class search_context {
   // Counters of the last merger call; the mutable form is for the iterators that feed it.
   const search_counters& counters() const { return counters_; }
   search_counters& counters() { return counters_; }
-  // Resets the counters and the first-match time (the merger, at each call's start).
+  // Resets the counters (the merger, at each call's start).
   void reset_counters();
-  // Records the first-match time when no match has been counted in this call yet, then
-  // counts the match.
+  // Counts a pattern match; the first one of the search also records the time. The
+  // clock is read once per search, not once per call: a call per result would otherwise
+  // pay a clock read for every result.
   void note_pattern_match();
-  // false if the last call confirmed no pattern match; otherwise *out = its time.
+  // false until the search has confirmed a pattern match; then *out = that first time.
   bool first_match_time(TimePoint* out) const;
 
   // True if the text matches the pattern and not the exclusion; true for every text
@@ -165,6 +166,7 @@ class search_context {
 
   search_counters counters_;
   TimePoint first_match_;
+  bool first_match_seen_ = false;
 
   std::string pattern_text_;
   std::string exclusion_text_;
