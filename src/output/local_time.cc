@@ -25,17 +25,29 @@ constexpr int64_t kFastMax = 253402300799 + 2 * kSecondsPerDay;  // 9999-12-31 p
 // covers; the table holds about fifteen years of hours, so a typical data set fills
 // each slot once. It is allocated on first use (zeroed pages, touched only where used)
 // rather than as a thread-local array, which would enlarge every thread's static TLS.
-constexpr size_t kCacheSlots = size_t{1} << 17;
-// Hours in the fast range fit in 32 bits; the tag is biased so that a zeroed slot
-// never matches a real hour.
-constexpr int64_t kTagBias = int64_t{1} << 30;
-// Offset value marking an hour that must take the slow path.
-constexpr int32_t kSlowOffset = INT32_MIN;
-struct HourSlot {
-  int32_t tag;     // hour + kTagBias, or 0 when empty
-  int32_t offset;  // seconds east of UTC, or kSlowOffset
-};
+// A slot packs its tag and offset into 32 bits, which keeps the table (512 KiB) within
+// the second-level cache; a lookup that misses every cache level costs more than the
+// rest of the formatting.
+constexpr unsigned kSlotBits = 17;
+constexpr size_t kCacheSlots = size_t{1} << kSlotBits;
+// Adding this makes every hour of the fast range positive and below 2^27.
+constexpr int64_t kHourBias = int64_t{1} << 25;
+// Offsets lie in (-86400, 86400); biased they fit 18 bits and are never 0, so an offset
+// field of 0 marks an hour that must take the slow path.
+constexpr unsigned kOffsetBits = 18;
+constexpr int64_t kOffsetBias = int64_t{1} << 17;
+constexpr uint32_t kOffsetMask = (uint32_t{1} << kOffsetBits) - 1;
+constexpr uint32_t kSlowField = 0;
+// The tag is the biased hour's bits above the slot index, plus one so that a zeroed
+// (empty) slot never matches: at most 11 bits.
+inline uint32_t hour_tag(int64_t biased_hour) {
+  return static_cast<uint32_t>(biased_hour >> kSlotBits) + 1;
+}
+using HourSlot = uint32_t;
 thread_local std::unique_ptr<HourSlot[]> g_cache;
+
+// Hours in the date cache's tags are biased so that a zeroed slot never matches a day.
+constexpr int64_t kTagBias = int64_t{1} << 30;
 
 struct Civil {
   int64_t year;
@@ -78,22 +90,21 @@ bool agrees(const struct tm& tm, int64_t t, int64_t offset) {
 }
 
 // Decides whether one offset holds for the whole hour; the offset is usable only if
-// both ends of the hour agree with it.
-void fill_slot(HourSlot& slot, int64_t hour) {
-  slot.tag = static_cast<int32_t>(hour + kTagBias);
-  slot.offset = kSlowOffset;
+// both ends of the hour agree with it. Returns the packed slot.
+HourSlot fill_slot(int64_t hour, uint32_t tag) {
+  const HourSlot slow = (tag << kOffsetBits) | kSlowField;
   const int64_t first = hour * kSecondsPerHour;
   const int64_t last = first + kSecondsPerHour - 1;
   const time_t tf = static_cast<time_t>(first);
   const time_t tl = static_cast<time_t>(last);
   struct tm a, b;
-  if (localtime_r(&tf, &a) == nullptr || localtime_r(&tl, &b) == nullptr) return;
-  if (a.tm_gmtoff != b.tm_gmtoff) return;
+  if (localtime_r(&tf, &a) == nullptr || localtime_r(&tl, &b) == nullptr) return slow;
+  if (a.tm_gmtoff != b.tm_gmtoff) return slow;
   const int64_t offset = a.tm_gmtoff;
   // Real zones stay within a day of UTC; anything else is not worth trusting.
-  if (offset <= -kSecondsPerDay || offset >= kSecondsPerDay) return;
-  if (!agrees(a, first, offset) || !agrees(b, last, offset)) return;
-  slot.offset = static_cast<int32_t>(offset);
+  if (offset <= -kSecondsPerDay || offset >= kSecondsPerDay) return slow;
+  if (!agrees(a, first, offset) || !agrees(b, last, offset)) return slow;
+  return (tag << kOffsetBits) | static_cast<uint32_t>(offset + kOffsetBias);
 }
 
 void append_slow(std::string& out, int64_t t) {
@@ -145,14 +156,17 @@ void append_local_time(std::string& out, int64_t t) {
     return;
   }
   const int64_t hour = floor_div(t, kSecondsPerHour);
+  const int64_t biased = hour + kHourBias;
   if (!g_cache) g_cache = std::make_unique<HourSlot[]>(kCacheSlots);
-  HourSlot& slot = g_cache[static_cast<uint64_t>(hour) % kCacheSlots];
-  if (slot.tag != static_cast<int32_t>(hour + kTagBias)) fill_slot(slot, hour);
-  if (slot.offset == kSlowOffset) {
+  HourSlot& slot = g_cache[static_cast<uint64_t>(biased) & (kCacheSlots - 1)];
+  const uint32_t tag = hour_tag(biased);
+  if ((slot >> kOffsetBits) != tag) slot = fill_slot(hour, tag);
+  const uint32_t field = slot & kOffsetMask;
+  if (field == kSlowField) {
     append_slow(out, t);
     return;
   }
-  const int64_t local = t + slot.offset;
+  const int64_t local = t + (static_cast<int64_t>(field) - kOffsetBias);
   const int64_t day = floor_div(local, kSecondsPerDay);
   if (!g_dates) g_dates = std::make_unique<DaySlot[]>(kDateSlots);
   DaySlot& date = g_dates[static_cast<uint64_t>(day) % kDateSlots];
@@ -163,7 +177,11 @@ void append_local_time(std::string& out, int64_t t) {
     append_slow(out, t);
     return;
   }
-  char text[kLocalTimeSize];
+  // Written in place: assembling the text on the stack and copying it costs a stalled
+  // wide load of freshly written bytes.
+  const size_t at = out.size();
+  out.resize(at + kLocalTimeSize);
+  char* text = out.data() + at;
   std::memcpy(text, date.text, kDateSize);
   const unsigned secs = static_cast<unsigned>(local - day * kSecondsPerDay);
   text[10] = ' ';
@@ -172,7 +190,6 @@ void append_local_time(std::string& out, int64_t t) {
   put2(text + 14, secs / 60 % 60);
   text[16] = ':';
   put2(text + 17, secs % 60);
-  out.append(text, kLocalTimeSize);
 }
 
 void clear_local_time_cache() {

@@ -4,7 +4,7 @@
 // The text is exactly what localtime_r followed by strftime("%Y-%m-%d %H:%M:%S") give
 // in the process's time zone. The expensive part of localtime_r is finding the zone
 // offset, and within one hour the offset almost never changes, so the offset is cached
-// per hour (key: floor(t / 3600)) in a direct-mapped per-thread table (1 MB, allocated
+// per hour (key: floor(t / 3600)) in a direct-mapped per-thread table (512 KiB, allocated
 // on first use, about fifteen years of hours). The local date text is cached per local
 // day (64 KiB table) and the time of day computed arithmetically, so the calendar
 // arithmetic runs once per distinct day. An hour whose

@@ -48,6 +48,17 @@ int compare_rdata_lines(std::string_view a, std::string_view b) {
   return rdata_line_compare(a, b);
 }
 
+// A fresh (empty) result: the spare one when there is one, else a new one.
+std::unique_ptr<result_entry> take_entry(std::unique_ptr<result_entry>* spare) {
+  if (spare == nullptr || !*spare) return std::make_unique<result_entry>();
+  std::unique_ptr<result_entry> entry = std::move(*spare);
+  entry->auxdata.clear();
+  entry->raw_rdata.reset();
+  entry->wildcard = false;
+  entry->key.clear();
+  return entry;
+}
+
 }  // namespace
 
 bool rrname_keys_equal(std::string_view a, std::string_view b) {
@@ -59,13 +70,14 @@ bool rrname_keys_equal(std::string_view a, std::string_view b) {
   return !x.has_suffix || !y.has_suffix || x.suffix == y.suffix;
 }
 
-void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line) {
+void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line,
+                  std::unique_ptr<result_entry>* spare) {
   // Reused across calls: merging runs once per confirmed line and should not allocate.
   thread_local std::vector<rrtype_summary> parsed;
   if (parse_rrname_annotation(annotation_of(line), &parsed) == 0) return;
 
   if (!result) {
-    result = std::make_unique<result_entry>();
+    result = take_entry(spare);
     result->key.assign(key_of(line));
   }
   if (result->auxdata.empty()) {
@@ -85,7 +97,8 @@ void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line) 
   }
 }
 
-void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line) {
+void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line,
+                 std::unique_ptr<result_entry>* spare) {
   const std::string_view annotation = annotation_of(line);
   rdata_annotation parsed;
   if (!result || !result->raw_rdata) {
@@ -93,7 +106,7 @@ void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line) {
     if (!parse_raw_rdata(annotation, &raw)) return;
     if (!parse_rdata_annotation(annotation, &parsed)) return;
     if (!result) {
-      result = std::make_unique<result_entry>();
+      result = take_entry(spare);
       result->key.assign(key_of(line));
     }
     result->raw_rdata = std::move(raw);
@@ -165,12 +178,11 @@ bool tgdb_merger::same_key(const line_copy& a, const line_copy& b) const {
   return rrname_keys_equal(a.text, b.text);
 }
 
-void tgdb_merger::merge_line(std::unique_ptr<result_entry>& result,
-                             std::string_view line) const {
+void tgdb_merger::merge_line(std::unique_ptr<result_entry>& result, std::string_view line) {
   if (is_rdata_)
-    merge_rdata(result, line);
+    merge_rdata(result, line, &spare_);
   else
-    merge_rrname(result, line);
+    merge_rrname(result, line, &spare_);
 }
 
 void tgdb_merger::count_line(merger_source& source, const char* line, size_t length) {
@@ -280,7 +292,7 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
         current_key_ = top.key;  // top stays on the heap and opens the next call
         return result;
       }
-      result.reset();
+      if (result) spare_ = std::move(result);
       // top's line is about to be replaced by its next one: take it over instead of
       // copying it (the swapped-in buffer is reused for that next line).
       std::swap(current_key_, top.key);
@@ -307,6 +319,7 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
   }
 
   if (result_filter(context_, result.get())) return result;
+  if (result) spare_ = std::move(result);
   return nullptr;
 }
 

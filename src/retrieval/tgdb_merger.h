@@ -10,7 +10,7 @@
 //
 // Order of use: construct (normally through a data source's open()), add_index() every
 // index, then next() until it returns nullptr; destroy. The caller owns every returned
-// entry. The merger borrows the search_context, which must outlive it; it takes its own
+// entry, and may hand it back with recycle() for reuse. The merger borrows the search_context, which must outlive it; it takes its own
 // reference on every index it reads (through the line sources), so an index retired by a
 // fileset reload stays mapped until the merger is destroyed.
 //
@@ -40,9 +40,13 @@ class Tgdb;
 
 // Merge functions: fold one string-table line (text up to, not including, its line
 // feed) into *result, creating it when null. A line whose annotations do not parse is
-// ignored: a result created for it is discarded, an existing one keeps its data.
-void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line);
-void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line);
+// ignored: a result created for it is discarded, an existing one keeps its data. When
+// spare holds an entry, a new result reuses it (cleared, its buffers kept) instead of
+// allocating.
+void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line,
+                  std::unique_ptr<result_entry>* spare = nullptr);
+void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line,
+                 std::unique_ptr<result_entry>* spare = nullptr);
 
 // True exactly when name_order(a, b) == 0, computed with a few byte searches and
 // compares instead of a label walk: the merger asks "same key?" once per candidate line,
@@ -66,6 +70,9 @@ class tgdb_merger {
   void add_index(Tgdb* index);
   // The next merged result in key order, or nullptr when there is none (for good).
   std::unique_ptr<result_entry> next();
+  // Hands a result back once the caller is done with it; the next result is assembled
+  // in it, so a search that prints every result allocates nothing per result. Optional.
+  void recycle(std::unique_ptr<result_entry> entry) { spare_ = std::move(entry); }
 
   bool is_rdata() const { return is_rdata_; }
   bool done() const { return done_; }
@@ -92,7 +99,7 @@ class tgdb_merger {
   };
 
   bool same_key(const line_copy& a, const line_copy& b) const;
-  void merge_line(std::unique_ptr<result_entry>& result, std::string_view line) const;
+  void merge_line(std::unique_ptr<result_entry>& result, std::string_view line);
   void count_line(merger_source& source, const char* line, size_t length);
   void advance();
   std::unique_ptr<result_entry> next_inner();
@@ -103,6 +110,8 @@ class tgdb_merger {
   int (*compare_)(std::string_view, std::string_view);
   // One cursor per index with candidates left, least key on top; owned.
   heap<std::unique_ptr<merger_source>, source_order> heap_;
+  // A finished or discarded result kept for reuse (may be null).
+  std::unique_ptr<result_entry> spare_;
   // Copy of the line whose key the result being assembled has.
   line_copy current_key_;
   bool have_current_key_ = false;

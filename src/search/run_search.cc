@@ -144,6 +144,7 @@ bool run_search(const SearchOptions& options, std::string_view expression, Outpu
       format_text(line, *result);
     }
     out.append(line);
+    merger->recycle(std::move(result));
     if (out.failed()) {
       // Nobody reads the results any more (closed pipe, full disk): stop, and say so.
       QLOG(LOG_ERROR, msg::kOutputFailed);

@@ -422,5 +422,55 @@ TEST_F(MergerTest, LinesWhoseAnnotationsDoNotParseAreIgnored) {
   EXPECT_EQ(d->auxdata[0].count, 1u);
 }
 
+// A handed-back result is reused for the next one: nothing of the earlier key (types,
+// raw rdata, wildcard mark, a longer key text) may leak into it, also when the reused
+// entry held a key the filter discarded.
+TEST_F(MergerTest, RecycledResultsAreAssembledFresh) {
+  IndexWriterOptions rd;
+  rd.kind = IndexKind::kRdata;
+  const std::string rrname_text =
+      "a-rather-long-owner-name.a.example\t4:200:1 n:300:2 f:400:3\n"
+      "b.example\t4:10:1\n"
+      "c.example\tn:300:0\n"
+      "d.example\t4:210:5\n";
+  const std::string rdata_text =
+      "1.2.3.4\t4/01020304 06:200:1\n"
+      "1.2.3.5\t4/01020305 4:10:1\n"
+      "ns.example\t12/026e73076578616d706c6500 n:300:1\n";
+  for (int kind = 0; kind < 2; ++kind) {
+    const bool rdata = kind == 1;
+    TgdbRef a = rdata ? index(rdata_text, rd) : index(rrname_text);
+    auto run = [&](bool recycle) {
+      search_context ctx;
+      ctx.set_time_first_after(0x100);  // drops b.example and 1.2.3.5 inside a call
+      tgdb_merger m(ctx, rdata);
+      m.add_index(a.get());
+      std::vector<result_entry> out;
+      while (auto r = m.next()) {
+        out.push_back(*r);
+        if (recycle) m.recycle(std::move(r));
+      }
+      return out;
+    };
+    const std::vector<result_entry> fresh = run(false);
+    const std::vector<result_entry> reused = run(true);
+    ASSERT_EQ(fresh.size(), rdata ? 2u : 3u);
+    ASSERT_EQ(reused.size(), fresh.size());
+    for (size_t i = 0; i < fresh.size(); ++i) {
+      EXPECT_EQ(reused[i].key, fresh[i].key);
+      EXPECT_EQ(reused[i].auxdata, fresh[i].auxdata);
+      EXPECT_EQ(reused[i].raw_rdata, fresh[i].raw_rdata);
+      EXPECT_EQ(reused[i].wildcard, fresh[i].wildcard);
+    }
+    if (rdata) {
+      EXPECT_TRUE(fresh[0].wildcard);
+      EXPECT_FALSE(fresh[1].wildcard);
+    } else {
+      EXPECT_EQ(fresh[1].key, "c.example");
+      EXPECT_EQ(fresh[1].auxdata.size(), 1u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quarn
