@@ -154,6 +154,39 @@ TEST_F(LineSourceTest, QueryTreesAgreeWithBruteForce) {
   }
 }
 
+// A query whose lists admit most lines is answered by reading the table in order: the
+// same lines (every one, since each satisfies the query), no list is opened. Under an
+// intersection with a trigram that occurs nowhere the query still admits nothing.
+TEST_F(LineSourceTest, QueryAdmittingMostLinesScansTheTable) {
+  auto every_tld = [] {
+    std::vector<tgr_ptr> kids;
+    for (const char* t : {"com", "net", "org", ".de"}) kids.push_back(trigrams({t}));
+    return node_of(TGR_UNION, std::move(kids));
+  };
+  {
+    search_context ctx;
+    LogCapture log(LOG_DETAIL);
+    ctx.set_query(every_tld());
+    bool error = true;
+    auto src = line_source::create(index_.get(), ctx, &error);
+    ASSERT_TRUE(src);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(drain(*src), keys_);
+    EXPECT_EQ(ctx.counters().lists_opened, 0u);
+    EXPECT_TRUE(log.contains("scanning the table instead"));
+  }
+  {
+    search_context ctx;
+    std::vector<tgr_ptr> kids;
+    kids.push_back(every_tld());
+    kids.push_back(trigrams({"qqq"}));
+    ctx.set_query(node_of(TGR_INTERSECT_CHILDREN, std::move(kids)));
+    bool error = true;
+    EXPECT_EQ(line_source::create(index_.get(), ctx, &error), nullptr);
+    EXPECT_FALSE(error);
+  }
+}
+
 TEST_F(LineSourceTest, EmptyTrigramMakesIntersectionEmptyAndUnionSkipsIt) {
   const uint32_t absent = tri("qqq");
   ASSERT_EQ(index_->nrefs(absent), 0u);
