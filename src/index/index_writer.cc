@@ -22,8 +22,15 @@ namespace quarn {
 
 namespace {
 
-// Output is gathered into blocks of this size before each write call.
-constexpr size_t kWriteBlock = 1 << 20;
+// Output is gathered into blocks of this size before each write call: large enough
+// that the write calls cost nothing next to the encoding.
+constexpr size_t kWriteBlock = size_t{256} << 10;
+// With a list budget, the line index goes to the spill file in pieces of this size, so
+// that its 14 bytes per 64 lines do not grow with the input either.
+constexpr size_t kLineIndexPiece = size_t{64} << 10;
+// The real nref table and the trigram table are filled for this many ordinals at a time
+// and then written in place, instead of holding both tables (1.6 MB) in memory.
+constexpr uint32_t kTableBlock = 1024;
 
 template <class Buf>
 inline void put_varint(Buf& v, uint64_t x) {
@@ -180,9 +187,14 @@ class IndexWriter::Impl {
   bool spill_fail(std::string* error, const char* call) {
     return fail(error, str_fmt(msg::kWriterIo, spill_path_.c_str(), call, strerror(errno)));
   }
-  // Collects the line numbers of trigram o from the runs (in run order) and memory.
-  bool gather(uint32_t o, std::vector<RunReader>& readers, std::vector<uint64_t>& lines,
-              std::string* error);
+  // Feeds the line numbers of trigram o from the runs (in run order) and memory to the
+  // encoder, which writes the list; the encoder's counts then describe it.
+  bool stream_list(uint32_t o, std::vector<RunReader>& readers, RefEncoder& enc,
+                   std::string* error);
+  // Moves the line index built so far to the spill file.
+  bool spill_line_index(std::string* error);
+  // Appends the line index (spilled pieces, then the rest) to the output.
+  bool emit_line_index(std::string* error);
 
   std::string path_, tmp_;
   int fd_;
@@ -204,6 +216,8 @@ class IndexWriter::Impl {
   std::string spill_path_;
   uint64_t spill_size_ = 0;
   std::vector<std::pair<uint64_t, uint64_t>> runs_;
+  std::vector<std::pair<uint64_t, uint64_t>> line_index_pieces_;
+  uint64_t line_index_size_ = 0;  // bytes of the line index, spilled pieces included
 };
 
 bool IndexWriter::Impl::open_spill(std::string* error) {
@@ -248,9 +262,8 @@ bool IndexWriter::Impl::spill(std::string* error) {
   return true;
 }
 
-bool IndexWriter::Impl::gather(uint32_t o, std::vector<RunReader>& readers,
-                               std::vector<uint64_t>& lines, std::string* error) {
-  lines.clear();
+bool IndexWriter::Impl::stream_list(uint32_t o, std::vector<RunReader>& readers,
+                                    RefEncoder& enc, std::string* error) {
   uint64_t plus1 = 0;  // last line + 1; runs continue each other's deltas
   for (RunReader& r : readers) {
     if (r.ordinal() != o) continue;
@@ -262,7 +275,7 @@ bool IndexWriter::Impl::gather(uint32_t o, std::vector<RunReader>& readers,
         return spill_fail(error, "read");
       }
       plus1 += d;
-      lines.push_back(plus1 - 1);
+      if (!enc.add(plus1 - 1)) return false;
     }
     if (!r.next_segment()) return spill_fail(error, "read");
   }
@@ -271,10 +284,43 @@ bool IndexWriter::Impl::gather(uint32_t o, std::vector<RunReader>& readers,
   const uint8_t* end = p + deltas.size();
   while (p < end) {
     plus1 += get_varint(p);
-    lines.push_back(plus1 - 1);
+    if (!enc.add(plus1 - 1)) return false;
   }
   std::vector<uint8_t>().swap(deltas);  // memory goes back as the lists are written
+  return enc.finish();
+}
+
+bool IndexWriter::Impl::spill_line_index(std::string* error) {
+  if (spill_fd_ < 0 && !open_spill(error)) return false;
+  const std::string& b = line_index_.bytes();
+  if (!write_all(spill_fd_, b.data(), b.size())) return spill_fail(error, "write");
+  line_index_pieces_.emplace_back(spill_size_, spill_size_ + b.size());
+  spill_size_ += b.size();
+  line_index_size_ += b.size();
+  line_index_.clear_bytes();
   return true;
+}
+
+bool IndexWriter::Impl::emit_line_index(std::string* error) {
+  std::vector<char> piece;
+  for (const auto& [begin, end] : line_index_pieces_) {
+    piece.resize(static_cast<size_t>(end - begin));
+    size_t got = 0;
+    while (got < piece.size()) {
+      const ssize_t n = pread(spill_fd_, piece.data() + got, piece.size() - got,
+                              static_cast<off_t>(begin + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (n == 0) errno = EIO;
+        return spill_fail(error, "read");
+      }
+      got += static_cast<size_t>(n);
+    }
+    if (!emit(piece.data(), piece.size(), error)) return false;
+  }
+  const std::string& rest = line_index_.bytes();
+  line_index_size_ += rest.size();
+  return emit(rest.data(), rest.size(), error);
 }
 
 bool IndexWriter::Impl::flush(std::string* error) {
@@ -343,6 +389,9 @@ bool IndexWriter::Impl::add_line(std::string_view line, std::string* error) {
   if (opt_.compare) prev_line_.assign(line);
 
   line_index_.add_line(table_size_);
+  if (opt_.list_budget != 0 && line_index_.bytes().size() >= kLineIndexPiece &&
+      !spill_line_index(error))
+    return false;
   if (!emit(line.data(), line.size(), error) || !emit("\n", 1, error)) return false;
   table_size_ += line.size() + 1;
 
@@ -372,17 +421,13 @@ bool IndexWriter::Impl::finish(std::string* error) {
   if (failed_ || done_) return fail(error, msg::kWriterFinished);
   if (lines_ == 0) return fail(error, msg::kWriterNoLines);
   line_index_.finish();
-  const std::string& li = line_index_.bytes();
-  if (!emit_padding(error) || !emit(li.data(), li.size(), error) || !emit_padding(error))
-    return false;
+  if (!emit_padding(error) || !emit_line_index(error) || !emit_padding(error)) return false;
+  line_index_.clear_bytes();
 
-  // Header area: fixed header, real nref table, trigram table; written last.
-  std::vector<uint8_t> head(kHeaderSize + kRealNrefTableSize + kTrigramTableSize, 0);
-  uint8_t* real = head.data() + kHeaderSize;
-  uint8_t* table = real + kRealNrefTableSize;
+  // Once anything is spilled, the rest goes too: the runs' read buffers then share the
+  // budget alone instead of coming on top of a full budget of lists.
+  if (!runs_.empty() && list_bytes_ > 0 && !spill(error)) return false;
   const uint64_t region = pos_;
-  std::vector<uint64_t> lines;
-  std::string encoded;
   std::vector<RunReader> readers;
   readers.reserve(runs_.size());
   const size_t buffer = runs_.empty() ? 0
@@ -391,15 +436,30 @@ bool IndexWriter::Impl::finish(std::string* error) {
     readers.emplace_back(spill_fd_, begin, end, buffer);
     if (!readers.back().next_segment()) return spill_fail(error, "read");
   }
-  for (uint32_t o = 0; o < kTrigramCount; ++o) {
-    if (!gather(o, readers, lines, error)) return false;
-    if (lines.empty()) continue;
-    encoded.clear();
-    const uint64_t nrefs = encode_ref_list(lines.data(), lines.size(), &encoded);
-    store_le64(real + 8ull * o, lines.size());
-    store_le64(table + kTrigramEntrySize * o, nrefs);
-    store_le64(table + kTrigramEntrySize * o + 8, pos_);
-    if (!emit(encoded.data(), encoded.size(), error)) return false;
+
+  // Each list streams from the runs through the encoder into the output buffer; its
+  // counts are known once it is written and go to the tables, which are written in place
+  // a block of ordinals at a time.
+  RefEncoder enc([this, error](const char* data, size_t len) { return emit(data, len, error); });
+  std::vector<uint8_t> real(8 * kTableBlock), table(kTrigramEntrySize * kTableBlock);
+  for (uint32_t first = 0; first < kTrigramCount; first += kTableBlock) {
+    const uint32_t last = std::min<uint32_t>(first + kTableBlock, kTrigramCount);
+    std::fill(real.begin(), real.end(), 0);
+    std::fill(table.begin(), table.end(), 0);
+    for (uint32_t o = first; o < last; ++o) {
+      const uint64_t offset = pos_;
+      if (!stream_list(o, readers, enc, error)) return false;  // the error is set
+      if (enc.lines() == 0) continue;
+      const uint32_t i = o - first;
+      store_le64(real.data() + 8ull * i, enc.lines());
+      store_le64(table.data() + kTrigramEntrySize * i, enc.entries());
+      store_le64(table.data() + kTrigramEntrySize * i + 8, offset);
+    }
+    const uint32_t n = last - first;
+    if (!write_at(real.data(), 8ull * n, kHeaderSize + 8ull * first, error) ||
+        !write_at(table.data(), kTrigramEntrySize * n,
+                  kHeaderSize + kRealNrefTableSize + kTrigramEntrySize * first, error))
+      return false;
   }
   for (const RunReader& r : readers) {
     if (r.ordinal() != kNoOrdinal) {  // a segment no trigram asked for: a damaged run
@@ -426,10 +486,11 @@ bool IndexWriter::Impl::finish(std::string* error) {
   }
   h.header_length = static_cast<uint32_t>(kWriterHeaderLength);
   h.string_table_size = table_size_;
-  h.line_index_size = li.size();
+  h.line_index_size = line_index_size_;
   h.tgdb_size = region_size;
-  encode_header(h, head.data());
-  if (!write_at(head.data(), head.size(), 0, error)) return false;
+  uint8_t head[kHeaderSize];
+  encode_header(h, head);
+  if (!write_at(head, sizeof head, 0, error)) return false;
   // The file must be complete on disk before it takes the final name.
   if (fsync(fd_) != 0) return io_fail(error, "fsync");
   const int fd = fd_;
@@ -438,6 +499,14 @@ bool IndexWriter::Impl::finish(std::string* error) {
   if (rename(tmp_.c_str(), path_.c_str()) != 0) return io_fail(error, "rename");
   done_ = true;
   return true;
+}
+
+size_t index_writer_fixed_bytes() {
+  // Per trigram: the list's vector head and its last line; the output block; the line
+  // index piece and its read-back buffer; the two table blocks; the encoder. Allocator overhead of the lists
+  // themselves is counted in the budget as they grow.
+  return kTrigramCount * (sizeof(std::vector<uint8_t>) + sizeof(uint64_t)) + kWriteBlock +
+         2 * kLineIndexPiece + (8 + kTrigramEntrySize) * kTableBlock + sizeof(RefEncoder);
 }
 
 IndexWriter::IndexWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

@@ -20,18 +20,25 @@
 // of the previous and this line > 0; equal keys are allowed), more than 2^37 lines,
 // and finishing with no line at all (readers refuse an empty string table).
 //
-// Memory: the string table streams to the file; in memory stay the line index (14 bytes
-// per 64 lines), one 8-byte last-line number per trigram (551 KB) and each trigram's line
-// numbers as delta varints (typically 1-2 bytes per reference, about 20-30 references per
-// owner name). With a list budget, the delta lists are spilled whenever they pass it: all
-// non-empty lists, in ordinal order, are appended as one run to a spill file in the
-// temporary directory and memory is cleared. Lines arrive in ascending order, so each run
-// holds, per trigram, line numbers above those of every earlier run, and finish() streams
-// each list as its run segments in run order plus what is still in memory, reading every
-// run through its own small buffer. The spill file is unlinked as soon as it is created,
-// so it never outlives the writer, whatever way it ends. The file written is the same
-// byte for byte with or without spilling. Still unbounded by the budget: the line index
-// and, while finish() encodes it, the single longest list (8 bytes per line it holds).
+// Memory: the string table streams to the file; in memory stay the fixed tables of
+// index_writer_fixed_bytes() (mostly an empty list head and one 8-byte last-line number
+// per trigram, about 2.2 MB, and the 256 KiB output block) and each trigram's line
+// numbers as delta varints (typically 1-2 bytes per reference, about 20-30 references
+// per owner name). With a list budget, the delta lists are spilled whenever they pass
+// it: all non-empty lists, in ordinal order, are appended as one run to a spill file in
+// the temporary directory and memory is cleared; the line index, too, goes there in
+// 64 KiB pieces. Lines arrive in ascending order, so each run holds, per trigram, line
+// numbers above those of every earlier run. finish() first spills what is left in memory
+// when there are runs (so the runs' read buffers share the budget alone), then streams
+// each list as its run segments in run order plus what is still in memory through a
+// RefEncoder into the file: no list is ever held whole, decoded or encoded. Each run is
+// read through its own buffer of budget / runs bytes (at least 512, at most 64 KiB). The
+// real nref and trigram tables are filled and written a block of ordinals at a time. The
+// spill file is unlinked as soon as it is created, so it never outlives the writer,
+// whatever way it ends. The file written is the same byte for byte with or without
+// spilling. So with a budget B and R runs the writer holds at most about
+// B + index_writer_fixed_bytes() (+ 512 R when B / R < 512); without a budget the lists
+// and the line index grow with the input.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +63,7 @@ struct IndexWriterOptions {
   // Order check. Empty: name_order for rrname files; rdata files are not checked.
   KeyCompare compare;
   // Bytes the in-memory reference lists may take before they are spilled; 0: no limit.
+  // The writer's fixed tables (index_writer_fixed_bytes()) come on top of it.
   size_t list_budget = 0;
   // Where the spill file goes. Empty: TMPDIR, or /tmp when TMPDIR is unset or empty.
   std::string tmpdir;
@@ -86,6 +94,10 @@ class IndexWriter {
   explicit IndexWriter(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
+
+// Bytes a writer holds whatever its input and list budget: the per-trigram tables and
+// its I/O buffers. A caller that fits the writer into a memory limit subtracts this.
+size_t index_writer_fixed_bytes();
 
 // Convenience: writes all lines of `text` (line-feed separated; a final line feed is
 // optional) into path. false and *error on any failure.

@@ -7,6 +7,10 @@
 // the distance from the previous recorded position rounded down, or 0 when that distance
 // is 131,072 bytes or more; finish pads the steps to a multiple of three, or appends six
 // zero bytes when there is no step at all.
+//
+// A writer that cannot keep the whole line index in memory takes bytes() away in pieces
+// as it grows (clear_bytes() after storing them); the pieces in order, followed by
+// bytes() after finish(), are the line index.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +23,8 @@ class LineIndexBuilder {
   void add_line(uint64_t offset);
   void finish();
   const std::string& bytes() const { return bytes_; }
+  // Forgets the bytes built so far (the caller has stored them); building goes on.
+  void clear_bytes() { bytes_.clear(); }
   uint64_t lines() const { return lines_; }
 
  private:

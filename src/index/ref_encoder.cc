@@ -1,5 +1,7 @@
 #include "index/ref_encoder.h"
 
+#include <utility>
+
 #include "common/check.h"
 #include "index/format.h"
 
@@ -9,12 +11,6 @@ namespace {
 
 // Runs at least this long are cheaper as a range than as compressed entries.
 constexpr size_t kMinRangeRun = 5;
-
-inline size_t run_length(const uint64_t* l, size_t n, size_t i) {
-  size_t r = 1;
-  while (i + r < n && l[i + r] == l[i] + r) ++r;
-  return r;
-}
 
 inline uint64_t make_other(unsigned slots, bool narrow, uint8_t b0, uint8_t b1, uint8_t b2,
                            uint8_t b3) {
@@ -26,12 +22,6 @@ inline uint64_t make_other(unsigned slots, bool narrow, uint8_t b0, uint8_t b1, 
 
 inline uint8_t hi(uint64_t v) { return static_cast<uint8_t>(v >> 8); }
 inline uint8_t lo(uint64_t v) { return static_cast<uint8_t>(v); }
-
-void put_entry(std::string* out, uint64_t e) {
-  uint8_t b[5];
-  ref_write(b, e);
-  out->append(reinterpret_cast<const char*>(b), 5);
-}
 
 }  // namespace
 
@@ -69,57 +59,135 @@ bool encode_offsets(const uint64_t* g, int k, uint64_t* entry) {
   }
 }
 
-uint64_t encode_ref_list(const uint64_t* l, size_t n, std::string* out) {
-  uint64_t entries = 0;
-  bool have_base = false;  // the last entry is a plain entry or a range end
-  uint64_t base = 0;
-  size_t i = 0;
-  while (i < n) {
-    QUARN_CHECK(l[i] <= kMaxLineNumber && (i == 0 || l[i] > l[i - 1]));
-    const size_t r = run_length(l, n, i);
-    if (r >= kMinRangeRun) {
-      put_entry(out, REF_START | l[i]);
-      put_entry(out, REF_END | l[i + r - 1]);
-      entries += 2;
-      base = l[i + r - 1];
-      have_base = true;
-      i += r;
-      continue;
+RefEncoder::RefEncoder(Sink sink) : sink_(std::move(sink)) {}
+
+size_t RefEncoder::run_at(size_t i) const {
+  size_t r = 1;
+  while (i + r < size_ && at(i + r) == at(i) + r) ++r;
+  return r;
+}
+
+void RefEncoder::drop(size_t k) {
+  head_ = (head_ + k) % kRefLookahead;
+  size_ -= k;
+}
+
+void RefEncoder::put(uint64_t e) {
+  if (failed_) return;
+  ref_write(reinterpret_cast<uint8_t*>(block_ + used_), e);
+  used_ += kRefSize;
+  ++entries_;
+  if (used_ == kBlock) flush();
+}
+
+bool RefEncoder::flush() {
+  if (!failed_ && used_ > 0 && !sink_(block_, used_)) failed_ = true;
+  used_ = 0;
+  return !failed_;
+}
+
+void RefEncoder::close_range() {
+  put(REF_END | range_last_);
+  base_ = range_last_;
+  have_base_ = true;
+  in_range_ = false;
+}
+
+void RefEncoder::step(bool at_end) {
+  const size_t r = run_at(0);
+  if (r >= kMinRangeRun) {
+    put(REF_START | at(0));
+    if (r == size_ && !at_end) {
+      // The run fills the window and may go on: keep only its end from here.
+      in_range_ = true;
+      range_last_ = at(r - 1);
+      drop(r);
+      return;
     }
-    if (have_base) {
-      int k = static_cast<int>(n - i < 4 ? n - i : 4);
-      // Leave a range-worthy run to the range.
-      for (int j = 1; j < k; ++j) {
-        if (run_length(l, n, i + j) >= kMinRangeRun) {
-          k = j;
-          break;
-        }
-      }
-      uint64_t gaps[4];
-      uint64_t prev = base;
-      for (int j = 0; j < k; ++j) {
-        gaps[j] = l[i + j] - prev;
-        prev = l[i + j];
-      }
-      for (; k >= 2; --k) {
-        uint64_t e;
-        if (encode_offsets(gaps, k, &e)) {
-          put_entry(out, e);
-          ++entries;
-          have_base = false;
-          i += static_cast<size_t>(k);
-          break;
-        }
-      }
-      if (k >= 2) continue;
-    }
-    put_entry(out, l[i]);
-    ++entries;
-    base = l[i];
-    have_base = true;
-    ++i;
+    range_last_ = at(r - 1);
+    drop(r);
+    close_range();
+    return;
   }
-  return entries;
+  if (have_base_) {
+    // With a full window k is 4 whatever follows, and a run of five starting at j <= 3
+    // ends inside the window's eight lines, so the window sees all the whole list would.
+    size_t k = size_ < 4 ? size_ : 4;
+    for (size_t j = 1; j < k; ++j) {
+      if (run_at(j) >= kMinRangeRun) {  // leave a range-worthy run to the range
+        k = j;
+        break;
+      }
+    }
+    uint64_t gaps[4];
+    uint64_t prev = base_;
+    for (size_t j = 0; j < k; ++j) {
+      gaps[j] = at(j) - prev;
+      prev = at(j);
+    }
+    for (; k >= 2; --k) {
+      uint64_t e;
+      if (encode_offsets(gaps, static_cast<int>(k), &e)) {
+        put(e);
+        have_base_ = false;
+        drop(k);
+        return;
+      }
+    }
+  }
+  put(at(0));
+  base_ = at(0);
+  have_base_ = true;
+  drop(1);
+}
+
+bool RefEncoder::add(uint64_t line) {
+  QUARN_CHECK(line <= kMaxLineNumber);
+  if (!open_) {
+    open_ = true;
+    entries_ = 0;
+    lines_ = 0;
+    have_base_ = false;
+    in_range_ = false;
+    head_ = 0;
+    size_ = 0;
+  } else {
+    QUARN_CHECK(line > prev_);
+  }
+  prev_ = line;
+  ++lines_;
+  if (in_range_) {
+    if (line == range_last_ + 1) {
+      range_last_ = line;
+      return !failed_;
+    }
+    close_range();
+  }
+  window_[(head_ + size_) % kRefLookahead] = line;
+  if (++size_ == kRefLookahead) step(false);
+  return !failed_;
+}
+
+bool RefEncoder::finish() {
+  if (!open_) {  // an empty list
+    entries_ = 0;
+    lines_ = 0;
+    return !failed_;
+  }
+  open_ = false;
+  while (size_ > 0) step(true);
+  if (in_range_) close_range();
+  return flush();
+}
+
+uint64_t encode_ref_list(const uint64_t* l, size_t n, std::string* out) {
+  RefEncoder enc([out](const char* data, size_t len) {
+    out->append(data, len);
+    return true;
+  });
+  for (size_t i = 0; i < n; ++i) enc.add(l[i]);
+  enc.finish();
+  return enc.entries();
 }
 
 }  // namespace quarn

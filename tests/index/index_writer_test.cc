@@ -22,6 +22,7 @@
 #include "index/string_table_writer.h"
 #include "index/tgdb.h"
 #include "index_test_util.h"
+#include "ref_oracle.h"
 
 namespace quarn {
 namespace {
@@ -255,6 +256,62 @@ TEST(IndexWriter, SpilledListsGiveTheSameFile) {
   TgdbRef t = tgdb_load(dir.file("spilled"));
   ASSERT_TRUE(t);
   EXPECT_EQ(t->real_nrefs(trigram_ordinal('1', '0', '.')), rdata.size());
+}
+
+TEST(IndexWriter, ListsAreTheWholeListEncodingAtEveryBudget) {
+  TempDir dir;
+  // Names in order, plus runs of similar names so that lists hold ranges and every
+  // compression layout across the spill boundaries of the tiny budgets.
+  std::vector<std::string> keys = random_names(3000, 21);
+  for (int i = 0; i < 600; ++i) keys.push_back("zz" + std::to_string(100000 + i / 3 * 7) + ".com");
+  std::sort(keys.begin(), keys.end(), NameOrderLess());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  std::vector<std::string> lines;
+  std::map<uint32_t, std::vector<uint64_t>> expected;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    lines.push_back(keys[i] + "\tx");
+    for (uint32_t o : key_trigrams(keys[i])) expected[o].push_back(i);
+  }
+  IndexWriterOptions o;
+  o.tmpdir = dir.path();
+  for (const size_t budget : {size_t{0}, size_t{1}, size_t{3000}}) {
+    o.list_budget = budget;
+    write_lines(dir.file("t.tgdb"), lines, o);
+    TgdbRef t = tgdb_load(dir.file("t.tgdb"));
+    ASSERT_TRUE(t);
+    for (uint32_t g = 0; g < kTrigramCount; ++g) {
+      auto it = expected.find(g);
+      const std::string want = it == expected.end() ? "" : index_test::oracle_encode(it->second);
+      ASSERT_EQ(t->nrefs(g) * kRefSize, want.size()) << "ordinal " << g << ", budget " << budget;
+      if (want.empty()) continue;
+      ASSERT_EQ(std::string(reinterpret_cast<const char*>(t->list(g)), want.size()), want)
+          << "ordinal " << g << ", budget " << budget;
+      ASSERT_EQ(t->real_nrefs(g), it->second.size());
+    }
+  }
+}
+
+TEST(IndexWriter, LineIndexSpilledInPiecesGivesTheSameFile) {
+  // Enough lines for a line index longer than one 64 KiB piece.
+  TempDir dir;
+  std::vector<std::string> lines;
+  for (int i = 0; i < 400000; ++i) {
+    char key[16];
+    snprintf(key, sizeof key, "%07d\tx", i);
+    lines.push_back(key);
+  }
+  IndexWriterOptions o;
+  o.kind = IndexKind::kRdata;  // digits in bytewise order
+  write_lines(dir.file("whole"), lines, o);
+  o.list_budget = size_t{1} << 20;
+  o.tmpdir = dir.path();
+  write_lines(dir.file("pieces"), lines, o);
+  const std::vector<uint8_t> whole = index_test::read_file(dir.file("whole"));
+  EXPECT_EQ(index_test::read_file(dir.file("pieces")), whole);
+  TgdbRef t = tgdb_load(dir.file("whole"));
+  ASSERT_TRUE(t);
+  EXPECT_GT(t->header().line_index_size, 65536u);  // a piece and a rest
+  EXPECT_EQ(std::string(line_lookup(*t, 354321), 8), "0354321\t");
 }
 
 TEST(IndexWriter, SpillFilesNeverOutliveTheWriter) {

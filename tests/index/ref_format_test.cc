@@ -9,6 +9,7 @@
 #include "index/format.h"
 #include "index/ref_encoder.h"
 #include "index_test_util.h"
+#include "ref_oracle.h"
 
 namespace quarn {
 namespace {
@@ -127,6 +128,102 @@ TEST(EncodeRefList, RandomListsRoundTripAndStayCompact) {
   std::vector<uint64_t> top = {kMaxLineNumber - 1, kMaxLineNumber};
   uint64_t entries = 0;
   EXPECT_EQ(round_trip(top, &entries), top);
+}
+
+// Lists built from runs of every length around the range threshold, separated by gaps
+// chosen at the edges of the compression layouts, some ending at the largest line.
+std::vector<uint64_t> shaped_list(std::mt19937_64& rng) {
+  static const uint64_t kGaps[] = {2, 3, 200, 255, 256, 257, 1000, 65535, 65536, 65537};
+  static const size_t kRuns[] = {1, 1, 1, 2, 3, 4, 4, 5, 5, 6, 7, 8, 9, 12, 40};
+  const size_t target = rng() % 8 == 0 ? 2000 + rng() % 3000 : rng() % 60;
+  std::vector<uint64_t> l;
+  uint64_t x = rng() % 3 == 0 ? kMaxLineNumber - 600000 - rng() % 1000 : rng() % 70000;
+  while (l.size() < target) {
+    const size_t run = kRuns[rng() % (sizeof kRuns / sizeof kRuns[0])];
+    for (size_t i = 0; i < run && x <= kMaxLineNumber; ++i) l.push_back(x++);
+    const unsigned pick = rng() % 12;
+    x += pick < 10 ? kGaps[pick] - 1 : (pick == 10 ? rng() % 300 : rng() % 2000000);
+    if (x > kMaxLineNumber) break;
+  }
+  if (!l.empty() && rng() % 4 == 0 && l.back() < kMaxLineNumber) {
+    l.push_back(kMaxLineNumber);  // the largest line, often right after a near one
+  }
+  return l;
+}
+
+TEST(RefEncoder, MakesTheWholeListChoicesOneLineAtATime) {
+  std::string got;
+  int sink_calls = 0;
+  RefEncoder enc([&](const char* data, size_t len) {
+    EXPECT_EQ(len % kRefSize, 0u);
+    got.append(data, len);
+    ++sink_calls;
+    return true;
+  });
+  std::mt19937_64 rng(11);
+  uint64_t total_entries = 0;
+  for (int iter = 0; iter < 1500; ++iter) {
+    const std::vector<uint64_t> l = shaped_list(rng);
+    got.clear();
+    for (uint64_t x : l) ASSERT_TRUE(enc.add(x));  // one encoder for every list
+    ASSERT_TRUE(enc.finish());
+    const std::string want = index_test::oracle_encode(l);
+    ASSERT_EQ(got, want) << "list " << iter << " of " << l.size() << " lines";
+    EXPECT_EQ(enc.entries() * kRefSize, want.size());
+    EXPECT_EQ(enc.lines(), l.size());
+    std::string whole;
+    EXPECT_EQ(encode_ref_list(l.data(), l.size(), &whole), enc.entries());
+    EXPECT_EQ(whole, want);
+    total_entries += enc.entries();
+  }
+  // Long lists went out in several blocks, not as one.
+  EXPECT_GT(static_cast<uint64_t>(sink_calls), 1500u);
+  EXPECT_GT(total_entries, 100000u);
+
+  // A finish() with no line since the last is an empty list and writes nothing.
+  got.clear();
+  EXPECT_TRUE(enc.finish());
+  EXPECT_EQ(enc.entries(), 0u);
+  EXPECT_EQ(enc.lines(), 0u);
+  EXPECT_TRUE(got.empty());
+}
+
+TEST(RefEncoder, EveryShortListOfEdgeGaps) {
+  // Exhaustive over lists of ten lines whose nine gaps are each a run continuation (1),
+  // a byte gap (2), a gap that needs 16 bits (256) or one that fits no layout (65536):
+  // runs of four, five and six meet every compression choice at every place of the
+  // window, with full windows and at the list's end.
+  static const uint64_t kSteps[] = {1, 2, 256, 65536};
+  constexpr int kGapCount = 9;
+  std::string got;
+  RefEncoder enc([&](const char* data, size_t len) {
+    got.append(data, len);
+    return true;
+  });
+  std::vector<uint64_t> l;
+  for (uint32_t code = 0; code < (1u << (2 * kGapCount)); ++code) {
+    l.assign(1, 1000);
+    for (int i = 0; i < kGapCount; ++i) l.push_back(l.back() + kSteps[(code >> (2 * i)) & 3]);
+    got.clear();
+    for (uint64_t x : l) enc.add(x);
+    enc.finish();
+    ASSERT_EQ(got, index_test::oracle_encode(l)) << "gap code " << code;
+  }
+}
+
+TEST(RefEncoder, StopsAtTheFirstSinkFailure) {
+  int calls = 0;
+  RefEncoder enc([&](const char*, size_t) { return ++calls < 2; });
+  bool ok = true;
+  uint64_t x = 0;
+  // Gaps too large for any layout: one plain entry per line, several blocks' worth.
+  for (int i = 0; i < 5000 && ok; ++i, x += 70000) ok = enc.add(x);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(calls, 2);
+  EXPECT_FALSE(enc.finish());
+  EXPECT_FALSE(enc.add(1));
+  EXPECT_FALSE(enc.finish());
+  EXPECT_EQ(calls, 2);  // nothing more reached the sink
 }
 
 }  // namespace
