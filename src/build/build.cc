@@ -23,6 +23,43 @@
 #include "retrieval/rdata_text.h"
 
 namespace quarn {
+
+// The memory budget (-m) covers the whole process, which lives through two phases that
+// never overlap: reading sorts entries into runs, then the runs are merged into the
+// index writers (the sort arena is freed in between, and the two writers run one after
+// the other). Each phase gets what is left of the budget after what it needs whatever
+// the input:
+//   both:    kProcessReserve, the program's text, its shared libraries, stack and
+//            allocator slack (gramforge --help alone is about 5 MiB resident);
+//   reading: kReadReserve, the input buffer, the longest line, gzip state and the
+//            run writer's buffer; the sort arena and entry table get the rest;
+//   writing: one read buffer per merged run, the writer's fixed tables
+//            (index_writer_fixed_bytes(), about 2.5 MiB) and kWriteSlack for the
+//            allocator's overhead on the many small per-trigram lists; the lists get
+//            the rest and spill to a temporary file whenever they pass it.
+// Below about 16 MiB the reserves leave nothing; the phases then fall back to their
+// minimum budgets and the process takes more than asked.
+namespace {
+constexpr size_t kMiB = size_t{1} << 20;
+constexpr size_t kProcessReserve = 5 * kMiB + kMiB / 2;
+constexpr size_t kReadReserve = 2 * kMiB;
+constexpr size_t kWriteSlack = kMiB;
+
+size_t left_of(size_t total, size_t used, size_t floor) {
+  return total > used + floor ? total - used : floor;
+}
+}  // namespace
+
+size_t sort_budget_of(size_t memory_budget) {
+  return left_of(memory_budget, kProcessReserve + kReadReserve, kMinSortBudget);
+}
+
+size_t list_budget_of(size_t memory_budget, size_t runs) {
+  const size_t fixed = kProcessReserve + runs * kSortabReadBuffer + index_writer_fixed_bytes() +
+                       kWriteSlack;
+  return left_of(memory_budget, fixed, kMinListBudget);
+}
+
 namespace {
 
 // First byte of every sorted-table key: rdata entries sort before owner-name entries,
@@ -73,7 +110,7 @@ struct Output {
 class Build {
  public:
   Build(const BuildOptions& o, BuildStats* s)
-      : opt_(o), stats_(s), temps_(o.tmpdir), spiller_(temps_, o.memory_budget, merge_counts) {
+      : opt_(o), stats_(s), temps_(o.tmpdir), spiller_(temps_, sort_budget_of(o.memory_budget), merge_counts) {
     rrname_.label = "rrname";
     rrname_.path = o.rrname_out;
     rrname_.kind = IndexKind::kRrname;
@@ -226,12 +263,9 @@ class Build {
       wo.timefence = true;
       wo.earliest_seen = o.fence.earliest;
       wo.latest_seen = o.fence.latest;
-      // The sort arena is released before any index is written and the two writers run
-      // one after the other, so the writer's lists share the budget only with the final
-      // merge (at most kMaxFanIn 64 KiB read buffers) and the writer's own fixed tables
-      // (a few MiB) and the one list it is encoding: half the budget leaves room for all
-      // of that.
-      wo.list_budget = opt_.memory_budget / 2;
+      // The lists share the budget with the final merge's read buffers and the
+      // writer's fixed tables (see list_budget_of).
+      wo.list_budget = list_budget_of(opt_.memory_budget, spiller_.runs().size());
       wo.tmpdir = temps_.dir();
       if (o.kind == IndexKind::kRdata) {
         wo.compare = [](std::string_view a, std::string_view b) {

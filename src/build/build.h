@@ -75,6 +75,16 @@ inline constexpr const char* kBuildWarnMore = "Warning: further malformed lines 
 
 bool run_build(const BuildOptions& options, BuildStats* stats, std::string* error);
 
+// How the memory budget is shared between the phases (build.cc explains the split).
+// Sort budget of the reading phase (never below kMinSortBudget).
+size_t sort_budget_of(size_t memory_budget);
+// List budget of each index writer while `runs` sorted runs are merged into it (never
+// below kMinListBudget).
+size_t list_budget_of(size_t memory_budget, size_t runs);
+// Smallest list budget given to a writer: below it the spill runs get so many that the
+// reading back costs more than the memory saved.
+constexpr size_t kMinListBudget = size_t{512} << 10;
+
 // Writes the closing summary of a build to out.
 void print_build_summary(FILE* out, const BuildOptions& options, const BuildStats& stats);
 

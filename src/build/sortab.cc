@@ -16,9 +16,9 @@ namespace {
 constexpr char kMagic[8] = {'Q', 'S', 'R', 'T', 'A', 'B', '1', '\n'};
 constexpr char kEndMagic[8] = {'Q', 'S', 'R', 'T', 'E', 'N', 'D', '\n'};
 // Read granularity of a reader; a merge of many runs holds one such buffer per run.
-constexpr size_t kReadChunk = 64 * 1024;
+constexpr size_t kReadChunk = kSortabReadBuffer;
 // Output buffer of a writer.
-constexpr size_t kWriteBuffer = 1 << 20;
+constexpr size_t kWriteBuffer = kSortabWriteBuffer;
 
 }  // namespace
 

@@ -34,6 +34,10 @@ namespace quarn {
 // Longest key or value a table accepts; anything longer is treated as corruption so
 // that a damaged length field cannot make a reader allocate without bound.
 constexpr uint32_t kSortabMaxField = 1u << 20;
+// Read buffer of each SortabReader and write buffer of each SortabWriter: what a merge
+// costs per input run and per output, for callers that budget memory.
+constexpr size_t kSortabReadBuffer = 64 * 1024;
+constexpr size_t kSortabWriteBuffer = 1 << 20;
 
 // Error texts of the module.
 inline constexpr const char* kSortabErrOpen = "cannot open sorted table %s: %s";

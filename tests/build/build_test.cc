@@ -1,6 +1,7 @@
 #include "build/build.h"
 #include "build/build_index.h"
 #include "build/run_spiller.h"
+#include "build/sortab.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "index/index_writer.h"
 #include "index/tgdb.h"
 
 namespace quarn {
@@ -277,8 +279,8 @@ TEST_F(BuildTest, FailuresLeaveNoIndexBehind) {
 }
 
 TEST_F(BuildTest, ASmallBudgetGivesTheSameFilesAsALargeOne) {
-  // Enough distinct names and values that the writers' reference lists pass half of the
-  // smallest budget and are spilled.
+  // Enough distinct names and values that the writers' reference lists pass the
+  // smallest list budget and are spilled.
   std::string in;
   uint32_t x = 12345;
   auto next = [&x] { return x = x * 1103515245u + 12345u; };
@@ -302,7 +304,33 @@ TEST_F(BuildTest, ASmallBudgetGivesTheSameFilesAsALargeOne) {
   EXPECT_EQ(slurp(small.rrname_out), slurp(large.rrname_out));
   EXPECT_EQ(slurp(small.rdata_out), slurp(large.rdata_out));
   EXPECT_EQ(lines_of(small.rrname_out).size(), 25000u);
+  BuildOptions m16 = options({input}, "m16");  // the smallest budget the process fits in
+  m16.memory_budget = size_t{16} << 20;
+  ASSERT_TRUE(build(m16)) << error_;
+  EXPECT_EQ(slurp(m16.rrname_out), slurp(large.rrname_out));
+  EXPECT_EQ(slurp(m16.rdata_out), slurp(large.rdata_out));
   EXPECT_EQ(entries(tmp_), 0u);
+}
+
+TEST(BuildBudget, EachPhaseLeavesRoomForItsFixedCosts) {
+  constexpr size_t kMiB = size_t{1} << 20;
+  for (const size_t m : {16 * kMiB, 24 * kMiB, 256 * kMiB, 64 * 1024 * kMiB}) {
+    SCOPED_TRACE(m / kMiB);
+    // Reading: the sort arena gets most of the budget, and never all of it.
+    EXPECT_LT(sort_budget_of(m), m - 5 * kMiB);
+    EXPECT_GT(sort_budget_of(m), m / 2);
+    // Writing: every merged run's read buffer and the writer's tables come off the lists.
+    for (const size_t runs : {size_t{1}, size_t{17}, kMaxFanIn}) {
+      const size_t lists = list_budget_of(m, runs);
+      EXPECT_LT(lists + runs * kSortabReadBuffer + index_writer_fixed_bytes(), m - 5 * kMiB);
+      EXPECT_GE(lists, kMinListBudget);
+      EXPECT_EQ(list_budget_of(m, runs - 1) - lists, kSortabReadBuffer);
+    }
+  }
+  // Budgets too small for the reserves fall back to the phases' minimums.
+  EXPECT_EQ(sort_budget_of(kMiB), kMinSortBudget);
+  EXPECT_EQ(list_budget_of(kMiB, kMaxFanIn), kMinListBudget);
+  EXPECT_EQ(list_budget_of(8 * kMiB, kMaxFanIn), kMinListBudget);
 }
 
 TEST(BuildIndex, BuffersSizesAndTheHintWhenTheSpaceCannotBeMapped) {
