@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cmath>
 #include <limits>
+#include <vector>
 #include <cstring>
 
 #include "common/log.h"
@@ -25,6 +26,68 @@ namespace {
 // common trigrams) ran two to three times faster as scans, while at about 50% the
 // iterators still won by a fifth.
 constexpr double kScanShare = 0.75;
+// A union under an intersection with more trackers than this, admitting more than this
+// factor times the lines of the intersection's sparsest child, is not walked.
+constexpr size_t kWideUnion = 16;
+constexpr double kDenseUnionFactor = 4.0;
+
+// Candidate lines a query node can yield in this index, from the list sizes alone: a
+// trigram's line count (its entry count when the file has no real nref table), the sum
+// over a union's members (lines in several members count several times, as they cost
+// a heap step each), the least over an intersection's children.
+double estimate_candidates(const Tgdb& index, const tgr_result& node) {
+  double least = std::numeric_limits<double>::infinity();
+  switch (node.op) {
+    case TGR_INTERSECT_TRIGRAMS:
+      for (uint32_t k : node.trigrams) {
+        const uint64_t n = k >= kTrigramCount        ? 0
+                           : index.has_real_nref_table() ? index.real_nrefs(k)
+                                                         : index.nrefs(k);
+        least = std::min(least, static_cast<double>(n));
+      }
+      return node.trigrams.empty() ? 0 : least;
+    case TGR_UNION: {
+      double sum = 0;
+      for (const tgr_ptr& child : node.children)
+        sum += child ? estimate_candidates(index, *child) : 0;
+      return sum;
+    }
+    default:
+      for (const tgr_ptr& child : node.children)
+        least = std::min(least, child ? estimate_candidates(index, *child) : 0);
+      return node.children.empty() ? 0 : least;
+  }
+}
+
+// Trackers a seek into the node moves: its trigrams, summed over every child.
+size_t tracker_count(const tgr_result& node) {
+  if (node.op == TGR_INTERSECT_TRIGRAMS) return node.trigrams.size();
+  size_t n = 0;
+  for (const tgr_ptr& child : node.children) n += child ? tracker_count(*child) : 0;
+  return n;
+}
+
+// An intersection advances at the pace of its sparsest child and seeks every other
+// child to each of that child's lines. Seeking a wide union moves every one of its
+// trackers, so a wide union that admits many times more lines than the sparsest child
+// costs far more than it saves: it is left out, and the matcher rejects the few extra
+// candidates that it would have kept out. Only a necessary condition is dropped, so the
+// search's results are the same. Returns which children to leave out.
+std::vector<bool> children_not_worth_walking(const Tgdb& index, const tgr_result& node) {
+  std::vector<bool> skip(node.children.size(), false);
+  std::vector<double> lines(node.children.size(), 0);
+  size_t pace = 0;
+  for (size_t i = 0; i < node.children.size(); ++i) {
+    lines[i] = node.children[i] ? estimate_candidates(index, *node.children[i]) : 0;
+    if (lines[i] < lines[pace]) pace = i;
+  }
+  for (size_t i = 0; i < node.children.size(); ++i) {
+    if (i == pace || !node.children[i] || node.children[i]->op != TGR_UNION) continue;
+    skip[i] = tracker_count(*node.children[i]) > kWideUnion &&
+              lines[i] > kDenseUnionFactor * lines[pace];
+  }
+  return skip;
+}
 
 // Builds one node's iterator; see the header for the error-flag rules.
 std::unique_ptr<n_iter> build_node(const Tgdb* index, search_context& context,
@@ -47,8 +110,16 @@ std::unique_ptr<n_iter> build_node(const Tgdb* index, search_context& context,
     return nullptr;
   };
 
+  std::vector<bool> skip;
+  if (node->op == TGR_INTERSECT_CHILDREN && count > 1)
+    skip = children_not_worth_walking(*index, *node);
+
   size_t added = 0;
   for (size_t i = 0; i < count; ++i) {
+    if (!skip.empty() && skip[i]) {
+      QLOG(LOG_DETAIL, tracker_msg::kUnionLeftOut, tracker_count(*node->children[i]));
+      continue;
+    }
     std::unique_ptr<n_iter> child;
     if (node->op == TGR_INTERSECT_TRIGRAMS) {
       const uint32_t k = node->trigrams[i];
@@ -95,34 +166,6 @@ std::unique_ptr<n_iter> build_node(const Tgdb* index, search_context& context,
   }
   return is_union ? union_iter_finish(std::move(unite))
                   : intersect_iter_finish(std::move(intersect));
-}
-
-// Candidate lines a query node can yield in this index, from the list sizes alone: a
-// trigram's line count (its entry count when the file has no real nref table), the sum
-// over a union's members (lines in several members count several times, as they cost
-// a heap step each), the least over an intersection's children.
-double estimate_candidates(const Tgdb& index, const tgr_result& node) {
-  double least = std::numeric_limits<double>::infinity();
-  switch (node.op) {
-    case TGR_INTERSECT_TRIGRAMS:
-      for (uint32_t k : node.trigrams) {
-        const uint64_t n = k >= kTrigramCount        ? 0
-                           : index.has_real_nref_table() ? index.real_nrefs(k)
-                                                         : index.nrefs(k);
-        least = std::min(least, static_cast<double>(n));
-      }
-      return node.trigrams.empty() ? 0 : least;
-    case TGR_UNION: {
-      double sum = 0;
-      for (const tgr_ptr& child : node.children)
-        sum += child ? estimate_candidates(index, *child) : 0;
-      return sum;
-    }
-    default:
-      for (const tgr_ptr& child : node.children)
-        least = std::min(least, child ? estimate_candidates(index, *child) : 0);
-      return node.children.empty() ? 0 : least;
-  }
 }
 
 // Upper bound of the index's line count: the line index has one entry per 64 lines.

@@ -4,6 +4,10 @@
 // (trackers at the leaves, union and intersection nodes inside); a line_source pulls
 // ascending line numbers from it and turns each into its line in the mapped string
 // table. Without a query the source scans every line of the string table in file order.
+// Every line the query admits is yielded, and possibly more where that is cheaper: a
+// query whose lists admit most lines becomes a table scan, and an intersection leaves
+// out a wide union that would narrow it little. The caller confirms every line with the
+// pattern anyway, so only the amount of work differs.
 // Nothing is materialised: every candidate is computed on demand, and next() allocates
 // nothing.
 //

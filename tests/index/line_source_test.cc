@@ -187,6 +187,65 @@ TEST_F(LineSourceTest, QueryAdmittingMostLinesScansTheTable) {
   }
 }
 
+// An intersection does not walk a wide union that admits many times the lines of its
+// sparsest child: it yields that child's lines, a superset of what the whole query
+// admits, which the search's matcher narrows. A narrow union is still walked.
+TEST_F(LineSourceTest, WideDenseUnionUnderAnIntersectionIsLeftToTheMatcher) {
+  // Common trigrams, but not of every name: "shop.com" or "shop.foo.net" has none.
+  const char* dense[] = {"^^m", "^^a", "^^e", "^^f", "^^b", "^^t", "^^c", "^^x", "^^n",
+                         "exa", "amp", "mpl", "ple", "xam", "api", "cdn", "tes", "ray"};
+  auto has = [](const std::set<uint32_t>& s, const char* t) { return s.count(tri(t)) > 0; };
+  auto query = [&](size_t width) {
+    std::vector<tgr_ptr> members;
+    for (size_t i = 0; i < width; ++i) members.push_back(trigrams({dense[i]}));
+    std::vector<tgr_ptr> kids;
+    kids.push_back(trigrams({"sho", "hop"}));
+    kids.push_back(node_of(TGR_UNION, std::move(members)));
+    return node_of(TGR_INTERSECT_CHILDREN, std::move(kids));
+  };
+  auto admitted = [&](size_t width) {
+    return brute([&](const std::set<uint32_t>& s) {  // what the whole query admits
+      if (!has(s, "sho") || !has(s, "hop")) return false;
+      for (size_t i = 0; i < width; ++i)
+        if (has(s, dense[i])) return true;
+      return false;
+    });
+  };
+  const auto shop = brute([&](const auto& s) { return has(s, "sho") && has(s, "hop"); });
+  {
+    // 18 members: left out, so every line with "shop" comes back, also those that the
+    // union would have kept out.
+    ASSERT_LT(admitted(18).size(), shop.size());
+    search_context ctx;
+    LogCapture log(LOG_DETAIL);
+    ctx.set_query(query(18));
+    bool error = true;
+    auto src = line_source::create(index_.get(), ctx, &error);
+    ASSERT_TRUE(src);
+    EXPECT_EQ(drain(*src), shop);
+    EXPECT_TRUE(log.contains("left to the matcher"));
+  }
+  {
+    // Narrow (two members, "^^x" and "^^n" lines only): walked, exact.
+    std::vector<tgr_ptr> members;
+    members.push_back(trigrams({"^^x"}));
+    members.push_back(trigrams({"^^n"}));
+    std::vector<tgr_ptr> kids;
+    kids.push_back(trigrams({"sho", "hop"}));
+    kids.push_back(node_of(TGR_UNION, std::move(members)));
+    search_context ctx;
+    ctx.set_query(node_of(TGR_INTERSECT_CHILDREN, std::move(kids)));
+    bool error = true;
+    auto src = line_source::create(index_.get(), ctx, &error);
+    ASSERT_TRUE(src);
+    const auto want = brute([&](const auto& s) {
+      return has(s, "sho") && has(s, "hop") && (has(s, "^^x") || has(s, "^^n"));
+    });
+    EXPECT_LT(want.size(), shop.size());
+    EXPECT_EQ(drain(*src), want);
+  }
+}
+
 TEST_F(LineSourceTest, EmptyTrigramMakesIntersectionEmptyAndUnionSkipsIt) {
   const uint32_t absent = tri("qqq");
   ASSERT_EQ(index_->nrefs(absent), 0u);
