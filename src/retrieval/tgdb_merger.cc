@@ -70,15 +70,19 @@ bool rrname_keys_equal(std::string_view a, std::string_view b) {
   return !x.has_suffix || !y.has_suffix || x.suffix == y.suffix;
 }
 
-void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line,
-                  std::unique_ptr<result_entry>* spare) {
+namespace {
+
+// The merge functions on a line already split at its first tab (the annotation is the
+// whole line when it has no tab), so the merger does not search each line again.
+void merge_rrname_split(std::unique_ptr<result_entry>& result, std::string_view key,
+                        std::string_view annotation, std::unique_ptr<result_entry>* spare) {
   // Reused across calls: merging runs once per confirmed line and should not allocate.
   thread_local std::vector<rrtype_summary> parsed;
-  if (parse_rrname_annotation(annotation_of(line), &parsed) == 0) return;
+  if (parse_rrname_annotation(annotation, &parsed) == 0) return;
 
   if (!result) {
     result = take_entry(spare);
-    result->key.assign(key_of(line));
+    result->key.assign(key);
   }
   if (result->auxdata.empty()) {
     result->auxdata.assign(parsed.begin(), parsed.end());
@@ -97,9 +101,8 @@ void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line,
   }
 }
 
-void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line,
-                 std::unique_ptr<result_entry>* spare) {
-  const std::string_view annotation = annotation_of(line);
+void merge_rdata_split(std::unique_ptr<result_entry>& result, std::string_view key,
+                       std::string_view annotation, std::unique_ptr<result_entry>* spare) {
   rdata_annotation parsed;
   if (!result || !result->raw_rdata) {
     std::vector<uint8_t> raw;
@@ -107,7 +110,7 @@ void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line,
     if (!parse_rdata_annotation(annotation, &parsed)) return;
     if (!result) {
       result = take_entry(spare);
-      result->key.assign(key_of(line));
+      result->key.assign(key);
     }
     result->raw_rdata = std::move(raw);
   } else if (!parse_rdata_annotation(annotation, &parsed)) {
@@ -125,6 +128,18 @@ void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line,
   rrtype_summary& have = result->auxdata.front();
   if (have.rrtype != parsed.rrtype) return;
   fold_into(have, parsed.count, parsed.time_first, parsed.time_last);
+}
+
+}  // namespace
+
+void merge_rrname(std::unique_ptr<result_entry>& result, std::string_view line,
+                  std::unique_ptr<result_entry>* spare) {
+  merge_rrname_split(result, key_of(line), annotation_of(line), spare);
+}
+
+void merge_rdata(std::unique_ptr<result_entry>& result, std::string_view line,
+                 std::unique_ptr<result_entry>* spare) {
+  merge_rdata_split(result, key_of(line), annotation_of(line), spare);
 }
 
 bool result_filter(const search_context& context, result_entry* result) {
@@ -178,11 +193,15 @@ bool tgdb_merger::same_key(const line_copy& a, const line_copy& b) const {
   return rrname_keys_equal(a.text, b.text);
 }
 
-void tgdb_merger::merge_line(std::unique_ptr<result_entry>& result, std::string_view line) {
+void tgdb_merger::merge_line(std::unique_ptr<result_entry>& result, const line_copy& line) {
+  const std::string_view text = line.text;
+  const std::string_view key = line.key();
+  const std::string_view annotation =
+      line.key_length < text.size() ? text.substr(line.key_length + 1) : text;
   if (is_rdata_)
-    merge_rdata(result, line, &spare_);
+    merge_rdata_split(result, key, annotation, &spare_);
   else
-    merge_rrname(result, line, &spare_);
+    merge_rrname_split(result, key, annotation, &spare_);
 }
 
 void tgdb_merger::count_line(merger_source& source, const char* line, size_t length) {
@@ -303,13 +322,13 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
     if (!new_key && skip) {
       // The key was rejected: its remaining lines are not looked at again.
     } else if (!new_key && result) {
-      merge_line(result, line.text);
+      merge_line(result, line);
     } else {
       // A key not yet confirmed in this call: match it once.
       ++context_.counters().trigram_matches;
       if (context_.match(line.text.data(), line.key_length)) {
         context_.note_pattern_match();
-        merge_line(result, line.text);
+        merge_line(result, line);
         skip = false;
       } else {
         skip = true;

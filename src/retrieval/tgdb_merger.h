@@ -99,7 +99,7 @@ class tgdb_merger {
   };
 
   bool same_key(const line_copy& a, const line_copy& b) const;
-  void merge_line(std::unique_ptr<result_entry>& result, std::string_view line);
+  void merge_line(std::unique_ptr<result_entry>& result, const line_copy& line);
   void count_line(merger_source& source, const char* line, size_t length);
   void advance();
   std::unique_ptr<result_entry> next_inner();
