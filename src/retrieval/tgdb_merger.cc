@@ -158,15 +158,15 @@ bool result_filter(const search_context& context, result_entry* result) {
   return true;
 }
 
-void tgdb_merger::line_copy::assign(const char* line, size_t length) {
-  text.assign(line, length);
+void tgdb_merger::line_ref::assign(const char* line, size_t length) {
+  text = std::string_view(line, length);
   const void* tab = std::memchr(line, '\t', length);
   key_length = tab ? static_cast<size_t>(static_cast<const char*>(tab) - line) : length;
   key_has_blank = std::memchr(line, ' ', key_length) != nullptr;
 }
 
 struct tgdb_merger::merger_source {
-  line_copy key;  // the current candidate line
+  line_ref key;  // the current candidate line
   std::unique_ptr<line_source> lines;
   uint64_t last_page = 0;
 };
@@ -184,7 +184,7 @@ tgdb_merger::tgdb_merger(search_context& context, bool is_rdata)
 
 tgdb_merger::~tgdb_merger() = default;
 
-bool tgdb_merger::same_key(const line_copy& a, const line_copy& b) const {
+bool tgdb_merger::same_key(const line_ref& a, const line_ref& b) const {
   if (is_rdata_) return rdata_line_compare(a.text, b.text) == 0;
   // Keys without blanks have neither suffix nor trailing blank: equal names are equal
   // texts. (An empty line is not the same as a line with an empty key.)
@@ -193,7 +193,7 @@ bool tgdb_merger::same_key(const line_copy& a, const line_copy& b) const {
   return rrname_keys_equal(a.text, b.text);
 }
 
-void tgdb_merger::merge_line(std::unique_ptr<result_entry>& result, const line_copy& line) {
+void tgdb_merger::merge_line(std::unique_ptr<result_entry>& result, const line_ref& line) {
   const std::string_view text = line.text;
   const std::string_view key = line.key();
   const std::string_view annotation =
@@ -263,7 +263,9 @@ void tgdb_merger::advance() {
   const char* line;
   size_t length;
   if (!top.lines->next(&line, &length)) {
-    heap_.pop();  // frees the source, its line source and its index reference
+    // Retired rather than freed: the current key may still be a line of its index.
+    if (std::optional<std::unique_ptr<merger_source>> gone = heap_.pop())
+      retired_.push_back(std::move(*gone));
     return;
   }
   top.key.assign(line, length);
@@ -312,12 +314,10 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
         return result;
       }
       if (result) spare_ = std::move(result);
-      // top's line is about to be replaced by its next one: take it over instead of
-      // copying it (the swapped-in buffer is reused for that next line).
-      std::swap(current_key_, top.key);
+      current_key_ = top.key;
       new_key = true;
     }
-    const line_copy& line = new_key ? current_key_ : top.key;
+    const line_ref& line = new_key ? current_key_ : top.key;
 
     if (!new_key && skip) {
       // The key was rejected: its remaining lines are not looked at again.

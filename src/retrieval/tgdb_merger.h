@@ -80,15 +80,16 @@ class tgdb_merger {
   size_t source_count() const { return sources_added_; }
 
  private:
-  // A copied candidate line (without its line feed), with where its key ends and whether
-  // the key holds a blank: only such keys need the name order's suffix rule to decide
-  // whether two lines share a key.
-  struct line_copy {
-    std::string text;
+  // A candidate line (without its line feed) where it lies in its index's mapping, with
+  // where its key ends and whether the key holds a blank: only such keys need the name
+  // order's suffix rule to decide whether two lines share a key. The mapping outlives
+  // the view: a source that runs out is retired, not freed, until the merger goes.
+  struct line_ref {
+    std::string_view text;
     size_t key_length = 0;
     bool key_has_blank = false;
     void assign(const char* line, size_t length);
-    std::string_view key() const { return {text.data(), key_length}; }
+    std::string_view key() const { return text.substr(0, key_length); }
   };
   struct merger_source;
   // Three-way order of two sources by their current lines, in the kind's key order.
@@ -98,8 +99,8 @@ class tgdb_merger {
                    const std::unique_ptr<merger_source>& b) const;
   };
 
-  bool same_key(const line_copy& a, const line_copy& b) const;
-  void merge_line(std::unique_ptr<result_entry>& result, const line_copy& line);
+  bool same_key(const line_ref& a, const line_ref& b) const;
+  void merge_line(std::unique_ptr<result_entry>& result, const line_ref& line);
   void count_line(merger_source& source, const char* line, size_t length);
   void advance();
   std::unique_ptr<result_entry> next_inner();
@@ -112,8 +113,11 @@ class tgdb_merger {
   heap<std::unique_ptr<merger_source>, source_order> heap_;
   // A finished or discarded result kept for reuse (may be null).
   std::unique_ptr<result_entry> spare_;
-  // Copy of the line whose key the result being assembled has.
-  line_copy current_key_;
+  // Sources that ran out, kept so that lines of their indexes stay mapped (current_key_
+  // may be one of them).
+  std::vector<std::unique_ptr<merger_source>> retired_;
+  // The line whose key the result being assembled has.
+  line_ref current_key_;
   bool have_current_key_ = false;
   // Time fence over the added indexes: least earliest, greatest latest (valid once
   // fence_seen_ is set).

@@ -472,5 +472,24 @@ TEST_F(MergerTest, RecycledResultsAreAssembledFresh) {
   }
 }
 
+// The merger holds lines where they lie in the mapped files. When the caller's own
+// references are gone (as after a fileset reload), an index whose lines run out first
+// must stay mapped while its last line is still the key being merged.
+TEST_F(MergerTest, LinesOfAnExhaustedIndexStayReadable) {
+  TgdbRef a = index("example.com\t4:10:1\n");
+  TgdbRef b = index("example.com\t4:20:2\nzzz.example.com\t4:30:3\n");
+  search_context ctx;
+  tgdb_merger m(ctx, false);
+  m.add_index(a.get());
+  m.add_index(b.get());
+  a = TgdbRef();
+  b = TgdbRef();
+  auto results = drain(m);
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0]->key, "example.com");
+  EXPECT_EQ(results[0]->auxdata[0], (rrtype_summary{1, 3, 16, 32}));
+  EXPECT_EQ(results[1]->key, "zzz.example.com");
+}
+
 }  // namespace
 }  // namespace quarn
