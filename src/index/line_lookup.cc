@@ -1,6 +1,11 @@
 #include "index/line_lookup.h"
 
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "index/format.h"
 #include "index/tgdb.h"
@@ -25,6 +30,33 @@ inline uint64_t after_next_lf(const char* table, uint64_t pos, uint64_t end, uin
   const void* lf = std::memchr(table + pos, '\n', end - pos);
   if (lf == nullptr) return none;
   return static_cast<uint64_t>(static_cast<const char*>(lf) - table) + 1;
+}
+
+// Offset just past the count-th line feed at or after pos and strictly before `end`, or
+// `none` when there are fewer. A lookup that misses the cache walks up to fifteen lines
+// from the nearest recorded position; counting line feeds sixteen bytes at a time is
+// several times cheaper than one byte search per line. Loads stay below `end`.
+uint64_t after_nth_lf(const char* table, uint64_t pos, uint64_t end, uint64_t count,
+                      uint64_t none) {
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  while (count > 0 && end >= 16 && pos <= end - 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + pos));
+    uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)));
+    const uint64_t found = static_cast<uint64_t>(std::popcount(mask));
+    if (found >= count) {
+      for (uint64_t i = 1; i < count; ++i) mask &= mask - 1;  // drop the earlier ones
+      return pos + static_cast<uint64_t>(std::countr_zero(mask)) + 1;
+    }
+    count -= found;
+    pos += 16;
+  }
+#endif
+  for (; count > 0; --count) {
+    pos = after_next_lf(table, pos, end, none);
+    if (pos == none) return none;
+  }
+  return pos;
 }
 
 inline uint16_t step_at(const uint8_t* li, uint64_t li_size, uint64_t at) {
@@ -70,10 +102,9 @@ const char* line_lookup_sections(uint64_t serial, const char* table, uint64_t ta
   if (pos >= table_size) return nullptr;
   if (table[pos] == '\n') ++pos;
   if (pos >= table_size) return nullptr;
-  while (anchor < n) {
-    pos = after_next_lf(table, pos, table_size, kNone);
+  if (anchor < n) {
+    pos = after_nth_lf(table, pos, table_size, n - anchor, kNone);
     if (pos == kNone || pos >= table_size) return nullptr;
-    ++anchor;
   }
   c.ptr = table + pos;
   return c.ptr;
