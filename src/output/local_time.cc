@@ -89,22 +89,31 @@ bool agrees(const struct tm& tm, int64_t t, int64_t offset) {
          static_cast<unsigned>(tm.tm_min) == c.minute && static_cast<unsigned>(tm.tm_sec) == c.second;
 }
 
-// Decides whether one offset holds for the whole hour; the offset is usable only if
-// both ends of the hour agree with it. Returns the packed slot.
+// The zone's offset at the start of an hour (its first second), packed with the hour's
+// tag; the offset field is kSlowField when localtime_r fails there, the offset is out of
+// range, or the local fields there do not agree with the arithmetic (leap-second zones).
+// An hour is then taken to hold one offset when its start and the next hour's start give
+// the same usable offset: each start serves two hours, so a data set that touches most
+// hours of its span costs about one localtime_r per hour rather than two.
 HourSlot fill_slot(int64_t hour, uint32_t tag) {
   const HourSlot slow = (tag << kOffsetBits) | kSlowField;
   const int64_t first = hour * kSecondsPerHour;
-  const int64_t last = first + kSecondsPerHour - 1;
   const time_t tf = static_cast<time_t>(first);
-  const time_t tl = static_cast<time_t>(last);
-  struct tm a, b;
-  if (localtime_r(&tf, &a) == nullptr || localtime_r(&tl, &b) == nullptr) return slow;
-  if (a.tm_gmtoff != b.tm_gmtoff) return slow;
+  struct tm a;
+  if (localtime_r(&tf, &a) == nullptr) return slow;
   const int64_t offset = a.tm_gmtoff;
   // Real zones stay within a day of UTC; anything else is not worth trusting.
   if (offset <= -kSecondsPerDay || offset >= kSecondsPerDay) return slow;
-  if (!agrees(a, first, offset) || !agrees(b, last, offset)) return slow;
+  if (!agrees(a, first, offset)) return slow;
   return (tag << kOffsetBits) | static_cast<uint32_t>(offset + kOffsetBias);
+}
+
+// The packed start-of-hour slot of a biased hour, filled when it holds another hour.
+inline HourSlot hour_start(int64_t biased) {
+  HourSlot& slot = g_cache[static_cast<uint64_t>(biased) & (kCacheSlots - 1)];
+  const uint32_t tag = hour_tag(biased);
+  if ((slot >> kOffsetBits) != tag) slot = fill_slot(biased - kHourBias, tag);
+  return slot;
 }
 
 void append_slow(std::string& out, int64_t t) {
@@ -158,11 +167,8 @@ void append_local_time(std::string& out, int64_t t) {
   const int64_t hour = floor_div(t, kSecondsPerHour);
   const int64_t biased = hour + kHourBias;
   if (!g_cache) g_cache = std::make_unique<HourSlot[]>(kCacheSlots);
-  HourSlot& slot = g_cache[static_cast<uint64_t>(biased) & (kCacheSlots - 1)];
-  const uint32_t tag = hour_tag(biased);
-  if ((slot >> kOffsetBits) != tag) slot = fill_slot(hour, tag);
-  const uint32_t field = slot & kOffsetMask;
-  if (field == kSlowField) {
+  const uint32_t field = hour_start(biased) & kOffsetMask;
+  if (field == kSlowField || field != (hour_start(biased + 1) & kOffsetMask)) {
     append_slow(out, t);
     return;
   }
