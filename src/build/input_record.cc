@@ -2,12 +2,11 @@
 
 #include <arpa/inet.h>
 #include <ldns/ldns.h>
-#include <yajl/yajl_tree.h>
 
 #include <cstring>
 #include <limits>
-#include <memory>
 
+#include "build/cof_reader.h"
 #include "retrieval/annotation.h"
 #include "retrieval/rrkit.h"
 #include "common/strfmt.h"
@@ -15,26 +14,11 @@
 namespace quarn {
 namespace {
 
-struct YajlFree {
-  void operator()(yajl_val v) const { yajl_tree_free(v); }
-};
-using YajlTree = std::unique_ptr<std::remove_pointer_t<yajl_val>, YajlFree>;
-
-// Member of a JSON object by name, or null.
-yajl_val member(yajl_val obj, const char* name) {
-  const size_t n = obj->u.object.len;
-  for (size_t i = 0; i < n; ++i) {
-    if (strcmp(obj->u.object.keys[i], name) == 0) return obj->u.object.values[i];
-  }
-  return nullptr;
-}
-
 // A JSON integer (no fraction, no exponent) within [lo, hi].
-bool json_integer(yajl_val v, long long lo, long long hi, long long* out) {
-  if (v == nullptr || !YAJL_IS_INTEGER(v)) return false;
-  const long long x = YAJL_GET_INTEGER(v);
-  if (x < lo || x > hi) return false;
-  *out = x;
+bool json_integer(const CofValue& v, long long lo, long long hi, long long* out) {
+  if (v.kind != CofKind::kNumber || !v.is_integer) return false;
+  if (v.integer < lo || v.integer > hi) return false;
+  *out = v.integer;
   return true;
 }
 
@@ -46,8 +30,8 @@ bool is_blank_line(std::string_view line) {
 }
 
 // Reads one time field: missing is reported through *present, bad through the result.
-bool read_time(yajl_val v, bool* present, uint32_t* out) {
-  *present = v != nullptr && !YAJL_IS_NULL(v);
+bool read_time(const CofValue& v, bool* present, uint32_t* out) {
+  *present = v.kind != CofKind::kAbsent && v.kind != CofKind::kNull;
   if (!*present) return true;
   long long x = 0;
   if (!json_integer(v, 1, std::numeric_limits<uint32_t>::max(), &x)) return false;
@@ -126,27 +110,23 @@ ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** 
     *reason = why;
     return ParseStatus::kBad;
   };
-  // yajl wants a terminated text; a NUL inside the line would hide the rest of it.
+  // A NUL could not be told from the end of the line by the texts handed on.
   if (line.find('\0') != std::string_view::npos) return bad(kReasonJson);
-  const std::string text(line);
-  YajlTree tree(yajl_tree_parse(text.c_str(), nullptr, 0));
-  if (!tree || !YAJL_IS_OBJECT(tree.get())) return bad(kReasonJson);
-  yajl_val obj = tree.get();
+  // Reused line after line so that its texts keep their capacity.
+  thread_local CofFields fields;
+  if (!read_cof_fields(line, &fields)) return bad(kReasonJson);
+  const CofFields& f = fields;
 
-  yajl_val name = member(obj, "rrname");
-  if (name == nullptr || !YAJL_IS_STRING(name) || YAJL_GET_STRING(name)[0] == '\0') {
-    return bad(kReasonNoName);
-  }
-  if (!normalize_owner_name(YAJL_GET_STRING(name), &out->name)) return bad(kReasonBadName);
+  if (f.rrname.kind != CofKind::kString || f.rrname.text.empty()) return bad(kReasonNoName);
+  if (!normalize_owner_name(f.rrname.text, &out->name)) return bad(kReasonBadName);
 
-  yajl_val type = member(obj, "rrtype");
   uint16_t rrtype = 0;
-  if (type == nullptr) return bad(kReasonNoType);
-  if (YAJL_IS_STRING(type)) {
-    rrtype = rrkit_str_to_rrtype(YAJL_GET_STRING(type));
+  if (f.rrtype.kind == CofKind::kAbsent) return bad(kReasonNoType);
+  if (f.rrtype.kind == CofKind::kString) {
+    rrtype = rrkit_str_to_rrtype(f.rrtype.text.c_str());
   } else {
     long long t = 0;
-    if (json_integer(type, 1, 65535, &t)) rrtype = static_cast<uint16_t>(t);
+    if (json_integer(f.rrtype, 1, 65535, &t)) rrtype = static_cast<uint16_t>(t);
   }
   // Type 255 names a query, never a stored record.
   if (rrtype == 0 || rrtype == kRrtypeAny) return bad(kReasonUnknownType);
@@ -154,13 +134,13 @@ ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** 
   // Sensor times, or for zone-file data the zone times.
   bool has_first = false, has_last = false;
   uint32_t first = 0, last = 0;
-  if (!read_time(member(obj, "time_first"), &has_first, &first) ||
-      !read_time(member(obj, "time_last"), &has_last, &last)) {
+  if (!read_time(f.time_first, &has_first, &first) ||
+      !read_time(f.time_last, &has_last, &last)) {
     return bad(kReasonBadTime);
   }
   if (!has_first && !has_last) {
-    if (!read_time(member(obj, "zone_time_first"), &has_first, &first) ||
-        !read_time(member(obj, "zone_time_last"), &has_last, &last)) {
+    if (!read_time(f.zone_time_first, &has_first, &first) ||
+        !read_time(f.zone_time_last, &has_last, &last)) {
       return bad(kReasonBadTime);
     }
   }
@@ -170,9 +150,9 @@ ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** 
   if (last < first) return bad(kReasonTimeOrder);
 
   uint64_t count = 1;  // an observation without a count was seen once
-  if (yajl_val c = member(obj, "count"); c != nullptr && !YAJL_IS_NULL(c)) {
+  if (f.count.kind != CofKind::kAbsent && f.count.kind != CofKind::kNull) {
     long long n = 0;
-    if (!json_integer(c, 0, std::numeric_limits<long long>::max(), &n)) {
+    if (!json_integer(f.count, 0, std::numeric_limits<long long>::max(), &n)) {
       return bad(kReasonBadCount);
     }
     count = static_cast<uint64_t>(n);
@@ -180,21 +160,20 @@ ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** 
   const CountValue value{first, last, count};
   out->name_records.push_back({rrtype, value});
 
-  yajl_val rdata = member(obj, "rdata");
-  if (rdata == nullptr) return bad(kReasonNoRdata);
-  auto add_one = [&](yajl_val v) -> bool {
-    if (v == nullptr || !YAJL_IS_STRING(v)) return false;
+  if (f.rdata.kind == CofKind::kAbsent) return bad(kReasonNoRdata);
+  auto add_one = [&](const std::string& text) -> bool {
     RdataRecord& r = out->add_rdata();
     r.rrtype = rrtype;
     r.value = value;
-    return rdata_from_text(rrtype, YAJL_GET_STRING(v), &r.raw);
+    return rdata_from_text(rrtype, text, &r.raw);
   };
-  if (YAJL_IS_ARRAY(rdata)) {
-    if (rdata->u.array.len == 0) return bad(kReasonNoRdata);
-    for (size_t i = 0; i < rdata->u.array.len; ++i) {
-      if (!add_one(rdata->u.array.values[i])) return bad(kReasonBadRdata);
+  if (f.rdata.kind == CofKind::kArray) {
+    if (f.rdata_items_used == 0 && !f.rdata_item_bad) return bad(kReasonNoRdata);
+    for (size_t i = 0; i < f.rdata_items_used; ++i) {
+      if (!add_one(f.rdata_items[i])) return bad(kReasonBadRdata);
     }
-  } else if (!add_one(rdata)) {
+    if (f.rdata_item_bad) return bad(kReasonBadRdata);
+  } else if (f.rdata.kind != CofKind::kString || !add_one(f.rdata.text)) {
     return bad(kReasonBadRdata);
   }
   return ParseStatus::kOk;

@@ -1,0 +1,73 @@
+// Collects the members of one observation line that the builder reads, without building
+// a JSON tree.
+//
+// read_cof_fields runs the event parser of the JSON library over the line's bytes once
+// and keeps only the top-level members rrname, rrtype, rdata, time_first, time_last,
+// zone_time_first, zone_time_last and count; every other member, of any shape and
+// depth, is skipped without being stored. The caller then applies its own checks to
+// the collected values (parse_cof_line in input_record.h does).
+//
+// What is collected is what a full tree would show for those members:
+//  - a member named twice counts by its first occurrence;
+//  - member names and strings end at an escaped NUL ("\u0000"), as C strings would;
+//  - a number is an integer only when it is written without fraction or exponent and
+//    its value fits a signed 64-bit integer without being its most negative value;
+//    other numbers are kept as "a number that is not an integer", never an error;
+//  - comments are allowed; trailing text, a second value, truncation and a top-level
+//    value that is not an object make the line fail.
+//
+// Ownership: the CofFields record owns copies of the collected texts and is meant to be
+// reused line after line, so that its strings keep their capacity. Not thread-safe;
+// one record per thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarn {
+
+enum class CofKind : unsigned char {
+  kAbsent,  // the member is not in the object
+  kNull,
+  kBool,
+  kNumber,
+  kString,
+  kArray,
+  kObject,
+};
+
+struct CofValue {
+  CofKind kind = CofKind::kAbsent;
+  bool is_integer = false;  // kNumber only: written as an integer that fits
+  long long integer = 0;    // valid when is_integer
+  std::string text;         // kString only: up to the first NUL
+
+  void reset() {
+    kind = CofKind::kAbsent;
+    is_integer = false;
+    integer = 0;
+    text.clear();
+  }
+};
+
+struct CofFields {
+  CofValue rrname, rrtype, rdata, time_first, time_last, zone_time_first, zone_time_last,
+      count;
+  // rdata written as an array: its leading string elements (the first rdata_items_used
+  // entries of rdata_items, each up to its first NUL), and whether an element that is
+  // not a string follows them (later elements are not recorded).
+  std::vector<std::string> rdata_items;
+  size_t rdata_items_used = 0;
+  bool rdata_item_bad = false;
+
+  void reset();
+};
+
+// Parses `line` as one JSON object and fills *out (reset first). false when the line is
+// not a complete, valid JSON object; *out is then unspecified. The line must not hold
+// a NUL byte (the caller refuses those: a NUL could not be told from a line end).
+bool read_cof_fields(std::string_view line, CofFields* out);
+
+}  // namespace quarn
