@@ -2,6 +2,7 @@
 
 #include <yajl/yajl_parse.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -191,9 +192,59 @@ constexpr yajl_callbacks kCallbacks = {
     .yajl_end_array = on_end_container,
 };
 
+// The parser's own memory (its state, stacks and decoding buffers, a few kilobytes a
+// line) comes from a per-thread block that is rewound for each line, sparing a handful
+// of malloc/free pairs per line. A request that does not fit goes to the heap.
+class LineArena {
+ public:
+  void rewind() { used_ = 0; }
+
+  static void* alloc(void* ctx, size_t size) {
+    return static_cast<LineArena*>(ctx)->take(size);
+  }
+  static void* resize(void* ctx, void* p, size_t size) {
+    auto* a = static_cast<LineArena*>(ctx);
+    if (p == nullptr) return a->take(size);
+    if (!a->owns(p)) return realloc(p, size);
+    const size_t old = header(p)->size;
+    if (size <= old) return p;
+    void* q = a->take(size);
+    if (q != nullptr) memcpy(q, p, old);
+    return q;
+  }
+  static void release(void* ctx, void* p) {
+    if (p != nullptr && !static_cast<LineArena*>(ctx)->owns(p)) free(p);
+  }
+
+ private:
+  struct alignas(16) Header {
+    size_t size;
+  };
+  static Header* header(void* p) { return static_cast<Header*>(p) - 1; }
+
+  bool owns(const void* p) const {
+    const auto* b = reinterpret_cast<const unsigned char*>(block_);
+    const auto* q = static_cast<const unsigned char*>(p);
+    return q >= b && q < b + sizeof block_;
+  }
+
+  void* take(size_t size) {
+    const size_t need = sizeof(Header) + (size + 15) / 16 * 16;
+    if (size > sizeof block_ || need > sizeof block_ - used_) return malloc(size);
+    auto* h = reinterpret_cast<Header*>(reinterpret_cast<unsigned char*>(block_) + used_);
+    h->size = size;
+    used_ += need;
+    return h + 1;
+  }
+
+  // Ample for the parser of one line; deeper nesting or long escaped texts spill over.
+  alignas(16) unsigned char block_[32 * 1024];
+  size_t used_ = 0;
+};
+
 struct YajlHandle {
   yajl_handle h;
-  explicit YajlHandle(Collector* c) : h(yajl_alloc(&kCallbacks, nullptr, c)) {}
+  YajlHandle(Collector* c, yajl_alloc_funcs* funcs) : h(yajl_alloc(&kCallbacks, funcs, c)) {}
   ~YajlHandle() {
     if (h != nullptr) yajl_free(h);
   }
@@ -207,8 +258,11 @@ bool read_cof_fields(std::string_view line, CofFields* out) {
   out->reset();
   Collector c{out};
   // The parser cannot be rewound once it has seen a whole value, so each line gets its
-  // own; that costs a few small allocations, far fewer than a tree of the line.
-  YajlHandle parser(&c);
+  // own, carved from the rewound arena.
+  thread_local LineArena arena;
+  arena.rewind();
+  yajl_alloc_funcs funcs{LineArena::alloc, LineArena::resize, LineArena::release, &arena};
+  YajlHandle parser(&c, &funcs);
   if (parser.h == nullptr) return false;
   // Observation files in the wild carry comments now and then; they are accepted.
   yajl_config(parser.h, yajl_allow_comments, 1);

@@ -219,6 +219,11 @@ TEST(CofParse, OddLinesAgreeWithTheTreeReader) {
       "{\"deep\":" + std::string(3000, '[') + std::string(3000, ']') + ",\"rrname\":\"a.\"," +
           base + "}",
       "", "   ", "\r",
+      // Parser memory beyond the per-line block: deep nesting, long escaped texts.
+      "{\"deep\":" + std::string(10000, '[') + std::string(10000, ']') + ",\"rrname\":\"a.\"," +
+          base + "}",
+      "{\"rrname\":\"a.\",\"rrtype\":\"TXT\",\"rdata\":\"\\\"" + std::string(40000, 'x') +
+          "\\u0041\\\"\",\"time_last\":7,\"note\":\"\\n" + std::string(70000, 'y') + "\"}",
   };
   Differ d;
   for (const std::string& line : lines) {
