@@ -43,12 +43,12 @@ uint64_t after_nth_lf(const char* table, uint64_t pos, uint64_t end, uint64_t co
   while (count > 0 && end >= 16 && pos <= end - 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + pos));
     uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)));
-    const uint64_t found = static_cast<uint64_t>(std::popcount(mask));
-    if (found >= count) {
-      for (uint64_t i = 1; i < count; ++i) mask &= mask - 1;  // drop the earlier ones
-      return pos + static_cast<uint64_t>(std::countr_zero(mask)) + 1;
+    // One step per line feed (a block holds few): a population count instruction is not
+    // part of the baseline instruction set, and its library fallback costs more.
+    while (mask != 0) {
+      if (--count == 0) return pos + static_cast<uint64_t>(std::countr_zero(mask)) + 1;
+      mask &= mask - 1;
     }
-    count -= found;
     pos += 16;
   }
 #endif
