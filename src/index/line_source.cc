@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
-#include <cstring>
 
 #include "common/log.h"
 #include "index/format.h"

@@ -46,7 +46,7 @@ inline uint32_t hour_tag(int64_t biased_hour) {
 using HourSlot = uint32_t;
 thread_local std::unique_ptr<HourSlot[]> g_cache;
 
-// Hours in the date cache's tags are biased so that a zeroed slot never matches a day.
+// Days in the date cache's tags are biased so that a zeroed slot never matches a day.
 constexpr int64_t kTagBias = int64_t{1} << 30;
 
 struct Civil {
