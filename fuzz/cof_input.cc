@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "build/input_record.h"
-#include "build/key_codec.h"
+#include "forge/input_record.h"
+#include "forge/key_codec.h"
 
 using namespace quarn;
 

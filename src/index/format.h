@@ -45,7 +45,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "index/trigram.h"
+#include "common/trigram.h"
 
 namespace quarn {
 

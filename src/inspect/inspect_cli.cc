@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "index/tgdb.h"
-#include "index/trigram.h"
+#include "common/trigram.h"
 #include "inspect/inspect.h"
 #include "inspect/inspect_messages.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/log.h"
-#include "index/trigram.h"
+#include "common/trigram.h"
 #include "planner/messages.h"
 
 namespace quarn {

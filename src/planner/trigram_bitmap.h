@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "common/check.h"
-#include "index/trigram.h"
+#include "common/trigram.h"
 
 namespace quarn {
 

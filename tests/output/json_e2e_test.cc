@@ -10,7 +10,7 @@
 #include "index/name_order.h"
 #include "output/json_test_util.h"
 #include "retrieval/rdata_order.h"
-#include "search/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace quarn::test {
 namespace {

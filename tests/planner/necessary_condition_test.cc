@@ -14,7 +14,7 @@
 #include "expression_gen.h"
 #include "pattern/matcher.h"
 #include "planner/planner.h"
-#include "index/trigram.h"
+#include "common/trigram.h"
 #include "planner/tgr_eval.h"
 
 namespace quarn {

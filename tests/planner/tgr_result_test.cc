@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "index/trigram.h"
+#include "common/trigram.h"
 #include "support/log_capture.h"
 #include "planner/tgr_eval.h"
 

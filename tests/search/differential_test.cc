@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "search/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace quarn::test {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "index/name_order.h"
-#include "search/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace quarn::test {
 namespace {

@@ -14,7 +14,7 @@
 #include "output/output_buffer.h"
 #include "retrieval/data_source.h"
 #include "search/command_line.h"
-#include "search/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace quarn::test {
 namespace {

@@ -1,0 +1,423 @@
+#include "forge/build.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "forge/key_codec.h"
+#include "forge/line_input.h"
+#include "forge/merge_ops.h"
+#include "forge/run_spiller.h"
+#include "forge/temp_files.h"
+#include "common/check.h"
+#include "common/my_time.h"
+#include "common/strfmt.h"
+#include "index/index_writer.h"
+#include "retrieval/annotation.h"
+#include "retrieval/rdata_order.h"
+#include "retrieval/rdata_text.h"
+
+namespace quarn {
+
+// The memory budget (-m) covers the whole process, which lives through two phases that
+// never overlap: reading sorts entries into runs, then the runs are merged into the
+// index writers (the sort arena is freed in between, and the two writers run one after
+// the other). Each phase gets what is left of the budget after what it needs whatever
+// the input:
+//   both:    kProcessReserve, the program's text, its shared libraries, stack and
+//            allocator slack (gramforge --help peaks at about 3 MiB resident, a build
+//            of one line at 5.4 MiB of which 2.5 MiB are the writer's tables);
+//   reading: kReadReserve, the input buffer, the longest line, gzip state and the
+//            run writer's buffer; the sort arena and entry table get the rest;
+//   writing: one read buffer per merged run, the writer's fixed tables
+//            (index_writer_fixed_bytes(), about 2.5 MiB) and kWriteSlack for the
+//            allocator's overhead on the many small per-trigram lists; the lists get
+//            the rest and spill to a temporary file whenever they pass it.
+// Below about 16 MiB the reserves leave nothing; the phases then fall back to their
+// minimum budgets and the process takes more than asked.
+namespace {
+constexpr size_t kMiB = size_t{1} << 20;
+constexpr size_t kProcessReserve = 5 * kMiB + kMiB / 2;
+constexpr size_t kReadReserve = 2 * kMiB;
+constexpr size_t kWriteSlack = kMiB;
+
+size_t left_of(size_t total, size_t used, size_t floor) {
+  return total > used + floor ? total - used : floor;
+}
+}  // namespace
+
+size_t sort_budget_of(size_t memory_budget) {
+  return left_of(memory_budget, kProcessReserve + kReadReserve, kMinSortBudget);
+}
+
+size_t list_budget_of(size_t memory_budget, size_t runs) {
+  const size_t fixed = kProcessReserve + runs * kSortabReadBuffer + index_writer_fixed_bytes() +
+                       kWriteSlack;
+  return left_of(memory_budget, fixed, kMinListBudget);
+}
+
+namespace {
+
+// First byte of every sorted-table key: rdata entries sort before owner-name entries,
+// so one merged pass writes the rdata index and then the owner-name index.
+constexpr char kRdataTag = 'D';
+constexpr char kNameTag = 'N';
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+uint64_t file_size(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// A key text must not hold anything that ends a line or separates the key from its
+// annotation; presentation texts escape such bytes, this guards the line format anyway.
+bool is_line_safe(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
+struct TimeFence {
+  uint32_t earliest = std::numeric_limits<uint32_t>::max();
+  uint32_t latest = 0;
+  void add(const CountValue& v) {
+    earliest = std::min(earliest, v.first);
+    latest = std::max(latest, v.last);
+  }
+};
+
+// One output index under construction.
+struct Output {
+  const char* label;  // "rrname" or "rdata"
+  std::string path;   // final name
+  std::string staged; // complete file waiting for the rename
+  IndexKind kind;
+  TimeFence fence;
+  std::unique_ptr<IndexWriter> writer;
+  bool complete = false;  // written in full under the staged name
+  uint64_t lines = 0;
+};
+
+class Build {
+ public:
+  Build(const BuildOptions& o, BuildStats* s)
+      : opt_(o), stats_(s), temps_(o.tmpdir), spiller_(temps_, sort_budget_of(o.memory_budget), merge_counts) {
+    rrname_.label = "rrname";
+    rrname_.path = o.rrname_out;
+    rrname_.kind = IndexKind::kRrname;
+    rdata_.label = "rdata";
+    rdata_.path = o.rdata_out;
+    rdata_.kind = IndexKind::kRdata;
+  }
+
+  bool run(std::string* error) {
+    start_ = my_gettime();
+    last_progress_ = start_;
+    if (!check_outputs(error)) return false;
+    std::vector<std::string> inputs = opt_.inputs;
+    if (inputs.empty()) inputs.push_back(kStdinName);
+    for (const std::string& in : inputs) {
+      if (!read_input(in, error)) return false;
+    }
+    stats_->read_seconds = elapsed_seconds(start_, my_gettime());
+    if (!spiller_.finish(error)) return false;
+    stats_->runs = spiller_.runs_written();
+    if (!write_indexes(error)) return false;
+    stats_->total_seconds = elapsed_seconds(start_, my_gettime());
+    return true;
+  }
+
+ private:
+  bool wanted(const Output& o) const { return !o.path.empty(); }
+
+  bool check_outputs(std::string* error) {
+    if (!wanted(rrname_) && !wanted(rdata_)) {
+      *error = kBuildErrNoOutput;
+      return false;
+    }
+    if (rrname_.path == rdata_.path) {
+      *error = kBuildErrSameOutput;
+      return false;
+    }
+    for (const Output* o : {&rrname_, &rdata_}) {
+      if (wanted(*o) && !opt_.force && file_exists(o->path)) {
+        *error = str_fmt(kBuildErrExists, o->path.c_str());
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // One progress line per interval, so that only long builds show any.
+  void progress(const char* phase) {
+    if (!opt_.progress) return;
+    const TimePoint now = my_gettime();
+    if (elapsed_seconds(last_progress_, now) < opt_.progress_interval) return;
+    last_progress_ = now;
+    const double t = elapsed_seconds(start_, now);
+    fprintf(opt_.report,
+            "gramforge: %s: %llu lines read (%.0f/s), %llu records, %llu malformed, "
+            "%llu rrname and %llu rdata lines written, %.1f s\n",
+            phase, static_cast<unsigned long long>(stats_->lines),
+            t > 0 ? static_cast<double>(stats_->lines) / t : 0.0,
+            static_cast<unsigned long long>(stats_->records),
+            static_cast<unsigned long long>(stats_->malformed),
+            static_cast<unsigned long long>(rrname_.lines),
+            static_cast<unsigned long long>(rdata_.lines), t);
+  }
+
+  // Counts and reports a malformed line; false when the build must stop.
+  bool reject(const LineInput& in, const char* reason, std::string* error) {
+    ++stats_->malformed;
+    const auto line = static_cast<unsigned long long>(in.line_number());
+    if (opt_.strict) {
+      *error = str_fmt(kBuildErrStrict, in.name().c_str(), line, reason);
+      return false;
+    }
+    if (stats_->malformed <= opt_.max_reported) {
+      fprintf(opt_.report, kBuildWarnLine, in.name().c_str(), line, reason);
+    } else if (stats_->malformed == opt_.max_reported + 1) {
+      fputs(kBuildWarnMore, opt_.report);
+    }
+    return true;
+  }
+
+  bool read_input(const std::string& name, std::string* error) {
+    auto in = LineInput::open(name, error);
+    if (!in) return false;
+    ++stats_->inputs;
+    std::string_view line;
+    const char* reason = nullptr;
+    while (in->next(&line)) {
+      ++stats_->lines;
+      if ((stats_->lines & 0xffff) == 0) progress("reading");
+      if (in->too_long()) {
+        if (!reject(*in, kReasonTooLong, error)) return false;
+        continue;
+      }
+      const ParseStatus st = parse_input_line(line, opt_.format, &parsed_, &reason);
+      if (st == ParseStatus::kBlank) continue;
+      if (st == ParseStatus::kBad) {
+        if (!reject(*in, reason, error)) return false;
+        continue;
+      }
+      ++stats_->records;
+      if (!accept(error)) return false;
+    }
+    stats_->input_bytes += in->bytes_read();
+    if (in->failed()) {
+      *error = in->error();
+      return false;
+    }
+    return true;
+  }
+
+  bool accept(std::string* error) {
+    if (wanted(rrname_)) {
+      for (const NameRecord& r : parsed_.name_records) {
+        key_.assign(1, kNameTag);
+        if (!encode_name_key(parsed_.name, r.rrtype, key_)) continue;
+        value_.clear();
+        encode_count_value(r.value, value_);
+        if (!spiller_.add(key_, value_, error)) return false;
+        rrname_.fence.add(r.value);
+      }
+    }
+    if (wanted(rdata_)) {
+      for (size_t i = 0; i < parsed_.rdata_used; ++i) {
+        const RdataRecord& r = parsed_.rdata_records[i];
+        key_.assign(1, kRdataTag);
+        encode_rdata_key(r.raw, r.rrtype, key_);
+        value_.clear();
+        encode_count_value(r.value, value_);
+        if (!spiller_.add(key_, value_, error)) return false;
+        rdata_.fence.add(r.value);
+      }
+    }
+    return true;
+  }
+
+  bool add_line(Output& o, std::string_view line, std::string* error) {
+    // Keys of one kind are contiguous in the merged stream, so a closed index gets no
+    // further lines.
+    QUARN_CHECK(!o.complete);
+    if (!o.writer) {
+      o.staged = str_fmt("%s.gf-%d", o.path.c_str(), static_cast<int>(getpid()));
+      // The writer builds under "<name>.tmp.<pid>" and renames to our staged name.
+      if (!temps_.add(o.staged) ||
+          !temps_.add(str_fmt("%s.tmp.%d", o.staged.c_str(), static_cast<int>(getpid())))) {
+        *error = kTempErrTooMany;
+        return false;
+      }
+      IndexWriterOptions wo;
+      wo.kind = o.kind;
+      wo.timefence = true;
+      wo.earliest_seen = o.fence.earliest;
+      wo.latest_seen = o.fence.latest;
+      // The lists share the budget with the final merge's read buffers and the
+      // writer's fixed tables (see list_budget_of).
+      wo.list_budget = list_budget_of(opt_.memory_budget, spiller_.runs().size());
+      wo.tmpdir = temps_.dir();
+      if (o.kind == IndexKind::kRdata) {
+        wo.compare = [](std::string_view a, std::string_view b) {
+          return rdata_line_compare(a, b);
+        };
+      }
+      o.writer = IndexWriter::create(o.staged, wo, error);
+      if (!o.writer) return false;
+    }
+    if (!o.writer->add_line(line, error)) return false;
+    ++o.lines;
+    if ((o.lines & 0xffff) == 0) progress("writing");
+    return true;
+  }
+
+  bool flush_name(std::string* error) {
+    if (summaries_.empty()) return true;
+    line_.assign(name_);
+    write_annotation(summaries_, {}, line_);
+    summaries_.clear();
+    return add_line(rrname_, line_, error);
+  }
+
+  bool write_rdata(std::string_view key, std::string_view value, std::string* error) {
+    uint16_t rrtype = 0;
+    CountValue v;
+    if (!decode_rdata_key(key, raw_, &rrtype) || !decode_count_value(value, &v)) {
+      *error = "internal error: undecodable rdata entry";
+      return false;
+    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(raw_.data());
+    if (!rdata_to_text(rrtype, std::span<const uint8_t>(bytes, raw_.size()), &text_) ||
+        !is_line_safe(text_)) {
+      ++stats_->rdata_skipped;
+      return true;
+    }
+    line_.assign(text_);
+    append_fmt(line_, "\t%zu/", raw_.size());
+    static const char kHex[] = "0123456789abcdef";
+    for (unsigned char c : raw_) {
+      line_.push_back(kHex[c >> 4]);
+      line_.push_back(kHex[c & 15]);
+    }
+    line_.push_back(' ');
+    const rrtype_summary s{rrtype, v.count, v.first, v.last};
+    write_annotation(std::span<const rrtype_summary>(&s, 1), {}, line_, true);
+    return add_line(rdata_, line_, error);
+  }
+
+  bool close_output(Output& o, std::string* error) {
+    if (!o.writer) return true;
+    const bool ok = o.writer->finish(error);
+    o.writer.reset();
+    o.complete = ok;
+    return ok;
+  }
+
+  bool write_indexes(std::string* error) {
+    SortabMerger merger(merge_counts);
+    for (const std::string& run : spiller_.runs()) {
+      auto reader = SortabReader::open(run, error);
+      if (!reader) return false;
+      merger.add_source(std::move(reader));
+    }
+    std::string stem;
+    while (merger.next()) {
+      const std::string_view key = merger.key().substr(1);
+      if (merger.key()[0] == kRdataTag) {
+        if (!write_rdata(key, merger.value(), error)) return false;
+        continue;
+      }
+      // The rdata lines are all out: finishing that index now frees its reference lists
+      // before the owner-name index builds its own.
+      if (!close_output(rdata_, error)) return false;
+      const std::string_view this_stem = name_key_stem(key);
+      if (this_stem != std::string_view(stem)) {
+        if (!flush_name(error)) return false;
+        stem.assign(this_stem);
+      }
+      uint16_t rrtype = 0;
+      CountValue v;
+      if (!decode_name_key(key, name_, &rrtype) || !decode_count_value(merger.value(), &v)) {
+        *error = "internal error: undecodable owner-name entry";
+        return false;
+      }
+      summaries_.push_back({rrtype, v.count, v.first, v.last});
+    }
+    if (merger.failed()) {
+      *error = merger.error();
+      return false;
+    }
+    if (!flush_name(error)) return false;
+    if (!close_output(rdata_, error) || !close_output(rrname_, error)) return false;
+    for (Output* o : {&rdata_, &rrname_}) {
+      if (wanted(*o) && !o->complete) {
+        *error = str_fmt(kBuildErrEmpty, o->label, o->path.c_str());
+        return false;
+      }
+    }
+    // Every index is complete: only now do they take their final names.
+    for (Output* o : {&rdata_, &rrname_}) {
+      if (!o->complete) continue;
+      if (rename(o->staged.c_str(), o->path.c_str()) != 0) {
+        *error = str_fmt(kBuildErrRename, o->staged.c_str(), o->path.c_str(), strerror(errno));
+        return false;
+      }
+      temps_.release(o->staged);
+    }
+    stats_->rrname_lines = rrname_.lines;
+    stats_->rdata_lines = rdata_.lines;
+    if (wanted(rrname_)) stats_->rrname_bytes = file_size(rrname_.path);
+    if (wanted(rdata_)) stats_->rdata_bytes = file_size(rdata_.path);
+    return true;
+  }
+
+  const BuildOptions& opt_;
+  BuildStats* stats_;
+  TempFiles temps_;
+  RunSpiller spiller_;
+  Output rrname_, rdata_;
+  ParsedLine parsed_;
+  TimePoint start_{}, last_progress_{};
+  std::string key_, value_, line_, name_, raw_, text_;
+  std::vector<rrtype_summary> summaries_;
+};
+
+}  // namespace
+
+bool run_build(const BuildOptions& options, BuildStats* stats, std::string* error) {
+  *stats = BuildStats{};
+  Build build(options, stats);
+  return build.run(error);
+}
+
+void print_build_summary(FILE* out, const BuildOptions& options, const BuildStats& s) {
+  auto ull = [](uint64_t v) { return static_cast<unsigned long long>(v); };
+  fprintf(out,
+          "gramforge: read %llu lines (%llu bytes) from %llu inputs: %llu records, "
+          "%llu malformed lines skipped, %llu rdata values left out\n",
+          ull(s.lines), ull(s.input_bytes), ull(s.inputs), ull(s.records), ull(s.malformed),
+          ull(s.rdata_skipped));
+  if (!options.rrname_out.empty()) {
+    fprintf(out, "gramforge: rrname index %s: %llu keys, %llu bytes\n",
+            options.rrname_out.c_str(), ull(s.rrname_lines), ull(s.rrname_bytes));
+  }
+  if (!options.rdata_out.empty()) {
+    fprintf(out, "gramforge: rdata index %s: %llu keys, %llu bytes\n",
+            options.rdata_out.c_str(), ull(s.rdata_lines), ull(s.rdata_bytes));
+  }
+  fprintf(out, "gramforge: %llu sorted runs, %.2f s reading, %.2f s in all\n", ull(s.runs),
+          s.read_seconds, s.total_seconds);
+}
+
+}  // namespace quarn

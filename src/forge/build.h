@@ -1,0 +1,91 @@
+// The index build: passive-DNS observations in, an owner-name index and an rdata index
+// out.
+//
+// Order of use: fill BuildOptions, call run_build(); it returns true when every
+// requested index was written. Phases: read every input line by line (JSON
+// observations or raw index lines, plain or gzip), turn each accepted line into
+// sorted-table entries keyed so that bytewise order is index order (key_codec.h), spill
+// them in sorted runs within the memory budget, merge the runs (equal keys fold with
+// merge_counts: counts add, earliest first, latest last), and stream the merged lines
+// into the index writers. Outputs appear under their final names only when all of them
+// are complete; until then they live under temporary names that are removed on any
+// failure or interruption. Existing outputs are refused unless `force` is set.
+//
+// Malformed lines are skipped and counted; the first `max_reported` are reported on
+// the report stream with file name, line number and reason; with `strict` the first one
+// ends the build. An unreadable input, an output that exists, a write failure, or a
+// requested index that would be empty end the build (false, *error says why, nothing is
+// written).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "forge/input_record.h"
+
+namespace quarn {
+
+// Default sort budget: fits comfortably on a small machine and keeps runs large.
+constexpr size_t kDefaultMemoryBudget = size_t{256} << 20;
+// Default maximum references per trigram buffer of an in-memory build index.
+constexpr uint64_t kDefaultMaxRefs = 16384;
+
+struct BuildOptions {
+  std::vector<std::string> inputs;  // empty: standard input ("-")
+  std::string rrname_out;           // empty: no owner-name index
+  std::string rdata_out;            // empty: no rdata index
+  InputFormat format = InputFormat::kAuto;
+  size_t memory_budget = kDefaultMemoryBudget;
+  bool force = false;
+  bool strict = false;
+  bool progress = true;      // periodic progress lines and the final summary
+  size_t max_reported = 10;  // malformed lines reported individually
+  std::string tmpdir;        // empty: TMPDIR or /tmp
+  double progress_interval = 5.0;  // seconds between progress lines
+  FILE* report = stderr;     // progress, warnings and summary
+};
+
+struct BuildStats {
+  uint64_t inputs = 0;
+  uint64_t lines = 0;           // lines read, blank ones included
+  uint64_t records = 0;         // lines accepted
+  uint64_t malformed = 0;       // lines rejected
+  uint64_t rdata_skipped = 0;   // rdata values left out by the rdata text rules
+  uint64_t rrname_lines = 0;    // lines written per index
+  uint64_t rdata_lines = 0;
+  uint64_t rrname_bytes = 0;    // file sizes
+  uint64_t rdata_bytes = 0;
+  uint64_t input_bytes = 0;     // bytes read from the input files (compressed size)
+  uint64_t runs = 0;
+  double read_seconds = 0;
+  double total_seconds = 0;
+};
+
+// Error texts of the build.
+inline constexpr const char* kBuildErrNoOutput = "no output requested (use --rrname and/or --rdata)";
+inline constexpr const char* kBuildErrSameOutput = "the two outputs are the same file";
+inline constexpr const char* kBuildErrExists = "output file exists: %s (use --force to replace it)";
+inline constexpr const char* kBuildErrStrict = "%s:%llu: %s";
+inline constexpr const char* kBuildErrEmpty = "no records for the %s index %s";
+inline constexpr const char* kBuildErrRename = "cannot rename %s to %s: %s";
+inline constexpr const char* kBuildWarnLine = "Warning: %s:%llu: %s\n";
+inline constexpr const char* kBuildWarnMore = "Warning: further malformed lines are not reported\n";
+
+bool run_build(const BuildOptions& options, BuildStats* stats, std::string* error);
+
+// How the memory budget is shared between the phases (build.cc explains the split).
+// Sort budget of the reading phase (never below kMinSortBudget).
+size_t sort_budget_of(size_t memory_budget);
+// List budget of each index writer while `runs` sorted runs are merged into it (never
+// below kMinListBudget).
+size_t list_budget_of(size_t memory_budget, size_t runs);
+// Smallest list budget given to a writer: below it the spill runs get so many that the
+// reading back costs more than the memory saved.
+constexpr size_t kMinListBudget = size_t{512} << 10;
+
+// Writes the closing summary of a build to out.
+void print_build_summary(FILE* out, const BuildOptions& options, const BuildStats& stats);
+
+}  // namespace quarn

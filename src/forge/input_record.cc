@@ -1,0 +1,246 @@
+#include "forge/input_record.h"
+
+#include <arpa/inet.h>
+#include <ldns/ldns.h>
+
+#include <cstring>
+#include <limits>
+
+#include "forge/cof_reader.h"
+#include "retrieval/annotation.h"
+#include "retrieval/rrkit.h"
+#include "common/strfmt.h"
+
+namespace quarn {
+namespace {
+
+// A JSON integer (no fraction, no exponent) within [lo, hi].
+bool json_integer(const CofValue& v, long long lo, long long hi, long long* out) {
+  if (v.kind != CofKind::kNumber || !v.is_integer) return false;
+  if (v.integer < lo || v.integer > hi) return false;
+  *out = v.integer;
+  return true;
+}
+
+bool is_blank_line(std::string_view line) {
+  for (char c : line) {
+    if (c != ' ' && c != '\t' && c != '\r') return false;
+  }
+  return true;
+}
+
+// Reads one time field: missing is reported through *present, bad through the result.
+bool read_time(const CofValue& v, bool* present, uint32_t* out) {
+  *present = v.kind != CofKind::kAbsent && v.kind != CofKind::kNull;
+  if (!*present) return true;
+  long long x = 0;
+  if (!json_integer(v, 1, std::numeric_limits<uint32_t>::max(), &x)) return false;
+  *out = static_cast<uint32_t>(x);
+  return true;
+}
+
+}  // namespace
+
+bool normalize_owner_name(std::string_view name, std::string* out) {
+  if (name.size() > 1 && name.back() == '.') name.remove_suffix(1);
+  if (name.empty()) return false;
+  out->clear();
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7f) return false;
+    out->push_back(u >= 'A' && u <= 'Z' ? static_cast<char>(u + 32) : c);
+  }
+  return true;
+}
+
+namespace {
+
+// Addresses are most observations; inet_pton is what the zone parser applies to a lone
+// address token, so when it accepts the text the wire form is the same, and anything
+// it refuses (blanks, comments, odd spellings) still goes the general way.
+bool address_from_text(uint16_t rrtype, std::string_view text, std::string* wire) {
+  char buf[64];
+  if (text.size() >= sizeof buf) return false;
+  memcpy(buf, text.data(), text.size());
+  buf[text.size()] = '\0';
+  unsigned char out[16];
+  if (rrtype == 1 && inet_pton(AF_INET, buf, out) == 1) {
+    wire->assign(reinterpret_cast<const char*>(out), 4);
+    return true;
+  }
+  if (rrtype == 28 && inet_pton(AF_INET6, buf, out) == 1) {
+    wire->assign(reinterpret_cast<const char*>(out), 16);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool rdata_from_text(uint16_t rrtype, std::string_view text, std::string* wire) {
+  if (address_from_text(rrtype, text, wire)) return true;
+  // Control characters would be read as field separators or line ends by the zone
+  // parser, so they cannot belong to a presentation text.
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t') return false;
+  }
+  // The generic TYPE<n> spelling serves every type, with or without a mnemonic.
+  std::string rr = str_fmt(". 0 IN TYPE%u ", static_cast<unsigned>(rrtype));
+  rr.append(text);
+  ldns_rr* parsed = nullptr;
+  if (ldns_rr_new_frm_str(&parsed, rr.c_str(), 0, nullptr, nullptr) != LDNS_STATUS_OK) {
+    return false;
+  }
+  ldns_buffer* buf = ldns_buffer_new(256);
+  bool ok = buf != nullptr && ldns_rr_rdata2buffer_wire(buf, parsed) == LDNS_STATUS_OK &&
+            ldns_buffer_position(buf) > 0;
+  if (ok) {
+    wire->assign(reinterpret_cast<const char*>(ldns_buffer_begin(buf)),
+                 ldns_buffer_position(buf));
+  }
+  if (buf != nullptr) ldns_buffer_free(buf);
+  ldns_rr_free(parsed);
+  return ok;
+}
+
+ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** reason) {
+  out->clear();
+  if (is_blank_line(line)) return ParseStatus::kBlank;
+  auto bad = [reason](const char* why) {
+    *reason = why;
+    return ParseStatus::kBad;
+  };
+  // A NUL could not be told from the end of the line by the texts handed on.
+  if (line.find('\0') != std::string_view::npos) return bad(kReasonJson);
+  // Reused line after line so that its texts keep their capacity.
+  thread_local CofFields fields;
+  if (!read_cof_fields(line, &fields)) return bad(kReasonJson);
+  const CofFields& f = fields;
+
+  if (f.rrname.kind != CofKind::kString || f.rrname.text.empty()) return bad(kReasonNoName);
+  if (!normalize_owner_name(f.rrname.text, &out->name)) return bad(kReasonBadName);
+
+  uint16_t rrtype = 0;
+  if (f.rrtype.kind == CofKind::kAbsent) return bad(kReasonNoType);
+  if (f.rrtype.kind == CofKind::kString) {
+    rrtype = rrkit_str_to_rrtype(f.rrtype.text.c_str());
+  } else {
+    long long t = 0;
+    if (json_integer(f.rrtype, 1, 65535, &t)) rrtype = static_cast<uint16_t>(t);
+  }
+  // Type 255 names a query, never a stored record.
+  if (rrtype == 0 || rrtype == kRrtypeAny) return bad(kReasonUnknownType);
+
+  // Sensor times, or for zone-file data the zone times.
+  bool has_first = false, has_last = false;
+  uint32_t first = 0, last = 0;
+  if (!read_time(f.time_first, &has_first, &first) ||
+      !read_time(f.time_last, &has_last, &last)) {
+    return bad(kReasonBadTime);
+  }
+  if (!has_first && !has_last) {
+    if (!read_time(f.zone_time_first, &has_first, &first) ||
+        !read_time(f.zone_time_last, &has_last, &last)) {
+      return bad(kReasonBadTime);
+    }
+  }
+  if (!has_first && !has_last) return bad(kReasonNoTime);
+  if (!has_first) first = last;
+  if (!has_last) last = first;
+  if (last < first) return bad(kReasonTimeOrder);
+
+  uint64_t count = 1;  // an observation without a count was seen once
+  if (f.count.kind != CofKind::kAbsent && f.count.kind != CofKind::kNull) {
+    long long n = 0;
+    if (!json_integer(f.count, 0, std::numeric_limits<long long>::max(), &n)) {
+      return bad(kReasonBadCount);
+    }
+    count = static_cast<uint64_t>(n);
+  }
+  const CountValue value{first, last, count};
+  out->name_records.push_back({rrtype, value});
+
+  if (f.rdata.kind == CofKind::kAbsent) return bad(kReasonNoRdata);
+  auto add_one = [&](const std::string& text) -> bool {
+    RdataRecord& r = out->add_rdata();
+    r.rrtype = rrtype;
+    r.value = value;
+    return rdata_from_text(rrtype, text, &r.raw);
+  };
+  if (f.rdata.kind == CofKind::kArray) {
+    if (f.rdata_items_used == 0 && !f.rdata_item_bad) return bad(kReasonNoRdata);
+    for (size_t i = 0; i < f.rdata_items_used; ++i) {
+      if (!add_one(f.rdata_items[i])) return bad(kReasonBadRdata);
+    }
+    if (f.rdata_item_bad) return bad(kReasonBadRdata);
+  } else if (f.rdata.kind != CofKind::kString || !add_one(f.rdata.text)) {
+    return bad(kReasonBadRdata);
+  }
+  return ParseStatus::kOk;
+}
+
+ParseStatus parse_raw_line(std::string_view line, ParsedLine* out, const char** reason) {
+  out->clear();
+  if (is_blank_line(line)) return ParseStatus::kBlank;
+  auto bad = [reason](const char* why) {
+    *reason = why;
+    return ParseStatus::kBad;
+  };
+  const size_t tab = line.find('\t');
+  if (tab == std::string_view::npos) return bad(kReasonNoTab);
+  const std::string_view key = line.substr(0, tab);
+  const std::string_view annotation = line.substr(tab + 1);
+  // An rdata annotation starts with its raw prefix, whose "/" comes before any ":".
+  const size_t slash = annotation.find('/');
+  const size_t colon = annotation.find(':');
+  if (slash != std::string_view::npos && (colon == std::string_view::npos || slash < colon)) {
+    rdata_annotation a;
+    if (key.empty() || !parse_rdata_annotation(annotation, &a) || a.raw_length == 0) {
+      return bad(kReasonBadAnnotation);
+    }
+    std::vector<uint8_t> raw;
+    if (!parse_raw_rdata(annotation.substr(a.raw_start, a.raw_length), &raw)) {
+      return bad(kReasonBadAnnotation);
+    }
+    if (a.time_first == 0) return bad(kReasonBadTime);
+    if (a.time_last < a.time_first) return bad(kReasonTimeOrder);
+    RdataRecord& r = out->add_rdata();
+    r.raw.assign(raw.begin(), raw.end());
+    r.rrtype = a.rrtype;
+    r.value = CountValue{a.time_first, a.time_last, a.count};
+    return ParseStatus::kOk;
+  }
+  // The key is kept as written (re-indexing must not rename keys), but it must still
+  // be a usable owner-name key.
+  for (char c : key) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7f) return bad(kReasonBadName);
+  }
+  if (key.empty()) return bad(kReasonNoName);
+  std::vector<rrtype_summary> summaries;
+  if (parse_rrname_annotation(annotation, &summaries) == 0) return bad(kReasonBadAnnotation);
+  out->name.assign(key);
+  for (const rrtype_summary& s : summaries) {
+    if (s.time_first <= 0 || s.time_first > std::numeric_limits<uint32_t>::max() ||
+        s.time_last > std::numeric_limits<uint32_t>::max()) {
+      return bad(kReasonBadTime);
+    }
+    if (s.time_last < s.time_first) return bad(kReasonTimeOrder);
+    out->name_records.push_back({s.rrtype, CountValue{static_cast<uint32_t>(s.time_first),
+                                                      static_cast<uint32_t>(s.time_last),
+                                                      s.count}});
+  }
+  return ParseStatus::kOk;
+}
+
+ParseStatus parse_input_line(std::string_view line, InputFormat format, ParsedLine* out,
+                             const char** reason) {
+  if (format == InputFormat::kCof) return parse_cof_line(line, out, reason);
+  if (format == InputFormat::kRaw) return parse_raw_line(line, out, reason);
+  size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\r')) ++i;
+  return i < line.size() && line[i] == '{' ? parse_cof_line(line, out, reason)
+                                           : parse_raw_line(line, out, reason);
+}
+
+}  // namespace quarn

@@ -1,0 +1,95 @@
+// What one input line contributes to the indexes, and the readers of the two input
+// formats.
+//
+// A line is either a passive-DNS observation in the common output format (one JSON
+// object) or a raw index line "key<TAB>annotation" as the search program prints it with
+// -r. parse_input_line picks the format by the first byte ('{' is JSON) unless one is
+// forced, and fills a ParsedLine (reused between lines to spare allocations):
+//  - JSON: the owner name (lower-cased, one trailing dot removed) with its one record
+//    type, and one rdata record per rdata string, converted to wire form;
+//  - raw owner-name line: the key with every record type of its annotation;
+//  - raw rdata line: the raw rdata and the one record type of its token (its key text is
+//    not kept: the builder derives the indexed text from the raw rdata, as for JSON).
+// A line is all or nothing: any fault rejects the whole line with a reason (one of the
+// kReason texts), so counts stay exact. Empty lines and lines holding only blanks are
+// reported as blank (ParseStatus::kBlank) and skipped silently.
+//
+// Times must be non-zero and fit 32 bits, with last >= first: a first-seen time of 0
+// cannot be written back into an annotation unambiguously, and index times are 32-bit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "forge/merge_ops.h"
+
+namespace quarn {
+
+enum class InputFormat { kAuto, kCof, kRaw };
+
+struct NameRecord {
+  uint16_t rrtype = 0;
+  CountValue value;
+};
+
+struct RdataRecord {
+  std::string raw;
+  uint16_t rrtype = 0;
+  CountValue value;
+};
+
+struct ParsedLine {
+  std::string name;                      // empty when the line names no owner
+  std::vector<NameRecord> name_records;  // records of the owner name
+  std::vector<RdataRecord> rdata_records;
+  size_t rdata_used = 0;                 // valid prefix of rdata_records
+
+  void clear() {
+    name.clear();
+    name_records.clear();
+    rdata_used = 0;
+  }
+  RdataRecord& add_rdata() {
+    if (rdata_used == rdata_records.size()) rdata_records.emplace_back();
+    return rdata_records[rdata_used++];
+  }
+};
+
+enum class ParseStatus { kOk, kBlank, kBad };
+
+// Reasons for rejecting a line.
+inline constexpr const char* kReasonJson = "not a valid JSON object";
+inline constexpr const char* kReasonNoName = "missing or empty rrname";
+inline constexpr const char* kReasonBadName = "rrname holds blanks or control characters";
+inline constexpr const char* kReasonNoType = "missing rrtype";
+inline constexpr const char* kReasonUnknownType = "unknown rrtype";
+inline constexpr const char* kReasonNoRdata = "missing rdata";
+inline constexpr const char* kReasonBadRdata = "rdata does not parse";
+inline constexpr const char* kReasonNoTime = "missing time_first/time_last";
+inline constexpr const char* kReasonBadTime = "time is not a non-zero 32-bit integer";
+inline constexpr const char* kReasonTimeOrder = "time_last is before time_first";
+inline constexpr const char* kReasonBadCount = "count is not a non-negative integer";
+inline constexpr const char* kReasonNoTab = "raw line without a tab";
+inline constexpr const char* kReasonBadAnnotation = "annotation does not parse";
+inline constexpr const char* kReasonTooLong = "line too long";
+
+// Parses one line (without its line feed). On kBad, *reason names the fault.
+ParseStatus parse_input_line(std::string_view line, InputFormat format, ParsedLine* out,
+                             const char** reason);
+
+// The COF and raw readers on their own, same contract.
+ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** reason);
+ParseStatus parse_raw_line(std::string_view line, ParsedLine* out, const char** reason);
+
+// Owner-name spelling of the indexes: ASCII lower case, one trailing dot dropped (the
+// root stays "."). false for an empty name or one holding blanks, tabs or other
+// control characters, which would break the line format or the name order.
+bool normalize_owner_name(std::string_view name, std::string* out);
+
+// Converts the presentation text of an rdata value of the given type into wire form.
+// false when the text does not parse for that type.
+bool rdata_from_text(uint16_t rrtype, std::string_view text, std::string* wire);
+
+}  // namespace quarn

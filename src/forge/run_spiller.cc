@@ -1,0 +1,115 @@
+#include "forge/run_spiller.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/strfmt.h"
+
+namespace quarn {
+
+RunSpiller::RunSpiller(TempFiles& temps, size_t budget, SortabMergeFunc merge,
+                       size_t max_fan_in)
+    : temps_(temps), merge_(std::move(merge)), max_fan_in_(std::max<size_t>(2, max_fan_in)) {
+  budget = std::max(budget, kMinSortBudget);
+  // Three quarters for key and value bytes, one quarter for the entry table: owner
+  // names and rdata keys run to a few dozen bytes against 16 bytes of entry.
+  arena_limit_ = budget / 4 * 3;
+  entry_limit_ = budget / 4 / sizeof(Entry);
+  arena_.reserve(arena_limit_);
+  entries_.reserve(entry_limit_);
+}
+
+bool RunSpiller::add(std::string_view key, std::string_view value, std::string* error) {
+  const size_t need = key.size() + value.size();
+  if (arena_.size() + need > arena_limit_ || entries_.size() == entry_limit_) {
+    if (!spill(error)) return false;
+  }
+  if (need > arena_limit_) {
+    *error = "entry larger than the sort budget";
+    return false;
+  }
+  const uint64_t offset = arena_.size();
+  arena_.insert(arena_.end(), key.begin(), key.end());
+  arena_.insert(arena_.end(), value.begin(), value.end());
+  uint64_t prefix = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    prefix = prefix << 8 | (i < key.size() ? static_cast<uint8_t>(key[i]) : 0);
+  }
+  entries_.push_back({prefix, offset, static_cast<uint32_t>(key.size()),
+                      static_cast<uint32_t>(value.size())});
+  return true;
+}
+
+bool RunSpiller::spill(std::string* error) {
+  if (entries_.empty()) return true;
+  std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    const int c = key_of(a).compare(key_of(b));
+    // Equal keys keep their input order so that folding is deterministic.
+    return c < 0 || (c == 0 && a.offset < b.offset);
+  });
+  const std::string name = temps_.new_run_name(error);
+  if (name.empty()) return false;
+  auto writer = SortabWriter::create(name, error);
+  if (!writer) return false;
+  for (size_t i = 0; i < entries_.size();) {
+    const std::string_view key = key_of(entries_[i]);
+    merged_.assign(value_of(entries_[i]));
+    size_t j = i + 1;
+    for (; j < entries_.size() && key_of(entries_[j]) == key; ++j) {
+      scratch_.clear();
+      merge_(key, merged_, value_of(entries_[j]), scratch_);
+      merged_.swap(scratch_);
+    }
+    if (!writer->add(key, merged_, error)) return false;
+    i = j;
+  }
+  if (!writer->finish(error)) return false;
+  bytes_spilled_ += writer->bytes_written();
+  ++runs_written_;
+  runs_.push_back(name);
+  arena_.clear();
+  entries_.clear();
+  return true;
+}
+
+bool RunSpiller::merge_runs(size_t first, size_t count, std::string* error) {
+  SortabMerger merger(merge_);
+  for (size_t i = first; i < first + count; ++i) {
+    auto reader = SortabReader::open(runs_[i], error);
+    if (!reader) return false;
+    merger.add_source(std::move(reader));
+  }
+  const std::string name = temps_.new_run_name(error);
+  if (name.empty()) return false;
+  auto writer = SortabWriter::create(name, error);
+  if (!writer) return false;
+  while (merger.next()) {
+    if (!writer->add(merger.key(), merger.value(), error)) return false;
+  }
+  if (merger.failed()) {
+    *error = merger.error();
+    return false;
+  }
+  if (!writer->finish(error)) return false;
+  bytes_spilled_ += writer->bytes_written();
+  ++runs_written_;
+  for (size_t i = first; i < first + count; ++i) temps_.remove(runs_[i]);
+  runs_.erase(runs_.begin() + static_cast<std::ptrdiff_t>(first),
+              runs_.begin() + static_cast<std::ptrdiff_t>(first + count));
+  runs_.push_back(name);
+  return true;
+}
+
+bool RunSpiller::finish(std::string* error) {
+  if (!spill(error)) return false;
+  // Give the arena back before the final merge and the index writers need memory.
+  std::vector<char>().swap(arena_);
+  std::vector<Entry>().swap(entries_);
+  while (runs_.size() > max_fan_in_) {
+    if (!merge_runs(0, max_fan_in_, error)) return false;
+  }
+  return true;
+}
+
+}  // namespace quarn

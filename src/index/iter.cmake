@@ -1,1 +1,0 @@
-quarn_library(quarn_iter SOURCES n_iter.cc DEPS quarn_common)

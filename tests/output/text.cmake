@@ -1,6 +1,0 @@
-if(TARGET quarn_output_text)
-  quarn_test(text_output_test SOURCES text_output_test.cc DEPS quarn_output_text quarn_records)
-endif()
-if(TARGET quarn_output_text)
-  quarn_test(local_time_test SOURCES local_time_test.cc DEPS quarn_output_text)
-endif()
