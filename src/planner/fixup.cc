@@ -1,6 +1,7 @@
 #include "planner/fixup.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "common/check.h"
 #include "common/log.h"
@@ -22,7 +23,8 @@ void fold_class(re_elem& k) {
   if (is_full_class(k)) return;
   class_set folded;
   for (int c = 0; c < 256; ++c)
-    if (k.bits.test(c)) folded.set(static_cast<unsigned char>(alphabet_char(static_cast<unsigned char>(c))));
+    if (k.bits.test(c))
+      folded.set(static_cast<unsigned char>(alphabet_char(static_cast<unsigned char>(c))));
   k.bits = folded;
 }
 

@@ -1,6 +1,9 @@
 #include "planner/trigramize.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/log.h"
 #include "common/trigram.h"
@@ -85,8 +88,10 @@ tgr_ptr pair_trigram_union(char x, char y, pair_direction dir) {
   std::vector<uint32_t> list;
   list.reserve(2 * kAlphabetSize);
   for (uint8_t s = 0; s < kAlphabetSize; ++s) {
-    if (dir != pair_direction::before) list.push_back(trigram_ordinal_of_symbols(sym(x), sym(y), s));
-    if (dir != pair_direction::after) list.push_back(trigram_ordinal_of_symbols(s, sym(x), sym(y)));
+    if (dir != pair_direction::before)
+      list.push_back(trigram_ordinal_of_symbols(sym(x), sym(y), s));
+    if (dir != pair_direction::after)
+      list.push_back(trigram_ordinal_of_symbols(s, sym(x), sym(y)));
   }
   return union_of_ordinals(std::move(list));
 }
@@ -95,7 +100,8 @@ tgr_ptr pair_trigram_union(char x, char y, pair_direction dir) {
 tgr_ptr gap_trigram_union(char x, char z) {
   std::vector<uint32_t> list;
   list.reserve(kAlphabetSize);
-  for (uint8_t s = 0; s < kAlphabetSize; ++s) list.push_back(trigram_ordinal_of_symbols(sym(x), s, sym(z)));
+  for (uint8_t s = 0; s < kAlphabetSize; ++s)
+    list.push_back(trigram_ordinal_of_symbols(sym(x), s, sym(z)));
   return union_of_ordinals(std::move(list));
 }
 

@@ -20,8 +20,8 @@
 namespace quarn {
 
 // Generates once and, when that gives no condition, once more over the tree as the first
-// pass left it (bridged gaps marked consumed). On failure gives nullptr and, when error is not null, an error text
-// ("could not coalesce string class and literal group").
+// pass left it (bridged gaps marked consumed). On failure gives nullptr and, when error
+// is not null, an error text ("could not coalesce string class and literal group").
 tgr_ptr trigramize(re_elem& root, std::string* error, bool start = false, bool end = false,
                    const re_elem* left = nullptr, const re_elem* right = nullptr);
 
