@@ -271,12 +271,12 @@ rule_step replace_and_resume(const walk_child& c, size_t at, size_t count, re_el
   return resume_at(at);
 }
 
-// 1. A class too wide to expand would multiply strings for nothing: it stays as it is.
+// A class too wide to expand would multiply strings for nothing: it stays as it is.
 rule_step keep_wide_class(const walk_child& c) {
   return c.x->is_class() && class_too_wide(*c.x) ? resume_at(c.i + 1) : kNotApplied;
 }
 
-// 2. Two adjacent single-byte classes become the byte pairs they allow, which later
+// Two adjacent single-byte classes become the byte pairs they allow, which later
 // rules can join with literals.
 rule_step cross_adjacent_classes(const walk_child& c) {
   if (!c.e.is_sequence() || !c.x->is_class() || !c.w || !c.w->is_class() ||
@@ -287,18 +287,18 @@ rule_step cross_adjacent_classes(const walk_child& c) {
   return replace_and_resume(c, c.i - 1, 2, std::move(pairs));
 }
 
-// 3 and 10. An element no join applies to is fixed up on its own; pieces spliced in
+// An element no join applies to is fixed up on its own; pieces spliced in
 // are looked at again.
 rule_step fixup_on_its_own(const walk_child& c) {
   return resume_at(fixup_child(c.e, c.i) == 0 ? c.i + 1 : c.i);
 }
 
-// 3. Only plain literals and literal groups take part in joins.
+// Only plain literals and literal groups take part in joins.
 rule_step fixup_unjoinable(const walk_child& c) {
   return !c.x_lit && !c.x_group ? fixup_on_its_own(c) : kNotApplied;
 }
 
-// 4. Alternatives of a group are never joined with each other: they are not adjacent
+// Alternatives of a group are never joined with each other: they are not adjacent
 // in any text.
 rule_step keep_alternatives_apart(const walk_child& c) {
   return c.e.is_group() ? resume_at(c.i + 1) : kNotApplied;
@@ -311,19 +311,19 @@ bool worth_joining(const walk_child& c, const re_elem& group) {
   return short_plain || shortest_alternative(group) < 3;
 }
 
-// 5. A literal joins the literal group before it.
+// A literal joins the literal group before it.
 rule_step join_literal_into_group_before(const walk_child& c) {
   if (!c.x_lit || !literal_group(c.w) || !worth_joining(c, *c.w)) return kNotApplied;
   return replace_and_resume(c, c.i - 1, 2, literal_join_group(*c.x, *c.w, false));
 }
 
-// 6. ... or the literal group after it.
+// ... or the literal group after it.
 rule_step join_literal_into_group_after(const walk_child& c) {
   if (!c.x_lit || !literal_group(c.z) || !worth_joining(c, *c.z)) return kNotApplied;
   return replace_and_resume(c, c.i, 2, literal_join_group(*c.x, *c.z, true));
 }
 
-// 7. A literal group with a short alternative takes in the literal after it, or else the
+// A literal group with a short alternative takes in the literal after it, or else the
 // one before it, or else crosses with the literal group after (or before) it, so that
 // its alternatives reach three characters.
 rule_step short_group_takes_in_neighbour(const walk_child& c) {
@@ -343,7 +343,7 @@ rule_step short_group_takes_in_neighbour(const walk_child& c) {
   return kNotApplied;
 }
 
-// 8. A small class before the element is expanded into it: the strings spelled together
+// A small class before the element is expanded into it: the strings spelled together
 // give trigrams that span the class byte.
 rule_step expand_class_before(const walk_child& c) {
   if (!expandable_class(c.w)) return kNotApplied;
@@ -359,7 +359,7 @@ rule_step expand_class_before(const walk_child& c) {
   return resume_at(c.i + 1);
 }
 
-// 9. A small class after the element is expanded into it, for the same reason.
+// A small class after the element is expanded into it, for the same reason.
 rule_step expand_class_after(const walk_child& c) {
   if (!expandable_class(c.z)) return kNotApplied;
   re_elem_ptr ext = literal_extend_class(*c.x, *c.z, true, false);
@@ -377,7 +377,7 @@ rule_step expand_class_after(const walk_child& c) {
 }
 
 // The rules in the order they are asked; the first that applies decides the child, and
-// an element none applies to is fixed up on its own (rule 10). A plain chain rather than
+// an element none applies to is fixed up on its own. A plain chain rather than
 // a table of rules, so that the cheap tests of each rule are inlined into the walk.
 rule_step apply_rules(const walk_child& c) {
   rule_step s = keep_wide_class(c);

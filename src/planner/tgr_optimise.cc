@@ -36,7 +36,7 @@ bool is_subset(const std::vector<uint32_t>& small, const std::vector<uint32_t>& 
   return true;
 }
 
-// Rule 5: flatten nested intersections and merge trigram lists. Gives the single
+// Flattens nested intersections and merges trigram lists. Gives the single
 // remaining trigram item when the node unwraps, else nullptr (node changed in place).
 tgr_ptr merge_intersection(tgr_result& node) {
   // Trigram lists and nested intersections among the children, and what they hold.
@@ -112,21 +112,21 @@ tgr_ptr merge_intersection(tgr_result& node) {
 }  // namespace
 
 tgr_ptr tgr_optimise(tgr_ptr node) {
-  // Rule 1 and 2: nothing, or an empty node, imposes no condition. An empty union is
+  // Nothing, or an empty node, imposes no condition. An empty union is
   // read the same way: a union without alternatives never arises from a pattern that
   // can match, and reading it as "no line" would risk losing matches.
   if (!node) return nullptr;
   if (node->empty()) return nullptr;
   if (node->op == TGR_INTERSECT_TRIGRAMS) return node;
 
-  // Rule 3: children first.
+  // Children first.
   size_t collapsed = 0;
   for (auto& child : node->children) {
     child = tgr_optimise(std::move(child));
     if (!child) ++collapsed;
   }
 
-  // Rule 4: an unconstrained alternative makes a union unconstrained; an unconstrained
+  // An unconstrained alternative makes a union unconstrained; an unconstrained
   // item of an intersection just drops out.
   const size_t n = node->children.size();
   if (n > 0 && (collapsed == n || (node->op == TGR_UNION && collapsed > 0))) {
@@ -138,12 +138,12 @@ tgr_ptr tgr_optimise(tgr_ptr node) {
     QLOG(LOG_DETAIL, msg::kRemovedCollapsed, collapsed, n);
   }
 
-  // Rule 5.
+  // Intersections: flatten and merge.
   if (node->op == TGR_INTERSECT_CHILDREN) {
     if (tgr_ptr only = merge_intersection(*node)) return only;
   }
 
-  // Rule 6: empty children impose no condition.
+  // Empty children impose no condition.
   if (node->op == TGR_UNION) {
     for (const auto& c : node->children)
       if (imposes_nothing(c.get())) return nullptr;
@@ -158,7 +158,7 @@ tgr_ptr tgr_optimise(tgr_ptr node) {
     }
   }
 
-  // Rule 7: fold a single child into its parent.
+  // Fold a single child into its parent.
   if (node->children.size() == 1) {
     tgr_ptr child = std::move(node->children[0]);
     node->op = child->op;
@@ -168,7 +168,7 @@ tgr_ptr tgr_optimise(tgr_ptr node) {
   }
   if (node->op != TGR_UNION || node->children.size() < 2) return node;
 
-  // Rule 8: unions of two or more children.
+  // Unions of two or more children.
   bool all_unions = true, all_trigrams = true;
   for (const auto& c : node->children) {
     all_unions = all_unions && c->op == TGR_UNION;

@@ -385,10 +385,10 @@ sequence_child child_at(re_elem& e, size_t i, const generation_context& ctx) {
   return c;
 }
 
-// S1: unknown bytes may be anything, so they constrain nothing.
+// Unknown bytes may be anything, so they constrain nothing.
 bool constrains_nothing(const re_elem& x) { return is_full_class(x); }
 
-// S2: an unknown byte at the text's start or end still sits beside the boundary symbol.
+// An unknown byte at the text's start or end still sits beside the boundary symbol.
 // A literal gets the boundary trigram as an extra member of the sequence (and goes on to
 // the other rules); a class gets the union over its bytes as its contribution.
 tgr_ptr anchored_gap(const sequence_child& c, tgr_result& r) {
@@ -412,7 +412,7 @@ tgr_ptr anchored_gap(const sequence_child& c, tgr_result& r) {
   return u;
 }
 
-// S3: a class repeated at least twice gives byte pairs whose trigrams reach into the
+// A class repeated at least twice gives byte pairs whose trigrams reach into the
 // literals beside it.
 tgr_ptr repeated_class_between_literals(const sequence_child& c) {
   const re_elem& x = c.x;
@@ -423,7 +423,7 @@ tgr_ptr repeated_class_between_literals(const sequence_child& c) {
   return a ? std::move(a) : std::move(b);
 }
 
-// S4: one unknown byte between two literals takes one of the symbols, so the union over
+// One unknown byte between two literals takes one of the symbols, so the union over
 // them keeps the trigrams that span the gap. Stores the bridge (and the literal's own
 // trigrams) in `r` and marks the gap consumed; false when there is no bridge.
 bool bridge_one_byte_gap(const sequence_child& c, tgr_result& r) {
@@ -471,7 +471,7 @@ struct group_class_join {
   bool skips_next = false;  // the join used the next child as well
 };
 
-// S5: a literal group beside a small class is read as the strings the two spell
+// A literal group beside a small class is read as the strings the two spell
 // together, the class byte being the trigram's third symbol.
 group_class_join literal_group_beside_class(const sequence_child& c) {
   struct pair_try {
@@ -497,7 +497,7 @@ group_class_join literal_group_beside_class(const sequence_child& c) {
   return {};
 }
 
-// S7: a child without a condition adds no constraint, unless it failed with an error,
+// A child without a condition adds no constraint, unless it failed with an error,
 // which then fails the whole sequence.
 bool store_condition(tgr_result& r, tgr_ptr q, const std::string* error) {
   if (q) {
@@ -507,8 +507,8 @@ bool store_condition(tgr_result& r, tgr_ptr q, const std::string* error) {
   return !error || error->empty();
 }
 
-// The rules S1-S7 in order, over each child with its neighbours; the first rule that
-// gives a contribution decides the child.
+// The rules in order, over each child with its neighbours; the first rule that gives a
+// contribution decides the child, and a child no rule takes generates its own condition.
 tgr_ptr generate_sequence(re_elem& e, const generation_context& ctx) {
   auto r = std::make_unique<tgr_result>(TGR_INTERSECT_CHILDREN);
   size_t i = 0;
@@ -534,7 +534,6 @@ tgr_ptr generate_sequence(re_elem& e, const generation_context& ctx) {
       if (j.skips_next) next = i + 2;
       q = std::move(j.query);
     }
-    // S6: everything else generates its own condition.
     if (!q) q = generate(c.x, c.ctx);
     if (!store_condition(*r, std::move(q), ctx.error)) return nullptr;
     i = next;
