@@ -20,6 +20,9 @@ using namespace reparse_error;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// Opens a bound {m}, {m,} or {m,n} only when a digit follows; otherwise a literal byte.
+constexpr char kBoundOpen = '{';
+
 // While parsing, subtree heights are estimated from above (each level of parentheses
 // costs two, for group and sequence; each repeated repetition one), and anything beyond
 // this bound is refused at once. The rendering of an accepted tree (at most kMaxNesting
@@ -73,11 +76,25 @@ class RegexParser {
   re_elem_ptr parse(std::string& err);
 
  private:
+  // One step per syntax byte; each leaves the cursor on the last byte it read.
+  bool step(size_t& i);
+  bool open_group(size_t pos);
+  bool next_alternative(size_t pos);
+  bool close_group(size_t pos);
+  bool short_repetition(char op, size_t pos);
+  bool bounded_repetition(size_t& i);
+  bool bracket(size_t& i);
+  bool escaped_byte(size_t& i);
+  bool literal_byte(char c, size_t pos);
+  re_elem_ptr finish();
+
   bool flush(size_t pos);
   bool repetition(char op, size_t pos);
   bool read_bound(size_t& i);
   bool too_deep(size_t height, size_t pos);
   void start_level();
+  void close_alternative();
+  void set_pending_atom(re_elem_ptr atom);
 
   std::string_view s_;
   std::string* err_ = nullptr;
@@ -95,6 +112,18 @@ void RegexParser::start_level() {
   group_ = re_elem_init(re_elem_group);
   seq_ = re_elem_init(re_elem_sequence);
   group_height_ = seq_height_ = last_child_height_ = 0;
+}
+
+// The current alternative is complete: it joins the current group.
+void RegexParser::close_alternative() {
+  group_height_ = std::max(group_height_, seq_height_ + 1);
+  group_add(*group_, seq_);
+}
+
+// A single-byte atom (any byte, a class, a new literal) becomes the pending atom.
+void RegexParser::set_pending_atom(re_elem_ptr atom) {
+  pending_ = std::move(atom);
+  pending_height_ = 1;
 }
 
 bool RegexParser::too_deep(size_t height, size_t pos) {
@@ -163,133 +192,157 @@ bool RegexParser::read_bound(size_t& i) {
   return true;
 }
 
-re_elem_ptr RegexParser::parse(std::string& err) {
-  err_ = &err;
-  start_level();
-  const size_t n = s_.size();
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char c = static_cast<unsigned char>(s_[i]);
-    const int pi = static_cast<int>(i);
-    if (!printable_byte(c)) {
-      err = str_fmt(kInvalidCharCode, static_cast<unsigned>(c), pi);
-      return nullptr;
-    }
-    char lit = static_cast<char>(c);
-    switch (c) {
-      case '$':
-        if (!flush(i) || !anchor_end(*seq_, err, i)) return nullptr;
-        continue;
-      case '(':
-        if (!flush(i)) return nullptr;
-        if (stack_.size() >= kMaxNesting) {
-          err = str_fmt(kTooDeep, pi);
-          return nullptr;
-        }
-        stack_.push_back(Level{std::move(group_), std::move(seq_), group_height_, seq_height_,
-                               last_child_height_});
-        start_level();
-        continue;
-      case '|':
-        if (pending_ && !flush(i)) return nullptr;
-        group_height_ = std::max(group_height_, seq_height_ + 1);
-        group_add(*group_, seq_);
-        seq_ = re_elem_init(re_elem_sequence);
-        seq_height_ = last_child_height_ = 0;
-        continue;
-      case ')': {
-        if (pending_ && !flush(i)) return nullptr;
-        if (stack_.empty()) {
-          err = str_fmt(kUnmatchedParen, pi);
-          return nullptr;
-        }
-        group_height_ = std::max(group_height_, seq_height_ + 1);
-        group_add(*group_, seq_);
-        pending_ = std::move(group_);
-        pending_height_ = group_height_ + 1;
-        Level& up = stack_.back();
-        group_ = std::move(up.group);
-        seq_ = std::move(up.seq);
-        group_height_ = up.group_height;
-        seq_height_ = up.seq_height;
-        last_child_height_ = up.last_child_height;
-        stack_.pop_back();
-        if (too_deep(pending_height_, i)) return nullptr;
-        continue;
-      }
-      case '*':
-      case '+':
-      case '?': {
-        if (!repetition(static_cast<char>(c), i)) return nullptr;
-        pending_->min_repeat = c == '+' ? 1 : 0;
-        pending_->max_repeat = c == '?' ? 1 : REPEAT_MAX;
-        if (!flush(i)) return nullptr;
-        continue;
-      }
-      case '{':
-        if (i + 1 < n && is_digit(s_[i + 1])) {
-          if (!repetition('{', i) || !read_bound(i) || !flush(i)) return nullptr;
-          continue;
-        }
-        break;  // a literal '{'
-      case '.':
-        if (!flush(i)) return nullptr;
-        pending_ = re_elem_any_byte();
-        pending_height_ = 1;
-        continue;
-      case '[': {
-        if (!flush(i)) return nullptr;
-        re_elem_ptr cls;
-        if (!class_parse(s_, i, cls, '^', err)) return nullptr;
-        pending_ = std::move(cls);
-        pending_height_ = 1;
-        continue;
-      }
-      case '^':
-        if (!flush(i) || !anchor_start(*seq_, err, i)) return nullptr;
-        continue;
-      case '\\': {
-        if (i + 1 >= n) {
-          err = kTrailingBackslash;
-          return nullptr;
-        }
-        const unsigned char x = static_cast<unsigned char>(s_[i + 1]);
-        if (!printable_byte(x)) {
-          err = str_fmt(kInvalidCharCode, static_cast<unsigned>(x), pi + 1);
-          return nullptr;
-        }
-        if (!regex_escapable(static_cast<char>(x))) {
-          err = str_fmt(kInvalidEscape, x, pi);
-          return nullptr;
-        }
-        ++i;
-        lit = static_cast<char>(x);
-        break;
-      }
-      default:
-        break;
-    }
-    // A literal byte joins the pending literal.
-    if (!pending_ || !pending_->is_literal()) {
-      if (!flush(i)) return nullptr;
-      pending_ = re_elem_init(re_elem_literal);
-      pending_height_ = 1;
-    }
-    pending_->text.push_back(lit);
+bool RegexParser::step(size_t& i) {
+  const unsigned char c = static_cast<unsigned char>(s_[i]);
+  if (!printable_byte(c)) {
+    *err_ = str_fmt(kInvalidCharCode, static_cast<unsigned>(c), static_cast<int>(i));
+    return false;
   }
+  switch (c) {
+    case '$':
+      return flush(i) && anchor_end(*seq_, *err_, i);
+    case '(':
+      return open_group(i);
+    case '|':
+      return next_alternative(i);
+    case ')':
+      return close_group(i);
+    case '*':
+    case '+':
+    case '?':
+      return short_repetition(static_cast<char>(c), i);
+    case kBoundOpen:
+      if (i + 1 < s_.size() && is_digit(s_[i + 1])) return bounded_repetition(i);
+      return literal_byte(kBoundOpen, i);
+    case '.':
+      if (!flush(i)) return false;
+      set_pending_atom(re_elem_any_byte());
+      return true;
+    case '[':
+      return bracket(i);
+    case '^':
+      return flush(i) && anchor_start(*seq_, *err_, i);
+    case '\\':
+      return escaped_byte(i);
+    default:
+      return literal_byte(static_cast<char>(c), i);
+  }
+}
+
+// '(' saves the enclosing group and alternative and starts a new level.
+bool RegexParser::open_group(size_t pos) {
+  if (!flush(pos)) return false;
+  if (stack_.size() >= kMaxNesting) {
+    *err_ = str_fmt(kTooDeep, static_cast<int>(pos));
+    return false;
+  }
+  stack_.push_back(
+      Level{std::move(group_), std::move(seq_), group_height_, seq_height_, last_child_height_});
+  start_level();
+  return true;
+}
+
+bool RegexParser::next_alternative(size_t pos) {
+  if (pending_ && !flush(pos)) return false;
+  close_alternative();
+  seq_ = re_elem_init(re_elem_sequence);
+  seq_height_ = last_child_height_ = 0;
+  return true;
+}
+
+// ')' turns the finished group into the pending atom of the level it was opened in.
+bool RegexParser::close_group(size_t pos) {
+  if (pending_ && !flush(pos)) return false;
+  if (stack_.empty()) {
+    *err_ = str_fmt(kUnmatchedParen, static_cast<int>(pos));
+    return false;
+  }
+  close_alternative();
+  pending_ = std::move(group_);
+  pending_height_ = group_height_ + 1;
+  Level& up = stack_.back();
+  group_ = std::move(up.group);
+  seq_ = std::move(up.seq);
+  group_height_ = up.group_height;
+  seq_height_ = up.seq_height;
+  last_child_height_ = up.last_child_height;
+  stack_.pop_back();
+  return !too_deep(pending_height_, pos);
+}
+
+bool RegexParser::short_repetition(char op, size_t pos) {
+  if (!repetition(op, pos)) return false;
+  pending_->min_repeat = op == '+' ? 1 : 0;
+  pending_->max_repeat = op == '?' ? 1 : REPEAT_MAX;
+  return flush(pos);
+}
+
+bool RegexParser::bounded_repetition(size_t& i) {
+  return repetition(kBoundOpen, i) && read_bound(i) && flush(i);
+}
+
+bool RegexParser::bracket(size_t& i) {
+  if (!flush(i)) return false;
+  re_elem_ptr cls;
+  if (!class_parse(s_, i, cls, '^', *err_)) return false;
+  set_pending_atom(std::move(cls));
+  return true;
+}
+
+// A backslash and the byte it escapes, which then stands for itself.
+bool RegexParser::escaped_byte(size_t& i) {
+  if (i + 1 >= s_.size()) {
+    *err_ = kTrailingBackslash;
+    return false;
+  }
+  const unsigned char x = static_cast<unsigned char>(s_[i + 1]);
+  if (!printable_byte(x)) {
+    *err_ = str_fmt(kInvalidCharCode, static_cast<unsigned>(x), static_cast<int>(i) + 1);
+    return false;
+  }
+  if (!regex_escapable(static_cast<char>(x))) {
+    *err_ = str_fmt(kInvalidEscape, x, static_cast<int>(i));
+    return false;
+  }
+  ++i;
+  return literal_byte(static_cast<char>(x), i);
+}
+
+// A literal byte joins the pending literal, or starts one.
+bool RegexParser::literal_byte(char c, size_t pos) {
+  if (!pending_ || !pending_->is_literal()) {
+    if (!flush(pos)) return false;
+    set_pending_atom(re_elem_init(re_elem_literal));
+  }
+  pending_->text.push_back(c);
+  return true;
+}
+
+// The end of the text closes the outermost group; unclosed parentheses are an error.
+re_elem_ptr RegexParser::finish() {
+  const size_t n = s_.size();
   if (pending_ && !flush(n - 1)) return nullptr;
   group_add(*group_, seq_);
   group_simplify(group_);
   if (!stack_.empty()) {
-    err = kPrematureEnd;
+    *err_ = kPrematureEnd;
     return nullptr;
   }
   // What the tree can be rendered as is what counts: no more nested groups than the
   // parser accepts parentheses.
   if (group_depth(*group_) > kMaxNesting) {
-    err = str_fmt(kTooDeep, static_cast<int>(n > 0 ? n - 1 : 0));
+    *err_ = str_fmt(kTooDeep, static_cast<int>(n > 0 ? n - 1 : 0));
     return nullptr;
   }
   return std::move(group_);
+}
+
+re_elem_ptr RegexParser::parse(std::string& err) {
+  err_ = &err;
+  start_level();
+  for (size_t i = 0; i < s_.size(); ++i)
+    if (!step(i)) return nullptr;
+  return finish();
 }
 
 }  // namespace

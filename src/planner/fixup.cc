@@ -1,6 +1,7 @@
 #include "planner/fixup.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "common/check.h"
 #include "common/log.h"
@@ -22,7 +23,8 @@ void fold_class(re_elem& k) {
   if (is_full_class(k)) return;
   class_set folded;
   for (int c = 0; c < 256; ++c)
-    if (k.bits.test(c)) folded.set(static_cast<unsigned char>(alphabet_char(static_cast<unsigned char>(c))));
+    if (k.bits.test(c))
+      folded.set(static_cast<unsigned char>(alphabet_char(static_cast<unsigned char>(c))));
   k.bits = folded;
 }
 
@@ -133,8 +135,8 @@ void hoist_single_child(re_elem_ptr& x) {
   }
 }
 
-}  // namespace
-
+// Pushes anchors of nested sequences onto their edge children and joins a literal with
+// an adjacent literal group when both repeat exactly once.
 void prepare_anchors(re_elem& s) {
   if (!s.is_sequence() || s.children.empty()) return;
   size_t i = s.children.size();
@@ -162,6 +164,8 @@ void prepare_anchors(re_elem& s) {
   }
 }
 
+// Folds classes into the trigram alphabet, hoists single children, turns optional
+// elements into gaps and resolves repeats into concrete copies.
 void normalize_tree(re_elem_ptr& ep) {
   re_elem& e = *ep;
   if (e.min_repeat == 0) {
@@ -207,8 +211,6 @@ void normalize_tree(re_elem_ptr& ep) {
   }
 }
 
-namespace {
-
 // Fixup of one child inside the walk; a new sequence standing in a sequence is spliced
 // so that its pieces can join their new neighbours. Gives the number of elements spliced
 // in (0 when the child kept its place, changed or not); a failure leaves the child.
@@ -224,126 +226,181 @@ size_t fixup_child(re_elem& e, size_t i) {
   return 0;
 }
 
-bool walk_children(re_elem& e) {
-  auto& v = e.children;
-  size_t i = 0;
-  while (i < v.size()) {
-    re_elem* x = v[i].get();
-    re_elem* w = i > 0 ? v[i - 1].get() : nullptr;
-    re_elem* z = i + 1 < v.size() ? v[i + 1].get() : nullptr;
+// One child of the walk with its neighbours, as the rules see it.
+struct walk_child {
+  re_elem& e;  // the parent being walked
+  std::vector<re_elem_ptr>& v;
+  size_t i;
+  re_elem* x;
+  re_elem* w;  // the child before, or null
+  re_elem* z;  // the child after, or null
+  bool x_lit;  // a literal that repeats once
+  bool x_group;
+};
 
-    // 1. Classes too wide to expand stay as they are.
-    if (x->is_class() && class_too_wide(*x)) {
-      ++i;
-      continue;
-    }
-    // 2. Two adjacent single-byte classes become their pairs.
-    if (e.is_sequence() && x->is_class() && w && w->is_class() && x->repeats_once() &&
-        w->repeats_once()) {
-      if (re_elem_ptr pairs = class_cross(*w, *x)) {
-        splice_children(v, i - 1, 2, std::move(pairs), false);
-        --i;
-        continue;
-      }
-    }
-    const bool x_lit = x->is_literal() && x->repeats_once();
-    const bool x_group = is_literal_group(*x);
-    // 3. Anything else is fixed up on its own; pieces spliced in are looked at again.
-    if (!x_lit && !x_group) {
-      if (fixup_child(e, i) == 0) ++i;
-      continue;
-    }
-    // 4. Alternatives of a group are never joined with each other.
-    if (e.is_group()) {
-      ++i;
-      continue;
-    }
-    const bool w_group = w && is_literal_group(*w);
-    const bool z_group = z && is_literal_group(*z);
-    const bool w_lit = w && w->is_literal() && w->repeats_once();
-    const bool z_lit = z && z->is_literal() && z->repeats_once();
-    if (x_lit) {
-      const bool short_plain = x->text.size() <= 2 && !x->any_anchor();
-      // 5. A literal joins the literal group before it.
-      if (w_group && (short_plain || shortest_alternative(*w) < 3)) {
-        re_elem_ptr joined = literal_join_group(*x, *w, false);
-        if (!joined) return false;
-        splice_children(v, i - 1, 2, std::move(joined), false);
-        --i;
-        continue;
-      }
-      // 6. ... or the literal group after it.
-      if (z_group && (short_plain || shortest_alternative(*z) < 3)) {
-        re_elem_ptr joined = literal_join_group(*x, *z, true);
-        if (!joined) return false;
-        splice_children(v, i, 2, std::move(joined), false);
-        continue;
-      }
-    }
-    bool try_class_before = true;
-    if (x_group && shortest_alternative(*x) < 3) {
-      // 7. A literal group with short alternatives takes in its neighbours.
-      if (z_lit) {
-        re_elem_ptr joined = literal_join_group(*z, *x, false);
-        if (!joined) return false;
-        splice_children(v, i, 2, std::move(joined), false);
-        continue;
-      }
-      if (w_lit) {
-        re_elem_ptr joined = literal_join_group(*w, *x, true);
-        if (!joined) return false;
-        splice_children(v, i - 1, 2, std::move(joined), false);
-        --i;
-        continue;
-      }
-      if (z_group) {
-        if (re_elem_ptr crossed = group_cross(*x, *z)) {
-          splice_children(v, i, 2, std::move(crossed), false);
-          continue;
-        }
-      } else if (w_group) {
-        if (re_elem_ptr crossed = group_cross(*w, *x)) {
-          splice_children(v, i - 1, 2, std::move(crossed), false);
-          --i;
-          continue;
-        }
-      }
-      try_class_before = w && w->is_class();
-    }
-    // 8. A small class before the element is expanded into it.
-    if (try_class_before && w && w->is_class() && !is_full_class(*w) && !class_too_wide(*w)) {
-      re_elem_ptr ext = x_lit ? literal_extend_class(*x, *w, false, true)
-                              : group_extend_class(*x, *w, false, false);
-      if (ext) {
-        splice_children(v, i - 1, 2, std::move(ext), false);
-        // Look again two back so that the element before can join the new group.
-        i = i >= 2 ? i - 2 : 0;
-        continue;
-      }
-      // A literal too long to extend simply keeps its own trigrams.
-      if (!x_lit) make_match_all_gap(*w);
-      ++i;
-      continue;
-    }
-    // 9. A small class after the element is expanded into it.
-    if (z && z->is_class() && !is_full_class(*z) && !class_too_wide(*z)) {
-      if (re_elem_ptr ext = literal_extend_class(*x, *z, true, false)) {
-        if (z->min_repeat < 2) {
-          splice_children(v, i, 2, std::move(ext), false);
-        } else {
-          // The extension took the run's first byte; the rest of the run stays.
-          z->min_repeat -= 1;
-          if (z->max_repeat != REPEAT_MAX) z->max_repeat -= 1;
-          z->start_anchor = false;
-          splice_children(v, i, 1, std::move(ext), false);
-        }
-        continue;
-      }
-      ++i;
-      continue;
-    }
-    // 10. Otherwise the element is fixed up on its own.
-    if (fixup_child(e, i) == 0) ++i;
+bool plain_literal(const re_elem* e) { return e && e->is_literal() && e->repeats_once(); }
+bool literal_group(const re_elem* e) { return e && is_literal_group(*e); }
+// A class small enough to be expanded into the strings beside it.
+bool expandable_class(const re_elem* e) {
+  return e && e->is_class() && !is_full_class(*e) && !class_too_wide(*e);
+}
+
+walk_child child_at(re_elem& e, size_t i) {
+  auto& v = e.children;
+  re_elem* x = v[i].get();
+  return walk_child{e, v, i, x, i > 0 ? v[i - 1].get() : nullptr,
+                    i + 1 < v.size() ? v[i + 1].get() : nullptr, plain_literal(x),
+                    is_literal_group(*x)};
+}
+
+// What a rule did with the child: nothing (the next rule is asked), or the walk resumes
+// at `next`, or the fixup failed.
+struct rule_step {
+  enum kind_t { not_applied, resume, failed } kind;
+  size_t next;
+};
+constexpr rule_step kNotApplied{rule_step::not_applied, 0};
+constexpr rule_step kFailed{rule_step::failed, 0};
+rule_step resume_at(size_t next) { return {rule_step::resume, next}; }
+
+// Replaces `count` children from `at` with `joined` and resumes at `at`, where the new
+// element may join its new neighbour; a failed join fails the fixup.
+rule_step replace_and_resume(const walk_child& c, size_t at, size_t count, re_elem_ptr joined) {
+  if (!joined) return kFailed;
+  splice_children(c.v, at, count, std::move(joined), false);
+  return resume_at(at);
+}
+
+// A class too wide to expand would multiply strings for nothing: it stays as it is.
+rule_step keep_wide_class(const walk_child& c) {
+  return c.x->is_class() && class_too_wide(*c.x) ? resume_at(c.i + 1) : kNotApplied;
+}
+
+// Two adjacent single-byte classes become the byte pairs they allow, which later
+// rules can join with literals.
+rule_step cross_adjacent_classes(const walk_child& c) {
+  if (!c.e.is_sequence() || !c.x->is_class() || !c.w || !c.w->is_class() ||
+      !c.x->repeats_once() || !c.w->repeats_once())
+    return kNotApplied;
+  re_elem_ptr pairs = class_cross(*c.w, *c.x);
+  if (!pairs) return kNotApplied;
+  return replace_and_resume(c, c.i - 1, 2, std::move(pairs));
+}
+
+// An element no join applies to is fixed up on its own; pieces spliced in
+// are looked at again.
+rule_step fixup_on_its_own(const walk_child& c) {
+  return resume_at(fixup_child(c.e, c.i) == 0 ? c.i + 1 : c.i);
+}
+
+// Only plain literals and literal groups take part in joins.
+rule_step fixup_unjoinable(const walk_child& c) {
+  return !c.x_lit && !c.x_group ? fixup_on_its_own(c) : kNotApplied;
+}
+
+// Alternatives of a group are never joined with each other: they are not adjacent
+// in any text.
+rule_step keep_alternatives_apart(const walk_child& c) {
+  return c.e.is_group() ? resume_at(c.i + 1) : kNotApplied;
+}
+
+// A literal too short for trigrams of its own gains them from a group's strings, and a
+// group with a short alternative gains them from the literal.
+bool worth_joining(const walk_child& c, const re_elem& group) {
+  const bool short_plain = c.x->text.size() <= 2 && !c.x->any_anchor();
+  return short_plain || shortest_alternative(group) < 3;
+}
+
+// A literal joins the literal group before it.
+rule_step join_literal_into_group_before(const walk_child& c) {
+  if (!c.x_lit || !literal_group(c.w) || !worth_joining(c, *c.w)) return kNotApplied;
+  return replace_and_resume(c, c.i - 1, 2, literal_join_group(*c.x, *c.w, false));
+}
+
+// ... or the literal group after it.
+rule_step join_literal_into_group_after(const walk_child& c) {
+  if (!c.x_lit || !literal_group(c.z) || !worth_joining(c, *c.z)) return kNotApplied;
+  return replace_and_resume(c, c.i, 2, literal_join_group(*c.x, *c.z, true));
+}
+
+// A literal group with a short alternative takes in the literal after it, or else the
+// one before it, or else crosses with the literal group after (or before) it, so that
+// its alternatives reach three characters.
+rule_step short_group_takes_in_neighbour(const walk_child& c) {
+  if (!c.x_group || shortest_alternative(*c.x) >= 3) return kNotApplied;
+  if (plain_literal(c.z))
+    return replace_and_resume(c, c.i, 2, literal_join_group(*c.z, *c.x, false));
+  if (plain_literal(c.w))
+    return replace_and_resume(c, c.i - 1, 2, literal_join_group(*c.w, *c.x, true));
+  if (literal_group(c.z)) {
+    re_elem_ptr crossed = group_cross(*c.x, *c.z);
+    return crossed ? replace_and_resume(c, c.i, 2, std::move(crossed)) : kNotApplied;
+  }
+  if (literal_group(c.w)) {
+    re_elem_ptr crossed = group_cross(*c.w, *c.x);
+    return crossed ? replace_and_resume(c, c.i - 1, 2, std::move(crossed)) : kNotApplied;
+  }
+  return kNotApplied;
+}
+
+// A small class before the element is expanded into it: the strings spelled together
+// give trigrams that span the class byte.
+rule_step expand_class_before(const walk_child& c) {
+  if (!expandable_class(c.w)) return kNotApplied;
+  re_elem_ptr ext = c.x_lit ? literal_extend_class(*c.x, *c.w, false, true)
+                            : group_extend_class(*c.x, *c.w, false, false);
+  if (ext) {
+    splice_children(c.v, c.i - 1, 2, std::move(ext), false);
+    // Look again two back so that the element before can join the new group.
+    return resume_at(c.i >= 2 ? c.i - 2 : 0);
+  }
+  // A literal too long to extend simply keeps its own trigrams.
+  if (!c.x_lit) make_match_all_gap(*c.w);
+  return resume_at(c.i + 1);
+}
+
+// A small class after the element is expanded into it, for the same reason.
+rule_step expand_class_after(const walk_child& c) {
+  if (!expandable_class(c.z)) return kNotApplied;
+  re_elem_ptr ext = literal_extend_class(*c.x, *c.z, true, false);
+  if (!ext) return resume_at(c.i + 1);
+  if (c.z->min_repeat < 2) {
+    splice_children(c.v, c.i, 2, std::move(ext), false);
+  } else {
+    // The extension took the run's first byte; the rest of the run stays.
+    c.z->min_repeat -= 1;
+    if (c.z->max_repeat != REPEAT_MAX) c.z->max_repeat -= 1;
+    c.z->start_anchor = false;
+    splice_children(c.v, c.i, 1, std::move(ext), false);
+  }
+  return resume_at(c.i);
+}
+
+// The rules in the order they are asked; the first that applies decides the child, and
+// an element none applies to is fixed up on its own. A plain chain rather than
+// a table of rules, so that the cheap tests of each rule are inlined into the walk.
+rule_step apply_rules(const walk_child& c) {
+  rule_step s = keep_wide_class(c);
+  if (s.kind == rule_step::not_applied) s = cross_adjacent_classes(c);
+  if (s.kind == rule_step::not_applied) s = fixup_unjoinable(c);
+  if (s.kind == rule_step::not_applied) s = keep_alternatives_apart(c);
+  if (s.kind == rule_step::not_applied) s = join_literal_into_group_before(c);
+  if (s.kind == rule_step::not_applied) s = join_literal_into_group_after(c);
+  if (s.kind == rule_step::not_applied) s = short_group_takes_in_neighbour(c);
+  if (s.kind == rule_step::not_applied) s = expand_class_before(c);
+  if (s.kind == rule_step::not_applied) s = expand_class_after(c);
+  if (s.kind == rule_step::not_applied) s = fixup_on_its_own(c);
+  return s;
+}
+
+// Walks e's children left to right; rewrites splice new elements in and the walk
+// resumes where the new element may join its neighbours.
+bool walk_children(re_elem& e) {
+  size_t i = 0;
+  while (i < e.children.size()) {
+    const rule_step s = apply_rules(child_at(e, i));
+    if (s.kind == rule_step::failed) return false;
+    i = s.next;
   }
   return true;
 }

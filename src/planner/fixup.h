@@ -24,12 +24,4 @@ namespace quarn {
 // partly rewritten) pattern tree owned by the caller.
 bool fixup_tree(re_elem_ptr& e, re_elem* parent);
 
-// Pushes anchors of nested sequences onto their edge children and joins a literal with
-// an adjacent literal group when both repeat exactly once.
-void prepare_anchors(re_elem& seq);
-
-// Folds classes into the trigram alphabet, hoists single children, turns optional
-// elements into gaps and resolves repeats into concrete copies.
-void normalize_tree(re_elem_ptr& e);
-
 }  // namespace quarn

@@ -9,9 +9,9 @@ namespace quarn::planner_msg {
 inline constexpr const char* kCollapsedBranch = "Collapsed an entire branch of %zu nodes.";  // children
 inline constexpr const char* kRemovedCollapsed =
     "Removed %zu of %zu nodes from collapsed branch.";  // removed, before
-inline constexpr const char* kCollapsedNested1 =
+inline constexpr const char* kFlattenedIntersections =
     "Collapsed a total of %zu nested results in %zu nodes [1].";  // entries, nodes
-inline constexpr const char* kCollapsedNested2 =
+inline constexpr const char* kMergedTrigramLists =
     "Collapsed a total of %zu nested results in %zu nodes [2].";  // trigrams, nodes
 inline constexpr const char* kCollapsedPair = "Collapsed redundantly nested intersection pair.";
 inline constexpr const char* kReducedChildren =

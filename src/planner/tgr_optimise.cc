@@ -36,24 +36,25 @@ bool is_subset(const std::vector<uint32_t>& small, const std::vector<uint32_t>& 
   return true;
 }
 
-// Rule 5: flatten nested intersections and merge trigram lists. Gives the single
+// Flattens nested intersections and merges trigram lists. Gives the single
 // remaining trigram item when the node unwraps, else nullptr (node changed in place).
 tgr_ptr merge_intersection(tgr_result& node) {
-  size_t c1 = 0, s1 = 0, c2 = 0, s2 = 0;
+  // Trigram lists and nested intersections among the children, and what they hold.
+  size_t trigram_items = 0, trigram_count = 0, nested_items = 0, nested_count = 0;
   for (const auto& item : node.children) {
     if (item->op == TGR_INTERSECT_CHILDREN) {
-      ++c2;
-      s2 += item->children.size();
+      ++nested_items;
+      nested_count += item->children.size();
     } else if (item->op == TGR_INTERSECT_TRIGRAMS) {
-      ++c1;
-      s1 += item->trigrams.size();
+      ++trigram_items;
+      trigram_count += item->trigrams.size();
     }
   }
-  if (s1 == 0 && s2 == 0) return nullptr;
+  if (trigram_count == 0 && nested_count == 0) return nullptr;
 
-  if (s2 != 0) {
+  if (nested_count != 0) {
     std::vector<tgr_ptr> flat;
-    flat.reserve(node.children.size() + s2);
+    flat.reserve(node.children.size() + nested_count);
     for (auto& item : node.children) {
       if (item->op != TGR_INTERSECT_CHILDREN) {
         flat.push_back(std::move(item));
@@ -61,23 +62,23 @@ tgr_ptr merge_intersection(tgr_result& node) {
       }
       for (auto& grandchild : item->children) {
         if (grandchild && grandchild->op == TGR_INTERSECT_TRIGRAMS) {
-          ++c1;
-          s1 += grandchild->trigrams.size();
+          ++trigram_items;
+          trigram_count += grandchild->trigrams.size();
         }
         flat.push_back(std::move(grandchild));
       }
     }
     node.children = std::move(flat);
-    QLOG(LOG_DETAIL, msg::kCollapsedNested1, s2, c2);
+    QLOG(LOG_DETAIL, msg::kFlattenedIntersections, nested_count, nested_items);
   }
 
-  if (c1 >= 2) {
+  if (trigram_items >= 2) {
     // The first trigram item keeps its place and receives every list; duplicates are
     // dropped keeping first appearance.
     TrigramBitmap seen;
     tgr_result* first = nullptr;
     std::vector<uint32_t> merged;
-    merged.reserve(s1);
+    merged.reserve(trigram_count);
     std::vector<tgr_ptr> kept;
     kept.reserve(node.children.size());
     for (auto& item : node.children) {
@@ -97,7 +98,7 @@ tgr_ptr merge_intersection(tgr_result& node) {
     }
     first->trigrams = std::move(merged);
     node.children = std::move(kept);
-    QLOG(LOG_DETAIL, msg::kCollapsedNested2, s1, c1);
+    QLOG(LOG_DETAIL, msg::kMergedTrigramLists, trigram_count, trigram_items);
   }
 
   if (node.children.size() == 1 && node.children[0] &&
@@ -111,21 +112,21 @@ tgr_ptr merge_intersection(tgr_result& node) {
 }  // namespace
 
 tgr_ptr tgr_optimise(tgr_ptr node) {
-  // Rule 1 and 2: nothing, or an empty node, imposes no condition. An empty union is
+  // Nothing, or an empty node, imposes no condition. An empty union is
   // read the same way: a union without alternatives never arises from a pattern that
   // can match, and reading it as "no line" would risk losing matches.
   if (!node) return nullptr;
   if (node->empty()) return nullptr;
   if (node->op == TGR_INTERSECT_TRIGRAMS) return node;
 
-  // Rule 3: children first.
+  // Children first.
   size_t collapsed = 0;
   for (auto& child : node->children) {
     child = tgr_optimise(std::move(child));
     if (!child) ++collapsed;
   }
 
-  // Rule 4: an unconstrained alternative makes a union unconstrained; an unconstrained
+  // An unconstrained alternative makes a union unconstrained; an unconstrained
   // item of an intersection just drops out.
   const size_t n = node->children.size();
   if (n > 0 && (collapsed == n || (node->op == TGR_UNION && collapsed > 0))) {
@@ -137,12 +138,12 @@ tgr_ptr tgr_optimise(tgr_ptr node) {
     QLOG(LOG_DETAIL, msg::kRemovedCollapsed, collapsed, n);
   }
 
-  // Rule 5.
+  // Intersections: flatten and merge.
   if (node->op == TGR_INTERSECT_CHILDREN) {
     if (tgr_ptr only = merge_intersection(*node)) return only;
   }
 
-  // Rule 6: empty children impose no condition.
+  // Empty children impose no condition.
   if (node->op == TGR_UNION) {
     for (const auto& c : node->children)
       if (imposes_nothing(c.get())) return nullptr;
@@ -157,7 +158,7 @@ tgr_ptr tgr_optimise(tgr_ptr node) {
     }
   }
 
-  // Rule 7: fold a single child into its parent.
+  // Fold a single child into its parent.
   if (node->children.size() == 1) {
     tgr_ptr child = std::move(node->children[0]);
     node->op = child->op;
@@ -167,7 +168,7 @@ tgr_ptr tgr_optimise(tgr_ptr node) {
   }
   if (node->op != TGR_UNION || node->children.size() < 2) return node;
 
-  // Rule 8: unions of two or more children.
+  // Unions of two or more children.
   bool all_unions = true, all_trigrams = true;
   for (const auto& c : node->children) {
     all_unions = all_unions && c->op == TGR_UNION;

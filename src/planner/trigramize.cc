@@ -1,6 +1,9 @@
 #include "planner/trigramize.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/log.h"
 #include "common/trigram.h"
@@ -20,16 +23,13 @@ constexpr size_t kPairClassProduct = 512;
 // Longest alternative a class-permuted union is built from.
 constexpr size_t kPermutedTextLimit = kJoinLimit - 4;
 
-enum class gen_mode { first, second };
-
+// What one element is generated with besides itself.
 struct generation_context {
-  bool outside_group = true;
-  bool start = false;
-  bool end = false;
-  const re_elem* left = nullptr;
+  bool start = false;                // the element touches the text's start
+  bool end = false;                  // ... or its end
+  const re_elem* left = nullptr;     // neighbour in the enclosing sequence, or null
   const re_elem* right = nullptr;
-  gen_mode mode = gen_mode::first;
-  std::string* error = nullptr;
+  std::string* error = nullptr;      // receives a failure text; null inside a group
 };
 
 uint8_t sym(char c) { return trigram_symbol(static_cast<unsigned char>(c)); }
@@ -40,6 +40,70 @@ bool has_consumed_marker(const re_elem& e) { return e.max_repeat == kConsumedMar
 
 // Literal (not a group) that stands for exactly its text once.
 bool single_literal(const re_elem* e) { return e && e->is_literal(); }
+
+// The trigrams of a text, with the boundary trigrams of the ends it touches; a text of
+// fewer than three characters touching no end gives an empty node.
+tgr_ptr literal_trigrams(std::string_view text, bool start, bool end) {
+  // The list is gathered directly and sorted: texts are mostly a few characters long,
+  // and literal groups of thousands of alternatives call this once per alternative, so
+  // clearing and scanning a whole trigram bitmap each time would dominate planning.
+  auto node = std::make_unique<tgr_result>(TGR_INTERSECT_TRIGRAMS);
+  std::vector<uint32_t>& list = node->trigrams;
+  const size_t n = text.size();
+  if (n == 0) return node;
+  list.reserve(n + 4);
+  if (start) {
+    list.push_back(trigram_ordinal_of_symbols(kSymbolPad, kSymbolPad, sym(text[0])));
+    if (n >= 2) list.push_back(trigram_ordinal_of_symbols(kSymbolPad, sym(text[0]), sym(text[1])));
+  }
+  if (end) {
+    list.push_back(trigram_ordinal_of_symbols(sym(text[n - 1]), kSymbolPad, kSymbolPad));
+    if (n >= 2)
+      list.push_back(trigram_ordinal_of_symbols(sym(text[n - 2]), sym(text[n - 1]), kSymbolPad));
+  }
+  for (size_t i = 0; i + 2 < n; ++i)
+    list.push_back(trigram_ordinal_of_symbols(sym(text[i]), sym(text[i + 1]), sym(text[i + 2])));
+  std::sort(list.begin(), list.end());
+  list.erase(std::unique(list.begin(), list.end()), list.end());
+  return node;
+}
+
+// A union of single-trigram intersections, ascending without repeats.
+tgr_ptr union_of_ordinals(std::vector<uint32_t> list) {
+  std::sort(list.begin(), list.end());
+  list.erase(std::unique(list.begin(), list.end()), list.end());
+  auto u = std::make_unique<tgr_result>(TGR_UNION);
+  u->children.reserve(list.size());
+  for (uint32_t o : list) u->children.push_back(tgr_single(o));
+  return u;
+}
+
+// Where the third symbol of a two-character text's trigrams goes.
+enum class pair_direction { after, before, both };
+
+// The union of the trigrams x y s (after) and/or s x y (before) over every symbol s;
+// null when either character is NUL or the boundary symbol.
+tgr_ptr pair_trigram_union(char x, char y, pair_direction dir) {
+  if (x == '\0' || y == '\0' || x == '^' || y == '^') return nullptr;
+  std::vector<uint32_t> list;
+  list.reserve(2 * kAlphabetSize);
+  for (uint8_t s = 0; s < kAlphabetSize; ++s) {
+    if (dir != pair_direction::before)
+      list.push_back(trigram_ordinal_of_symbols(sym(x), sym(y), s));
+    if (dir != pair_direction::after)
+      list.push_back(trigram_ordinal_of_symbols(s, sym(x), sym(y)));
+  }
+  return union_of_ordinals(std::move(list));
+}
+
+// The union of the trigrams x s z over every symbol s.
+tgr_ptr gap_trigram_union(char x, char z) {
+  std::vector<uint32_t> list;
+  list.reserve(kAlphabetSize);
+  for (uint8_t s = 0; s < kAlphabetSize; ++s)
+    list.push_back(trigram_ordinal_of_symbols(sym(x), s, sym(z)));
+  return union_of_ordinals(std::move(list));
+}
 
 tgr_ptr intersect_of(tgr_ptr a, tgr_ptr b) {
   auto node = std::make_unique<tgr_result>(TGR_INTERSECT_CHILDREN);
@@ -177,7 +241,8 @@ tgr_ptr generate_literal(const re_elem& e, const generation_context& ctx) {
     if (!j) return own;
     return tgr_merge_trigrams(own.get(), j.get());
   }
-  if (n == 1 && ctx.mode == gen_mode::first && ctx.outside_group) return nullptr;
+  // Too short for a trigram of its own: two bytes give the union over the symbol beside
+  // them, a single byte gives nothing.
   pair_direction dir = pair_direction::after;
   if (ctx.left && is_full_class(*ctx.left)) {
     if (has_consumed_marker(*ctx.left)) return nullptr;
@@ -200,12 +265,10 @@ tgr_ptr generate_group(re_elem& e, const generation_context& ctx) {
   const bool repeated = e.max_repeat > 1;
   for (auto& alt : e.children) {
     generation_context c;
-    c.outside_group = false;
     c.start = e.start_anchor || ctx.start;
     c.end = !repeated && (e.end_anchor || ctx.end);
     c.left = ctx.left;
     c.right = repeated ? nullptr : ctx.right;
-    c.mode = ctx.mode;
     c.error = nullptr;  // an alternative's failure only makes the group unconstrained
     tgr_ptr q = generate(*alt, c);
     if (is_empty_query(q.get())) return nullptr;
@@ -298,134 +361,181 @@ tgr_ptr bridge(const re_elem& x, const re_elem& y) {
   return u;
 }
 
-tgr_ptr generate_sequence(re_elem& e, const generation_context& ctx) {
-  auto r = std::make_unique<tgr_result>(TGR_INTERSECT_CHILDREN);
+// One child of a sequence as the rules see it: its neighbours and its own context.
+struct sequence_child {
+  re_elem& x;
+  re_elem* w;  // the child before, or null
+  re_elem* z;  // the child after, or null
+  re_elem* y;  // the child two after, or null
+  generation_context ctx;
+};
+
+sequence_child child_at(re_elem& e, size_t i, const generation_context& ctx) {
   auto& v = e.children;
   const size_t count = v.size();
-  const bool seq_start = e.start_anchor || ctx.start;
-  const bool seq_end = e.end_anchor || ctx.end;
-  size_t i = 0;
-  while (i < count) {
-    re_elem& x = *v[i];
-    re_elem* w = i > 0 ? v[i - 1].get() : nullptr;
-    re_elem* z = i + 1 < count ? v[i + 1].get() : nullptr;
-    generation_context c;
-    c.outside_group = ctx.outside_group;
-    c.mode = ctx.mode;
-    c.error = ctx.error;
-    c.start = i == 0 && seq_start;
-    c.end = i + 1 == count && seq_end;
-    // The sequence's own neighbours touch only its first and last children.
-    c.left = i == 0 ? ctx.left : w;
-    c.right = i + 1 == count ? ctx.right : z;
+  sequence_child c{*v[i], i > 0 ? v[i - 1].get() : nullptr,
+                   i + 1 < count ? v[i + 1].get() : nullptr,
+                   i + 2 < count ? v[i + 2].get() : nullptr, generation_context{}};
+  c.ctx.error = ctx.error;
+  c.ctx.start = i == 0 && (e.start_anchor || ctx.start);
+  c.ctx.end = i + 1 == count && (e.end_anchor || ctx.end);
+  // The sequence's own neighbours touch only its first and last children.
+  c.ctx.left = i == 0 ? ctx.left : c.w;
+  c.ctx.right = i + 1 == count ? ctx.right : c.z;
+  return c;
+}
 
-    // S1. Unknown bytes give nothing.
-    if (is_full_class(x)) {
+// Unknown bytes may be anything, so they constrain nothing.
+bool constrains_nothing(const re_elem& x) { return is_full_class(x); }
+
+// An unknown byte at the text's start or end still sits beside the boundary symbol.
+// A literal gets the boundary trigram as an extra member of the sequence (and goes on to
+// the other rules); a class gets the union over its bytes as its contribution.
+tgr_ptr anchored_gap(const sequence_child& c, tgr_result& r) {
+  int side = 0;  // 1 end, -1 start
+  if (c.z && is_one_char_gap(*c.z) && c.z->end_anchor)
+    side = 1;
+  else if (c.w && is_one_char_gap(*c.w) && c.w->start_anchor)
+    side = -1;
+  if (side == 0) return nullptr;
+  const re_elem& x = c.x;
+  if (x.is_literal() && !x.text.empty()) {
+    r.children.push_back(side > 0 ? gap_trigram_union(x.text.back(), '^')
+                                  : gap_trigram_union('^', x.text.front()));
+    return nullptr;
+  }
+  if (!x.is_class()) return nullptr;
+  auto u = std::make_unique<tgr_result>(TGR_UNION);
+  for_each_byte(x, [&](char ch) {
+    u->children.push_back(side > 0 ? gap_trigram_union(ch, '^') : gap_trigram_union('^', ch));
+  });
+  return u;
+}
+
+// A class repeated at least twice gives byte pairs whose trigrams reach into the
+// literals beside it.
+tgr_ptr repeated_class_between_literals(const sequence_child& c) {
+  const re_elem& x = c.x;
+  if (!x.is_class() || x.min_repeat < 2) return nullptr;
+  tgr_ptr a = c.w && c.w->is_literal() ? literal_class_pair_union(*c.w, x, true) : nullptr;
+  tgr_ptr b = c.z && c.z->is_literal() ? literal_class_pair_union(*c.z, x, false) : nullptr;
+  if (a && b) return intersect_of(std::move(a), std::move(b));
+  return a ? std::move(a) : std::move(b);
+}
+
+// One unknown byte between two literals takes one of the symbols, so the union over
+// them keeps the trigrams that span the gap. Stores the bridge (and the literal's own
+// trigrams) in `r` and marks the gap consumed; false when there is no bridge.
+bool bridge_one_byte_gap(const sequence_child& c, tgr_result& r) {
+  re_elem& x = c.x;
+  if (!c.z || !is_one_char_gap(*c.z) || !c.y ||
+      !(x.is_literal() || (is_literal_group(x) && !x.children.empty())))
+    return false;
+  tgr_ptr b = bridge(x, *c.y);
+  if (!b) return false;
+  r.children.push_back(std::move(b));
+  c.z->min_repeat = 0;
+  c.z->max_repeat = kConsumedMarker;
+  if (x.is_literal()) {
+    const bool start = x.start_anchor || c.ctx.start;
+    const bool end = x.end_anchor || c.ctx.end;
+    r.children.push_back(literal_trigrams(x.text, start, end));
+  }
+  return true;
+}
+
+// Each alternative of a literal group joined with every byte of the class beside it;
+// null when an alternative is too long or too short to give a class-permuted trigram.
+tgr_ptr permuted_alternatives(const re_elem& group, const re_elem& klass, bool class_after) {
+  bool any_short = false;
+  for (const auto& alt : group.children) any_short |= alt->text.size() <= 1;
+  auto u = std::make_unique<tgr_result>(TGR_UNION);
+  for (const auto& alt : group.children) {
+    tgr_ptr perm = alt->text.size() <= kPermutedTextLimit
+                       ? class_permuted_union(alt->text, klass, class_after)
+                       : nullptr;
+    if (!perm) return nullptr;
+    // A short alternative's own trigrams are those the permutation already holds.
+    if (any_short)
+      u->children.push_back(std::move(perm));
+    else
+      u->children.push_back(intersect_of(
+          literal_trigrams(alt->text, alt->start_anchor, alt->end_anchor), std::move(perm)));
+  }
+  return u;
+}
+
+struct group_class_join {
+  tgr_ptr query;            // null when no pair qualifies or when the join failed
+  bool failed = false;      // a pair qualified but could not be joined
+  bool skips_next = false;  // the join used the next child as well
+};
+
+// A literal group beside a small class is read as the strings the two spell
+// together, the class byte being the trigram's third symbol.
+group_class_join literal_group_beside_class(const sequence_child& c) {
+  struct pair_try {
+    re_elem* group;
+    re_elem* klass;
+    bool class_after;
+    bool skips_next;
+  };
+  const pair_try tries[4] = {{&c.x, c.w, false, false},
+                             {c.w, &c.x, true, true},
+                             {c.z, &c.x, false, false},
+                             {&c.x, c.z, true, true}};
+  for (const pair_try& p : tries) {
+    if (!p.group || !p.klass || !is_literal_group(*p.group) || !p.klass->is_class() ||
+        is_full_class(*p.klass))
+      continue;
+    group_class_join j;
+    j.query = permuted_alternatives(*p.group, *p.klass, p.class_after);
+    j.failed = !j.query;
+    j.skips_next = p.skips_next;
+    return j;
+  }
+  return {};
+}
+
+// A child without a condition adds no constraint, unless it failed with an error,
+// which then fails the whole sequence.
+bool store_condition(tgr_result& r, tgr_ptr q, const std::string* error) {
+  if (q) {
+    r.children.push_back(std::move(q));
+    return true;
+  }
+  return !error || error->empty();
+}
+
+// The rules in order, over each child with its neighbours; the first rule that gives a
+// contribution decides the child, and a child no rule takes generates its own condition.
+tgr_ptr generate_sequence(re_elem& e, const generation_context& ctx) {
+  auto r = std::make_unique<tgr_result>(TGR_INTERSECT_CHILDREN);
+  size_t i = 0;
+  while (i < e.children.size()) {
+    const sequence_child c = child_at(e, i, ctx);
+    if (constrains_nothing(c.x)) {
       ++i;
       continue;
     }
-    tgr_ptr contribution;
-    bool have_contribution = false;
     size_t next = i + 1;
-
-    // S2. One unknown byte at the start or end of the text.
-    int gap_side = 0;  // 1 end, -1 start
-    if (z && is_one_char_gap(*z) && z->end_anchor)
-      gap_side = 1;
-    else if (w && is_one_char_gap(*w) && w->start_anchor)
-      gap_side = -1;
-    if (gap_side != 0 && x.is_literal() && !x.text.empty()) {
-      r->children.push_back(gap_side > 0 ? gap_trigram_union(x.text.back(), '^')
-                                         : gap_trigram_union('^', x.text.front()));
-    } else if (gap_side != 0 && x.is_class()) {
-      auto u = std::make_unique<tgr_result>(TGR_UNION);
-      for_each_byte(x, [&](char ch) {
-        u->children.push_back(gap_side > 0 ? gap_trigram_union(ch, '^')
-                                           : gap_trigram_union('^', ch));
-      });
-      contribution = std::move(u);
-      have_contribution = true;
+    tgr_ptr q = anchored_gap(c, *r);
+    if (!q) q = repeated_class_between_literals(c);
+    if (!q && bridge_one_byte_gap(c, *r)) {
+      i += 2;
+      continue;
     }
-
-    // S3. A repeated class between literals.
-    if (!have_contribution && x.is_class() && x.min_repeat >= 2) {
-      tgr_ptr a = w && w->is_literal() ? literal_class_pair_union(*w, x, true) : nullptr;
-      tgr_ptr b = z && z->is_literal() ? literal_class_pair_union(*z, x, false) : nullptr;
-      if (a && b) {
-        contribution = intersect_of(std::move(a), std::move(b));
-        have_contribution = true;
-      } else if (a || b) {
-        contribution = a ? std::move(a) : std::move(b);
-        have_contribution = true;
+    if (!q) {
+      group_class_join j = literal_group_beside_class(c);
+      if (j.failed) {
+        if (ctx.error) *ctx.error = planner_msg::kCoalesceFailed;
+        return nullptr;
       }
+      if (j.skips_next) next = i + 2;
+      q = std::move(j.query);
     }
-
-    // S4. A bridge over one unknown byte.
-    if (!have_contribution && z && is_one_char_gap(*z) && i + 2 < count &&
-        (x.is_literal() || (is_literal_group(x) && !x.children.empty()))) {
-      if (tgr_ptr b = bridge(x, *v[i + 2])) {
-        r->children.push_back(std::move(b));
-        z->min_repeat = 0;
-        z->max_repeat = kConsumedMarker;
-        if (x.is_literal()) {
-          const bool start = x.start_anchor || c.start;
-          const bool end = x.end_anchor || c.end;
-          r->children.push_back(literal_trigrams(x.text, start, end));
-        }
-        i += 2;
-        continue;
-      }
-    }
-
-    // S5. A literal group beside a class.
-    if (!have_contribution) {
-      struct pair_try {
-        re_elem* group;
-        re_elem* klass;
-        bool class_after;
-        bool skips_next;
-      };
-      const pair_try tries[4] = {{&x, w, false, false},
-                                 {w, &x, true, true},
-                                 {z, &x, false, false},
-                                 {&x, z, true, true}};
-      for (const pair_try& p : tries) {
-        if (!p.group || !p.klass || !is_literal_group(*p.group) || !p.klass->is_class() ||
-            is_full_class(*p.klass))
-          continue;
-        bool any_short = false;
-        for (const auto& alt : p.group->children) any_short |= alt->text.size() <= 1;
-        auto u = std::make_unique<tgr_result>(TGR_UNION);
-        for (const auto& alt : p.group->children) {
-          tgr_ptr perm = alt->text.size() <= kPermutedTextLimit
-                             ? class_permuted_union(alt->text, *p.klass, p.class_after)
-                             : nullptr;
-          if (!perm) {
-            if (ctx.error) *ctx.error = planner_msg::kCoalesceFailed;
-            return nullptr;
-          }
-          if (any_short)
-            u->children.push_back(std::move(perm));
-          else
-            u->children.push_back(intersect_of(
-                literal_trigrams(alt->text, alt->start_anchor, alt->end_anchor), std::move(perm)));
-        }
-        contribution = std::move(u);
-        have_contribution = true;
-        if (p.skips_next) next = i + 2;
-        break;
-      }
-    }
-
-    // S6. Everything else generates its own condition.
-    if (!have_contribution) contribution = generate(x, c);
-
-    // S7. Store, or count nothing for a child without a condition.
-    if (contribution) {
-      r->children.push_back(std::move(contribution));
-    } else if (ctx.error && !ctx.error->empty()) {
-      return nullptr;
-    }
+    if (!q) q = generate(c.x, c.ctx);
+    if (!store_condition(*r, std::move(q), ctx.error)) return nullptr;
     i = next;
   }
   return r;
@@ -447,82 +557,24 @@ tgr_ptr generate(re_elem& e, const generation_context& ctx) {
 
 }  // namespace
 
-tgr_ptr literal_trigrams(std::string_view text, bool start, bool end) {
-  // The list is gathered directly and sorted: texts are mostly a few characters long,
-  // and literal groups of thousands of alternatives call this once per alternative, so
-  // clearing and scanning a whole trigram bitmap each time would dominate planning.
-  auto node = std::make_unique<tgr_result>(TGR_INTERSECT_TRIGRAMS);
-  std::vector<uint32_t>& list = node->trigrams;
-  const size_t n = text.size();
-  if (n == 0) return node;
-  list.reserve(n + 4);
-  if (start) {
-    list.push_back(trigram_ordinal_of_symbols(kSymbolPad, kSymbolPad, sym(text[0])));
-    if (n >= 2) list.push_back(trigram_ordinal_of_symbols(kSymbolPad, sym(text[0]), sym(text[1])));
-  }
-  if (end) {
-    list.push_back(trigram_ordinal_of_symbols(sym(text[n - 1]), kSymbolPad, kSymbolPad));
-    if (n >= 2)
-      list.push_back(trigram_ordinal_of_symbols(sym(text[n - 2]), sym(text[n - 1]), kSymbolPad));
-  }
-  for (size_t i = 0; i + 2 < n; ++i)
-    list.push_back(trigram_ordinal_of_symbols(sym(text[i]), sym(text[i + 1]), sym(text[i + 2])));
-  std::sort(list.begin(), list.end());
-  list.erase(std::unique(list.begin(), list.end()), list.end());
-  return node;
-}
-
-namespace {
-
-// A union of single-trigram intersections, ascending without repeats.
-tgr_ptr union_of_ordinals(std::vector<uint32_t> list) {
-  std::sort(list.begin(), list.end());
-  list.erase(std::unique(list.begin(), list.end()), list.end());
-  auto u = std::make_unique<tgr_result>(TGR_UNION);
-  u->children.reserve(list.size());
-  for (uint32_t o : list) u->children.push_back(tgr_single(o));
-  return u;
-}
-
-}  // namespace
-
-tgr_ptr pair_trigram_union(char x, char y, pair_direction dir) {
-  if (x == '\0' || y == '\0' || x == '^' || y == '^') return nullptr;
-  std::vector<uint32_t> list;
-  list.reserve(2 * kAlphabetSize);
-  for (uint8_t s = 0; s < kAlphabetSize; ++s) {
-    if (dir != pair_direction::before) list.push_back(trigram_ordinal_of_symbols(sym(x), sym(y), s));
-    if (dir != pair_direction::after) list.push_back(trigram_ordinal_of_symbols(s, sym(x), sym(y)));
-  }
-  return union_of_ordinals(std::move(list));
-}
-
-tgr_ptr gap_trigram_union(char x, char z) {
-  std::vector<uint32_t> list;
-  list.reserve(kAlphabetSize);
-  for (uint8_t s = 0; s < kAlphabetSize; ++s) list.push_back(trigram_ordinal_of_symbols(sym(x), s, sym(z)));
-  return union_of_ordinals(std::move(list));
-}
-
 tgr_ptr trigramize(re_elem& root, std::string* error, bool start, bool end, const re_elem* left,
                    const re_elem* right) {
   std::string local_error;
   generation_context ctx;
-  ctx.outside_group = true;
   ctx.start = start;
   ctx.end = end;
   ctx.left = left;
   ctx.right = right;
-  ctx.mode = gen_mode::first;
   ctx.error = &local_error;
   tgr_ptr q = generate(root, ctx);
   if (!is_empty_query(q.get())) {
     if (error) *error = local_error;
     return q;
   }
+  // The retry reads the tree as the first pass left it: gaps it bridged are marked
+  // consumed, so no rule leans on them a second time.
   q.reset();
   local_error.clear();
-  ctx.mode = gen_mode::second;
   q = generate(root, ctx);
   if (error) *error = local_error;
   return q;

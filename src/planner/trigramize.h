@@ -19,16 +19,10 @@
 
 namespace quarn {
 
-// Generates in the first mode and, when that gives no condition, once more in the
-// second mode. On failure gives nullptr and, when error is not null, an error text
-// ("could not coalesce string class and literal group").
+// Generates once and, when that gives no condition, once more over the tree as the first
+// pass left it (bridged gaps marked consumed). On failure gives nullptr and, when error
+// is not null, an error text ("could not coalesce string class and literal group").
 tgr_ptr trigramize(re_elem& root, std::string* error, bool start = false, bool end = false,
                    const re_elem* left = nullptr, const re_elem* right = nullptr);
-
-// Building blocks, exposed for tests.
-tgr_ptr literal_trigrams(std::string_view text, bool start, bool end);
-enum class pair_direction { after, before, both };
-tgr_ptr pair_trigram_union(char x, char y, pair_direction dir);
-tgr_ptr gap_trigram_union(char x, char z);
 
 }  // namespace quarn
