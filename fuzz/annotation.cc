@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the observation-text readers, the rdata line order and the
 // rdata text conversion. Beyond "no crash, no read past the input", it checks that what
-// the rrname reader accepts is written back by the writer into text that reads back to
-// the same list, and that the rdata order is antisymmetric.
+// the rrname reader and the raw rdata reader accept is written back by the writers into
+// text that reads back to the same value, and that the rdata order is antisymmetric.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -48,7 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   std::vector<uint8_t> raw;
-  if (parse_raw_rdata(text, &raw) && raw.empty()) std::abort();
+  if (parse_raw_rdata(text, &raw)) {
+    if (raw.empty()) std::abort();
+    std::string written;
+    append_raw_rdata(written, raw);
+    std::vector<uint8_t> back;
+    if (!parse_raw_rdata(written, &back) || back != raw) std::abort();
+  }
 
   (void)parse_type_code(text);
 

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "common/search_stats.h"
 #include "output/text_output.h"
 #include "retrieval/data_source.h"
 #include "retrieval/search_context.h"
@@ -59,7 +60,7 @@ constexpr Expression kExpressions[] = {
 
 struct Run {
   double seconds = 0;
-  uint64_t results = 0, trigram_matches = 0, pattern_matches = 0, bytes_read = 0;
+  quarn::SearchStats stats;  // counters only
   bool scan = false;
 };
 
@@ -75,13 +76,11 @@ Run search_once(quarn::data_source& source, const char* expr) {
   run.scan = ctx.query() == nullptr;
   std::unique_ptr<quarn::tgdb_merger> merger = source.open(ctx);
   std::string line;
-  while (merger && run.results < quarn::kDefaultResultLimit) {
+  while (merger && run.stats.results < quarn::kDefaultResultLimit) {
     std::unique_ptr<quarn::result_entry> r = merger->next();
-    run.trigram_matches += ctx.counters().trigram_matches;
-    run.pattern_matches += ctx.counters().pattern_matches;
-    run.bytes_read += ctx.counters().bytes_read;
+    run.stats.add(ctx.counters());
     if (!r) break;
-    ++run.results;
+    ++run.stats.results;
     line.clear();
     quarn::format_raw(line, *r);
   }
@@ -149,11 +148,11 @@ int main(int argc, char** argv) {
     long grep_count = 0;
     const double grep_s = grep_seconds(e.regex, argv[2], &grep_count);
     std::printf("| %s | `%s` | %s | %llu%s | %llu | %llu | %.2f | %.2f | %.0f | %.0f | %ld |\n", e.kind, e.regex,
-                last.scan ? "table scan" : "trigrams", static_cast<unsigned long long>(last.results),
-                last.results >= quarn::kDefaultResultLimit ? " (limit)" : "",
-                static_cast<unsigned long long>(last.trigram_matches),
-                static_cast<unsigned long long>(last.pattern_matches), med * 1e3, percentile(times, 0.9) * 1e3,
-                med > 0 ? last.bytes_read / med / 1e6 : 0.0, grep_s * 1e3, grep_count);
+                last.scan ? "table scan" : "trigrams", static_cast<unsigned long long>(last.stats.results),
+                last.stats.results >= quarn::kDefaultResultLimit ? " (limit)" : "",
+                static_cast<unsigned long long>(last.stats.trigram_matches),
+                static_cast<unsigned long long>(last.stats.pattern_matches), med * 1e3, percentile(times, 0.9) * 1e3,
+                med > 0 ? last.stats.bytes_read / med / 1e6 : 0.0, grep_s * 1e3, grep_count);
     std::fflush(stdout);
   }
   struct rusage ru;

@@ -4,6 +4,17 @@
 
 namespace quarn {
 
+void SearchStats::add(const SearchStats& o) {
+  trigram_matches += o.trigram_matches;
+  pattern_matches += o.pattern_matches;
+  bytes_read += o.bytes_read;
+  pages_read += o.pages_read;
+  lists_opened += o.lists_opened;
+  entries_decoded += o.entries_decoded;
+  seeks += o.seeks;
+  results += o.results;
+}
+
 void log_elapsed(int level, const char* label, const TimePoint& a, const TimePoint& b) {
   QLOG(level, "%s: %f s", label, elapsed_seconds(a, b));
 }

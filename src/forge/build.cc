@@ -304,12 +304,8 @@ class Build {
       return true;
     }
     line_.assign(text_);
-    append_fmt(line_, "\t%zu/", raw_.size());
-    static const char kHex[] = "0123456789abcdef";
-    for (unsigned char c : raw_) {
-      line_.push_back(kHex[c >> 4]);
-      line_.push_back(kHex[c & 15]);
-    }
+    line_.push_back('\t');
+    append_raw_rdata(line_, std::span<const uint8_t>(bytes, raw_.size()));
     line_.push_back(' ');
     const rrtype_summary s{rrtype, v.count, v.first, v.last};
     write_annotation(std::span<const rrtype_summary>(&s, 1), {}, line_, true);

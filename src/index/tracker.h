@@ -28,7 +28,7 @@ namespace quarn {
 
 class Tgdb;
 class search_context;
-struct search_counters;
+struct SearchStats;
 class n_iter;
 
 struct tracker {
@@ -48,7 +48,7 @@ struct tracker {
   const uint8_t* data = nullptr;
   uint64_t nrefs = 0;
   // Where decoding and seek work is counted (the context's counters, or nullptr).
-  search_counters* counters = nullptr;
+  SearchStats* counters = nullptr;
 };
 
 // True when no item is left at or after the current position.

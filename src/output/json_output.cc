@@ -2,9 +2,11 @@
 
 #include <cinttypes>
 
+#include "common/hex.h"
+
 #include "output/json_gen.h"
 #include "output/json_messages.h"
-#include "output/text_output.h"
+#include "retrieval/rrkit.h"
 
 namespace quarn {
 
@@ -20,11 +22,10 @@ const rrtype_summary* find_element(const result_entry& r, uint16_t rrtype) {
 // Upper-case hexadecimal, two digits per byte, into a fixed buffer: the caller has
 // checked the length against kJsonMaxRawRdata.
 size_t hex_upper(const std::vector<uint8_t>& bytes, char (&out)[2 * kJsonMaxRawRdata + 1]) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   size_t n = 0;
   for (uint8_t b : bytes) {
-    out[n++] = kDigits[b >> 4];
-    out[n++] = kDigits[b & 0xf];
+    out[n++] = kHexDigitsUpper[b >> 4];
+    out[n++] = kHexDigitsUpper[b & 0xf];
   }
   out[n] = '\0';
   return n;

@@ -83,46 +83,57 @@ bool optional_integer(yajl_val root, const char* key, bool* set, int64_t* value,
   return true;
 }
 
-}  // namespace
-
-std::optional<std::string> parse_query_message(std::string_view message, query_request& request,
-                                                bool scope_must_be_known) {
+// Parses the message into a tree; nullptr (logged) for anything the parser must not
+// see or cannot read.
+Tree parse_tree(std::string_view message) {
   // The parser reads a NUL-terminated text: an embedded NUL would silently cut the
   // message, so it is refused like any other malformed message.
   if (message.find('\0') != std::string_view::npos) {
     log_parse_failure(kQueryParseNulByte);
-    return fail(kStatusInternalError, kQueryParserFailed);
+    return nullptr;
   }
   if (nests_deeper_than(message, kQueryMaxDepth)) {
     log_parse_failure("message nests too deeply");
-    return fail(kStatusInternalError, kQueryParserFailed);
+    return nullptr;
   }
   std::string text(message);
   char errbuf[kQueryParseErrorSize];
   errbuf[0] = '\0';
   Tree tree(yajl_tree_parse(text.c_str(), errbuf, sizeof errbuf));
-  if (tree == nullptr) {
-    log_parse_failure(errbuf);
-    return fail(kStatusInternalError, kQueryParserFailed);
-  }
-  yajl_val root = tree.get();
+  if (tree == nullptr) log_parse_failure(errbuf);
+  return tree;
+}
 
-  request = query_request{};
+struct RequiredFields {
+  yajl_val method = nullptr;
+  yajl_val what = nullptr;
+  yajl_val ret = nullptr;
+  yajl_val value = nullptr;
+  yajl_val rrtype = nullptr;
+  yajl_val limit = nullptr;
+};
 
-  yajl_val method = query_field(root, "search_method", yajl_t_string);
-  yajl_val what = query_field(root, "search_what", yajl_t_string);
-  if (method == nullptr) return fail(kStatusMissingParameter, kQueryMissingSearchMethod);
-  if (what == nullptr) return fail(kStatusMissingParameter, kQueryMissingSearchWhat);
-  yajl_val ret = query_field(root, "return_what", yajl_t_string);
-  if (ret == nullptr) return fail(kStatusMissingParameter, kQueryMissingReturnWhat);
-  yajl_val value = query_field(root, "value", yajl_t_string);
-  if (value == nullptr) return fail(kStatusMissingParameter, kQueryMissingValue);
-  yajl_val rrtype = query_field(root, "rrtype", yajl_t_string);
-  if (rrtype == nullptr) return fail(kStatusMissingParameter, kQueryMissingRrtype);
-  yajl_val limit = query_field(root, "limit", yajl_t_number);
-  if (limit == nullptr) return fail(kStatusMissingParameter, kQueryMissingLimit);
+// Finds the required fields in their fixed order; the first missing one is the answer.
+std::optional<std::string> find_required(yajl_val root, RequiredFields& f) {
+  f.method = query_field(root, "search_method", yajl_t_string);
+  f.what = query_field(root, "search_what", yajl_t_string);
+  if (f.method == nullptr) return fail(kStatusMissingParameter, kQueryMissingSearchMethod);
+  if (f.what == nullptr) return fail(kStatusMissingParameter, kQueryMissingSearchWhat);
+  f.ret = query_field(root, "return_what", yajl_t_string);
+  if (f.ret == nullptr) return fail(kStatusMissingParameter, kQueryMissingReturnWhat);
+  f.value = query_field(root, "value", yajl_t_string);
+  if (f.value == nullptr) return fail(kStatusMissingParameter, kQueryMissingValue);
+  f.rrtype = query_field(root, "rrtype", yajl_t_string);
+  if (f.rrtype == nullptr) return fail(kStatusMissingParameter, kQueryMissingRrtype);
+  f.limit = query_field(root, "limit", yajl_t_number);
+  if (f.limit == nullptr) return fail(kStatusMissingParameter, kQueryMissingLimit);
+  return std::nullopt;
+}
 
-  const char* method_text = YAJL_GET_STRING(method);
+// Method, scope and return option, in that order.
+std::optional<std::string> read_choices(const RequiredFields& f, bool scope_must_be_known,
+                                        query_request& request) {
+  const char* method_text = YAJL_GET_STRING(f.method);
   if (strcasecmp(method_text, "regex") == 0) {
     request.regex = true;
   } else if (strcasecmp(method_text, "glob") == 0) {
@@ -131,7 +142,7 @@ std::optional<std::string> parse_query_message(std::string_view message, query_r
     return fail(kStatusInvalidMethod);
   }
 
-  const char* what_text = YAJL_GET_STRING(what);
+  const char* what_text = YAJL_GET_STRING(f.what);
   if (strcasecmp(what_text, "rrnames") == 0) {
     request.scope = 0;
   } else if (strcasecmp(what_text, "rdata") == 0) {
@@ -143,7 +154,7 @@ std::optional<std::string> parse_query_message(std::string_view message, query_r
   }
   request.search_what.assign(what_text, std::min(std::strlen(what_text), kQueryMaxSearchWhat));
 
-  const char* ret_text = YAJL_GET_STRING(ret);
+  const char* ret_text = YAJL_GET_STRING(f.ret);
   if (strcasecmp(ret_text, "terse") == 0) {
     request.details = false;
   } else if (strcasecmp(ret_text, "details") == 0) {
@@ -151,8 +162,12 @@ std::optional<std::string> parse_query_message(std::string_view message, query_r
   } else {
     return fail(kStatusInvalidReturn);
   }
+  return std::nullopt;
+}
 
-  const char* type_text = YAJL_GET_STRING(rrtype);
+// The record type: a mnemonic or "any"; DNSSEC types are refused.
+std::optional<std::string> read_rrtype(yajl_val field, query_request& request) {
+  const char* type_text = YAJL_GET_STRING(field);
   if (strcasecmp(type_text, "any") == 0) {
     request.rrtype = 0;
   } else {
@@ -164,18 +179,26 @@ std::optional<std::string> parse_query_message(std::string_view message, query_r
     }
     request.rrtype = type;
   }
+  return std::nullopt;
+}
 
+// The limit, then the length of the value.
+std::optional<std::string> read_limit_and_value(const RequiredFields& f, query_request& request) {
   // The limit is an unsigned count: a negative integer stands for a practically
   // unlimited one, as -L -1 does on the command line, and callers may send it for that.
   // A fractional or out-of-range number has no integer value and is refused like 0.
-  if (!YAJL_IS_INTEGER(limit) || YAJL_GET_INTEGER(limit) == 0) return fail(kStatusInvalidLimit);
-  request.limit = static_cast<uint64_t>(YAJL_GET_INTEGER(limit));
+  if (!YAJL_IS_INTEGER(f.limit) || YAJL_GET_INTEGER(f.limit) == 0) return fail(kStatusInvalidLimit);
+  request.limit = static_cast<uint64_t>(YAJL_GET_INTEGER(f.limit));
 
-  const char* value_text = YAJL_GET_STRING(value);
+  const char* value_text = YAJL_GET_STRING(f.value);
   size_t value_len = std::strlen(value_text);
   if (value_len > kQueryMaxValue) return fail(kStatusValueTooLong, kQueryValueTooLong);
   request.value.assign(value_text, value_len);
+  return std::nullopt;
+}
 
+// The time bounds, the offset and the exclusion, each optional.
+std::optional<std::string> read_optional_fields(yajl_val root, query_request& request) {
   std::optional<std::string> error;
   if (!optional_integer(root, "time_first_before", &request.time_first_before_set,
                         &request.time_first_before, &error) ||
@@ -197,6 +220,23 @@ std::optional<std::string> parse_query_message(std::string_view message, query_r
     request.exclude = YAJL_GET_STRING(exclude);
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> parse_query_message(std::string_view message, query_request& request,
+                                                bool scope_must_be_known) {
+  Tree tree = parse_tree(message);
+  if (tree == nullptr) return fail(kStatusInternalError, kQueryParserFailed);
+  yajl_val root = tree.get();
+  request = query_request{};
+
+  RequiredFields fields;
+  if (auto answer = find_required(root, fields)) return answer;
+  if (auto answer = read_choices(fields, scope_must_be_known, request)) return answer;
+  if (auto answer = read_rrtype(fields.rrtype, request)) return answer;
+  if (auto answer = read_limit_and_value(fields, request)) return answer;
+  return read_optional_fields(root, request);
 }
 
 }  // namespace quarn

@@ -1,11 +1,12 @@
-// Text and raw forms of one search result, and record-type names.
+// Text and raw forms of one search result.
 //
 // The text form is for people: the key, seven blanks, then "TYPE/count [first / last]"
 // per record type (times in local time), tab-separated, one line; an rdata result shows
 // its first record type and, on a second tab-indented line, up to 32 bytes of its raw
 // rdata in hexadecimal. The raw form writes a result back in the observation grammar of
-// the index string tables ("key<TAB>token token ..."), so a raw line can be re-indexed
-// or merged again; rdata results carry "len/hex " before their single token.
+// the index string tables ("key<TAB>token token ...", written by the grammar's own
+// writers in retrieval/annotation.h), so a raw line can be re-indexed or merged again;
+// rdata results carry "len/hex " before their single token.
 //
 // Use: format_text / format_raw append one complete result (ending in a line feed) to
 // a caller-owned std::string, which the caller reuses between results so the hot loop
@@ -22,16 +23,9 @@
 
 namespace quarn {
 
-// Size of the buffer a record-type name is produced into ("TYPE65535" plus NUL fits).
-constexpr size_t kRrtypeNameSize = 16;
 // The text form shows at most this many raw rdata bytes; longer values are marked
 // "[partial/N bytes]" and cut with "...".
 constexpr size_t kTextRdataBytes = 32;
-
-// The mnemonic of the record type (A, NS, MX, ...), or "TYPE<n>" when it has none,
-// NUL-terminated and at most kRrtypeNameSize - 1 characters. Returns either a static
-// string or buf (which then holds the text); valid while buf is.
-const char* rrtype_name(uint16_t type, char (&buf)[kRrtypeNameSize]);
 
 // Appends the text form of r (one line, two for an rdata result) to out.
 void format_text(std::string& out, const result_entry& r);

@@ -5,11 +5,12 @@
 #include "retrieval/annotation.h"
 
 #include <array>
+#include <charconv>
 #include <limits>
 
+#include "common/hex.h"
 #include "common/log.h"
 #include "common/strfmt.h"
-#include "retrieval/hex_digit.h"
 #include "retrieval/records_messages.h"
 
 namespace quarn {
@@ -289,21 +290,35 @@ bool parse_raw_rdata(std::string_view text, std::vector<uint8_t>* out) {
 
 namespace {
 
-void append_token(std::string& out, const rrtype_summary& s) {
-  append_type_code(out, s.rrtype);
-  const auto first = static_cast<unsigned long>(s.time_first);
-  const auto count = static_cast<unsigned long>(s.count);
-  // Times are always written, even when 0: a lone "code:count" would be read back as a
-  // time. A last time before the first carries no information and is left out.
-  if (s.time_last > s.time_first) {
-    const auto diff = static_cast<unsigned long>(s.time_last - s.time_first);
-    append_fmt(out, ":%lx,%lx:%lx", first, diff, count);
-  } else {
-    append_fmt(out, ":%lx:%lx", first, count);
-  }
+void append_hex_number(std::string& out, uint64_t v) {
+  char buf[16];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, 16);
+  out.append(buf, r.ptr);
 }
 
 }  // namespace
+
+void append_annotation_token(std::string& out, const rrtype_summary& s) {
+  append_type_code(out, s.rrtype);
+  // Times are always written, even when 0: a lone "code:count" would be read back as a
+  // time. A last time before the first carries no information and is left out.
+  out.push_back(':');
+  append_hex_number(out, static_cast<uint64_t>(s.time_first));
+  if (s.time_last > s.time_first) {
+    out.push_back(',');
+    append_hex_number(out, static_cast<uint64_t>(s.time_last - s.time_first));
+  }
+  out.push_back(':');
+  append_hex_number(out, s.count);
+}
+
+void append_raw_rdata(std::string& out, std::span<const uint8_t> raw) {
+  char buf[20];
+  const auto r = std::to_chars(buf, buf + sizeof buf, raw.size());
+  out.append(buf, r.ptr);
+  out.push_back('/');
+  append_hex_bytes(out, raw);
+}
 
 void write_annotation(std::span<const rrtype_summary> a, std::span<const rrtype_summary> b,
                       std::string& out, bool no_leading_tab) {
@@ -318,17 +333,17 @@ void write_annotation(std::span<const rrtype_summary> a, std::span<const rrtype_
       out.push_back(' ');
     }
     if (j == b.size() || (i < a.size() && a[i].rrtype < b[j].rrtype)) {
-      append_token(out, a[i++]);
+      append_annotation_token(out, a[i++]);
     } else if (i < a.size() && a[i].rrtype == b[j].rrtype) {
       rrtype_summary m = a[i];
       m.count += b[j].count;
       if (b[j].time_first < m.time_first) m.time_first = b[j].time_first;
       if (b[j].time_last > m.time_last) m.time_last = b[j].time_last;
-      append_token(out, m);
+      append_annotation_token(out, m);
       ++i;
       ++j;
     } else {
-      append_token(out, b[j++]);
+      append_annotation_token(out, b[j++]);
     }
   }
 }

@@ -20,8 +20,9 @@
 // string_view (start and limit) and never read past it; they never stop the program and
 // report failure instead, so that a corrupt line is ignored by the merger.
 //
-// The writer (write_annotation) serves index building: it merges two type-sorted lists
-// into one annotation, and its output is always readable by the rrname reader.
+// The writers serve index building and the raw result form: write_annotation merges two
+// type-sorted lists into one annotation, and its output is always readable by the
+// rrname reader; append_annotation_token and append_raw_rdata write the pieces.
 #pragma once
 
 #include <cstddef>
@@ -85,6 +86,16 @@ bool parse_rdata_annotation(std::string_view text, rdata_annotation* out);
 // not decimal or 0, or fewer than 2 x length hex digits follow. Nothing is allocated
 // before the digits are known to be present.
 bool parse_raw_rdata(std::string_view text, std::vector<uint8_t>* out);
+
+// Appends one token, "code:first[,diff]:count" in hexadecimal. The times are always
+// written (a lone "code:count" would read back as a time); the difference only when the
+// last time is after the first, since an earlier last time cannot be written so that it
+// reads back.
+void append_annotation_token(std::string& out, const rrtype_summary& s);
+
+// Appends the raw rdata prefix "<len>/<hex...>" with lower-case digits and no blank
+// after it. An empty raw gives "0/", which the readers refuse.
+void append_raw_rdata(std::string& out, std::span<const uint8_t> raw);
 
 // Appends to out the annotation that merges a and b (each sorted by type ascending):
 // a tab first unless no_leading_tab, blanks between tokens; elements of equal type are

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
+#include "common/hex.h"
 #include "common/log.h"
 #include "retrieval/annotation.h"
-#include "retrieval/hex_digit.h"
 #include "retrieval/records_messages.h"
 
 namespace quarn {

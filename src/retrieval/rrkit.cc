@@ -6,13 +6,14 @@
 
 #include <ldns/ldns.h>
 
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string_view>
 #include <vector>
 
-#include "common/strfmt.h"
 #include "retrieval/records_messages.h"
 
 namespace quarn {
@@ -154,9 +155,21 @@ uint16_t rrkit_str_to_rrtype(const char* text) {
   return static_cast<uint16_t>(ldns_get_rr_type_by_name(text));
 }
 
-std::string rrtype_name(uint16_t rrtype) {
-  const char* name = rrkit_rrtype_to_str(rrtype);
-  return name != nullptr ? std::string(name) : str_fmt("TYPE%u", static_cast<unsigned>(rrtype));
+const char* rrtype_name(uint16_t type, char (&buf)[kRrtypeNameSize]) {
+  // Mnemonics are static strings and are handed out as they are when they fit the
+  // buffer's limit.
+  const char* mnemonic = rrkit_rrtype_to_str(type);
+  if (mnemonic != nullptr && *mnemonic != '\0') {
+    const size_t n = std::strlen(mnemonic);
+    if (n < kRrtypeNameSize) return mnemonic;
+    std::memcpy(buf, mnemonic, kRrtypeNameSize - 1);
+    buf[kRrtypeNameSize - 1] = '\0';
+    return buf;
+  }
+  std::memcpy(buf, "TYPE", 4);
+  const auto r = std::to_chars(buf + 4, buf + kRrtypeNameSize - 1, static_cast<unsigned>(type));
+  *r.ptr = '\0';
+  return buf;
 }
 
 std::optional<std::string> rrkit_rdata_to_str(const uint8_t* rdata, size_t length,

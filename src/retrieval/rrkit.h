@@ -24,8 +24,14 @@ const char* rrkit_rrtype_to_str(uint16_t rrtype);
 // "TYPE<n>" form gives n). 0 when the text names no type; null gives 0.
 uint16_t rrkit_str_to_rrtype(const char* text);
 
-// The mnemonic, or "TYPE<n>" for a type without one.
-std::string rrtype_name(uint16_t rrtype);
+// Size of the buffer a record-type name is produced into ("TYPE65535" plus NUL fits).
+inline constexpr size_t kRrtypeNameSize = 16;
+
+// The mnemonic of the record type (A, NS, MX, ...), or "TYPE<n>" when it has none,
+// NUL-terminated and at most kRrtypeNameSize - 1 characters. Returns either a static
+// string or buf (which then holds the text); valid while buf is. Allocates nothing:
+// the printers call it for every element of every result.
+const char* rrtype_name(uint16_t type, char (&buf)[kRrtypeNameSize]);
 
 // The presentation text of an rdata value of the given type and class (1 = IN), fields
 // separated by single blanks. nullopt when no text can be produced at all; a value the

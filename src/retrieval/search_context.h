@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "common/my_time.h"
+#include "common/search_stats.h"
 #include "pattern/matcher.h"
 #include "planner/tgr_result.h"
 
@@ -37,19 +38,6 @@ namespace quarn {
 
 // Thrown by check_deadline() when the search must stop; caught by the merger only.
 struct search_aborted {};
-
-// Counters of the current merger call (reset at the start of each next-result call).
-// The first four are the ones the driver reports; the rest are finer detail fed by the
-// reference-list iterators and line sources.
-struct search_counters {
-  uint64_t trigram_matches = 0;  // distinct candidate keys tested with the matcher
-  uint64_t pattern_matches = 0;  // candidate keys the matcher confirmed
-  uint64_t bytes_read = 0;       // string-table bytes of every candidate line pulled
-  uint64_t pages_read = 0;       // 4096-byte pages those lines touched
-  uint64_t lists_opened = 0;     // reference lists a tracker was created on
-  uint64_t entries_decoded = 0;  // 5-byte reference entries decoded
-  uint64_t seeks = 0;            // tracker seeks (including in-item adjustments)
-};
 
 class search_context {
  public:
@@ -85,9 +73,10 @@ class search_context {
   void set_deadline(const TimePoint* deadline);
   void set_timeout_callback(timeout_callback cb);
 
-  // Counters of the last merger call; the mutable form is for the iterators that feed it.
-  const search_counters& counters() const { return counters_; }
-  search_counters& counters() { return counters_; }
+  // Counters of the last merger call (reset at the start of each next-result call); the
+  // mutable form is for the iterators that feed it. The timings of the record are unused.
+  const SearchStats& counters() const { return counters_; }
+  SearchStats& counters() { return counters_; }
   // Resets the counters (the merger, at each call's start).
   void reset_counters();
   // Counts a pattern match; the first one of the search also records the time. The
@@ -164,7 +153,7 @@ class search_context {
   bool deadline_armed_ = false;
   timeout_callback timeout_callback_;
 
-  search_counters counters_;
+  SearchStats counters_;
   TimePoint first_match_;
   bool first_match_seen_ = false;
 

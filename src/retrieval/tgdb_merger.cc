@@ -205,7 +205,7 @@ void tgdb_merger::merge_line(std::unique_ptr<result_entry>& result, const line_r
 }
 
 void tgdb_merger::count_line(merger_source& source, const char* line, size_t length) {
-  search_counters& c = context_.counters();
+  SearchStats& c = context_.counters();
   c.bytes_read += length + 1;
   const uint64_t p = reinterpret_cast<uintptr_t>(line);
   const uint64_t start = p / kStatPageSize;

@@ -31,102 +31,113 @@ struct Sources {
   std::unique_ptr<index_list> list;
 };
 
-// Parses the command line into options and sources. Returns -1 to go on, or the exit
+// What an option handler returns to let parsing go on; any other value is the exit
 // status to end the program with.
-int parse_options(int argc, char** argv, SearchOptions& o, Sources& s, const char** search) {
-  const char* program = argv[0];
-  optind = 0;  // full re-initialisation, so the parser can run more than once per process
-  int c;
-  while ((c = getopt(argc, argv, kOptString)) != -1) {
-    switch (c) {
-      case 'A':
-      case 'B': {
-        const auto t = parse_time_arg(optarg);
-        if (!t) {
-          std::fprintf(stderr, msg::kInvalidTime, optarg);
-          return 1;
-        }
-        if (c == 'A') {
-          o.after = *t;
-          o.after_set = true;
-        } else {
-          o.before = *t;
-          o.before_set = true;
-        }
-        break;
-      }
-      case 'c':
-        o.complete = true;
-        break;
-      case 'f':
-        if (s.list) {
-          std::fputs(msg::kFilesetAfterList, stderr);
-          print_usage(program);
-          return 1;
-        }
-        if (access(optarg, R_OK) != 0) {
-          std::fprintf(stderr, msg::kFilesetAccess, optarg, std::strerror(errno));
-          return 1;
-        }
-        s.set.reset();  // a later -f replaces an earlier one
-        s.set = fileset::create(optarg);
-        if (!s.set) return 1;
-        break;
-      case 'g':
-        o.glob = true;
-        break;
-      case 'j':
-        o.json = true;
-        break;
-      case 'l':
-        if (s.set) {
-          std::fputs(msg::kListAfterFileset, stderr);
-          print_usage(program);
-          return 1;
-        }
-        if (!s.list) s.list = std::make_unique<index_list>();
-        if (!s.list->add(optarg)) {
-          std::fprintf(stderr, msg::kFailedToAdd, optarg);
-          return 1;
-        }
-        break;
-      case 'L': {
-        // Read like a C int and widened with its sign: -1 becomes the largest count.
-        const auto limit = static_cast<int32_t>(std::strtol(optarg, nullptr, 10));
-        if (limit == 0) {
-          std::fprintf(stderr, msg::kInvalidLimit, optarg);
-          return 1;
-        }
-        o.limit = static_cast<uint64_t>(static_cast<int64_t>(limit));
-        break;
-      }
-      case 'r':
-        o.raw = true;
-        break;
-      case 's':
-        *search = optarg;
-        break;
-      case 't':
-        o.timeout = std::strtod(optarg, nullptr);
-        break;
-      case 'v':
-        log_set_level(log_get_level() + 1);
-        break;
-      default:
-        print_usage(program);
-        return 1;
-    }
-  }
-  if (o.json && o.raw) {
-    std::fputs(msg::kJsonAndRaw, stderr);
+constexpr int kGoOn = -1;
+
+// -A or -B: a time bound.
+int set_time_bound(int c, const char* arg, SearchOptions& o) {
+  const auto t = parse_time_arg(arg);
+  if (!t) {
+    std::fprintf(stderr, search_msg::kInvalidTime, arg);
     return 1;
   }
-  if (!s.set && !s.list) {
-    std::fputs(msg::kNoSource, stderr);
+  if (c == 'A') {
+    o.after = *t;
+    o.after_set = true;
+  } else {
+    o.before = *t;
+    o.before_set = true;
+  }
+  return kGoOn;
+}
+
+// -f: the fileset; a later -f replaces an earlier one.
+int set_fileset(const char* program, const char* path, Sources& s) {
+  if (s.list) {
+    std::fputs(search_msg::kFilesetAfterList, stderr);
     print_usage(program);
     return 1;
   }
-  return -1;
+  if (access(path, R_OK) != 0) {
+    std::fprintf(stderr, search_msg::kFilesetAccess, path, std::strerror(errno));
+    return 1;
+  }
+  s.set.reset();  // the old set is released before the new one is read
+  s.set = fileset::create(path);
+  return s.set ? kGoOn : 1;
+}
+
+// -l: one more index file.
+int add_index_file(const char* program, const char* path, Sources& s) {
+  if (s.set) {
+    std::fputs(search_msg::kListAfterFileset, stderr);
+    print_usage(program);
+    return 1;
+  }
+  if (!s.list) s.list = std::make_unique<index_list>();
+  if (!s.list->add(path)) {
+    std::fprintf(stderr, search_msg::kFailedToAdd, path);
+    return 1;
+  }
+  return kGoOn;
+}
+
+// -L: the result limit.
+int set_limit(const char* arg, SearchOptions& o) {
+  // Read like a C int and widened with its sign: -1 becomes the largest count.
+  const auto limit = static_cast<int32_t>(std::strtol(arg, nullptr, 10));
+  if (limit == 0) {
+    std::fprintf(stderr, search_msg::kInvalidLimit, arg);
+    return 1;
+  }
+  o.limit = static_cast<uint64_t>(static_cast<int64_t>(limit));
+  return kGoOn;
+}
+
+int apply_option(int c, const char* program, SearchOptions& o, Sources& s,
+                 const char** search) {
+  switch (c) {
+    case 'A':
+    case 'B': return set_time_bound(c, optarg, o);
+    case 'c': o.complete = true; return kGoOn;
+    case 'f': return set_fileset(program, optarg, s);
+    case 'g': o.glob = true; return kGoOn;
+    case 'j': o.json = true; return kGoOn;
+    case 'l': return add_index_file(program, optarg, s);
+    case 'L': return set_limit(optarg, o);
+    case 'r': o.raw = true; return kGoOn;
+    case 's': *search = optarg; return kGoOn;
+    case 't': o.timeout = std::strtod(optarg, nullptr); return kGoOn;
+    case 'v': log_set_level(log_get_level() + 1); return kGoOn;
+    default: print_usage(program); return 1;
+  }
+}
+
+// The checks that need the whole command line.
+int check_choices(const char* program, const SearchOptions& o, const Sources& s) {
+  if (o.json && o.raw) {
+    std::fputs(search_msg::kJsonAndRaw, stderr);
+    return 1;
+  }
+  if (!s.set && !s.list) {
+    std::fputs(search_msg::kNoSource, stderr);
+    print_usage(program);
+    return 1;
+  }
+  return kGoOn;
+}
+
+// Parses the command line into options and sources. Returns kGoOn, or the exit status
+// to end the program with.
+int parse_options(int argc, char** argv, SearchOptions& o, Sources& s, const char** search) {
+  optind = 0;  // full re-initialisation, so the parser can run more than once per process
+  int c;
+  while ((c = getopt(argc, argv, kOptString)) != -1) {
+    const int status = apply_option(c, argv[0], o, s, search);
+    if (status != kGoOn) return status;
+  }
+  return check_choices(argv[0], o, s);
 }
 
 }  // namespace
@@ -164,7 +175,7 @@ int quarnsearch_main(int argc, char** argv) {
   if (const char* env = std::getenv(kLogLevelVariable)) {
     const int level = log_parse_level(env);
     if (level < 0) {
-      std::fprintf(stderr, msg::kBadLogLevel, env);
+      std::fprintf(stderr, search_msg::kBadLogLevel, env);
     } else {
       log_set_level(level);
     }
@@ -173,9 +184,9 @@ int quarnsearch_main(int argc, char** argv) {
   Sources sources;
   const char* search = nullptr;
   const int status = parse_options(argc, argv, options, sources, &search);
-  if (status >= 0) return status;
+  if (status != kGoOn) return status;
 
-  log_write(log_get_level(), msg::kStarting, log_level_name(log_get_level()));
+  log_write(log_get_level(), search_msg::kStarting, log_level_name(log_get_level()));
   options.source = sources.set ? static_cast<data_source*>(sources.set.get())
                                : static_cast<data_source*>(sources.list.get());
 
@@ -190,10 +201,10 @@ int quarnsearch_main(int argc, char** argv) {
   sources.list.reset();
 
   if (!ok) {
-    QLOG(LOG_FAILURE, msg::kSearchFailed);
+    QLOG(LOG_FAILURE, search_msg::kSearchFailed);
     return 1;
   }
-  QLOG(LOG_INFO, msg::kExiting);
+  QLOG(LOG_INFO, search_msg::kExiting);
   return 0;
 }
 

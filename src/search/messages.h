@@ -3,7 +3,7 @@
 // line feed). Scripts and tests match these texts, so they do not change lightly.
 #pragma once
 
-namespace quarn::msg {
+namespace quarn::search_msg {
 
 // Command line (printed to standard error).
 inline constexpr const char* kInvalidTime = "invalid time '%s'\n";
@@ -33,4 +33,4 @@ inline constexpr const char* kLaunched = "Search launched";
 inline constexpr const char* kSearchEnded = "Search %s after %zu results";
 inline constexpr const char* kOutputFailed = "Error: could not write results to standard output";
 
-}  // namespace quarn::msg
+}  // namespace quarn::search_msg

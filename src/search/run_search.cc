@@ -1,5 +1,6 @@
 #include "search/run_search.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -57,6 +58,124 @@ void install_time_filters(const SearchOptions& o, search_context& ctx) {
   }
 }
 
+// The deadline of a search, re-armed after every printed result. Its callback declines
+// every extension and remembers that the search timed out; it refers to this object, so
+// the object stays where it was made for as long as the context lives.
+class ResultDeadline {
+ public:
+  ResultDeadline(double timeout, search_context& ctx)
+      // Only a positive, finite timeout arms a deadline; 0, negative or NaN mean none.
+      : armed_(timeout > 0 && timeout == timeout),
+        timeout_(armed_ ? timeout_duration(std::min(timeout, kMaxTimeoutSeconds)) : TimePoint{}),
+        ctx_(ctx) {
+    ctx_.set_timeout_callback([this](TimePoint&) {
+      timed_out_ = true;
+      return false;
+    });
+  }
+  ResultDeadline(const ResultDeadline&) = delete;
+  ResultDeadline& operator=(const ResultDeadline&) = delete;
+
+  // Sets the deadline to one timeout from now (nothing when there is no timeout).
+  void arm() {
+    if (!armed_) return;
+    const TimePoint deadline = time_add(my_gettime(), timeout_);
+    ctx_.set_deadline(&deadline);
+  }
+  // A deadline must not outlive the loop it guards.
+  void disarm() { ctx_.set_deadline(nullptr); }
+  bool timed_out() const { return timed_out_; }
+
+ private:
+  const bool armed_;
+  const TimePoint timeout_;
+  search_context& ctx_;
+  bool timed_out_ = false;
+};
+
+// Plans and compiles the expression, logging a failure. Records the pattern time.
+bool compile_expression(const SearchOptions& options, std::string_view expression,
+                        search_context& ctx, SearchStats& stats) {
+  stats.start = my_gettime();
+  std::string error;
+  if (!ctx.compile(expression, options.glob, &error)) {
+    QLOG(LOG_INFO, search_msg::kPatternError, options.glob ? "glob" : "regex",
+         error.empty() ? search_msg::kUnspecifiedReason : error.c_str());
+    return false;
+  }
+  stats.pattern_done = my_gettime();
+  log_elapsed(LOG_DEBUG, search_msg::kPatternFinished, stats.start, stats.pattern_done);
+  QLOG(LOG_INFO, search_msg::kDispatching, static_cast<int>(expression.size()),
+       expression.data());
+  return true;
+}
+
+// Opens the merger on the data source; nullptr (logged) when there is nothing to search.
+// Opening counts as search time and, unless it ran out of time, launches the search.
+std::unique_ptr<tgdb_merger> open_merger(const SearchOptions& options, search_context& ctx,
+                                         const ResultDeadline& deadline, SearchStats& stats) {
+  const TimePoint before = my_gettime();
+  std::unique_ptr<tgdb_merger> merger = options.source->open(ctx);
+  stats.search_time = accumulate(stats.search_time, before, my_gettime());
+  if (!merger) {
+    QLOG(LOG_ERROR, search_msg::kEmptySource);
+    return nullptr;
+  }
+  if (!deadline.timed_out()) {
+    stats.launched = my_gettime();
+    log_elapsed(LOG_DEBUG, search_msg::kLaunched, stats.pattern_done, stats.launched);
+  }
+  return merger;
+}
+
+// Appends the chosen form of one result to line.
+void format_result(const SearchOptions& options, const result_entry& result, std::string& line) {
+  if (options.json) {
+    // Refused elements are reported by the JSON writer; the rest are still printed.
+    format_json(line, result, 0, true);
+  } else if (options.raw) {
+    format_raw(line, result);
+  } else {
+    format_text(line, result);
+  }
+}
+
+// Prints results until the limit, the end of the results or the deadline. False (logged)
+// when the output could not be written.
+bool print_results(const SearchOptions& options, search_context& ctx, tgdb_merger& merger,
+                   ResultDeadline& deadline, SearchStats& stats, OutputBuffer& out) {
+  std::string line;  // reused for every result, so printing allocates only while warming up
+  // The time inside the merger is only ever shown by the timing report; two clock reads
+  // per result are a measurable share of a broad search, so they are skipped when the
+  // report will not be printed.
+  const bool time_merger = log_enabled(LOG_STAT);
+  while (stats.results < options.limit) {
+    const TimePoint before = time_merger ? my_gettime() : TimePoint{};
+    std::unique_ptr<result_entry> result = merger.next();
+    if (time_merger) stats.search_time = accumulate(stats.search_time, before, my_gettime());
+
+    TimePoint first;
+    if (stats.pattern_matches == 0 && ctx.first_match_time(&first)) stats.first_pattern = first;
+    stats.add(ctx.counters());
+
+    if (!result) break;
+    if (stats.results == 0) stats.first_result = my_gettime();
+    ++stats.results;
+
+    line.clear();
+    format_result(options, *result, line);
+    out.append(line);
+    merger.recycle(std::move(result));
+    if (out.failed()) {
+      // Nobody reads the results any more (closed pipe, full disk): stop, and say so.
+      QLOG(LOG_ERROR, search_msg::kOutputFailed);
+      return false;
+    }
+    deadline.arm();
+  }
+  return true;
+}
+
 }  // namespace
 
 bool run_search(const SearchOptions& options, std::string_view expression, OutputBuffer& out) {
@@ -64,105 +183,24 @@ bool run_search(const SearchOptions& options, std::string_view expression, Outpu
   auto ctx = std::make_unique<search_context>();
   SearchStats stats;
   LogScope log_scope;
-  log_set_prefix(msg::kSearchPrefix, g_search_number++);
-
-  // Only a positive, finite timeout arms a deadline; 0, negative or NaN mean none.
-  const bool has_timeout = options.timeout > 0 && options.timeout == options.timeout;
-  const TimePoint timeout =
-      has_timeout ? timeout_duration(std::min(options.timeout, kMaxTimeoutSeconds)) : TimePoint{};
-  bool timed_out = false;
-  ctx->set_timeout_callback([&timed_out](TimePoint&) {
-    timed_out = true;
-    return false;
-  });
+  log_set_prefix(search_msg::kSearchPrefix, g_search_number++);
+  ResultDeadline deadline(options.timeout, *ctx);
   install_time_filters(options, *ctx);
 
-  stats.start = my_gettime();
-  std::string error;
-  if (!ctx->compile(expression, options.glob, &error)) {
-    QLOG(LOG_INFO, msg::kPatternError, options.glob ? "glob" : "regex",
-         error.empty() ? msg::kUnspecifiedReason : error.c_str());
-    return false;
-  }
-  stats.pattern_done = my_gettime();
-  log_elapsed(LOG_DEBUG, msg::kPatternFinished, stats.start, stats.pattern_done);
-  QLOG(LOG_INFO, msg::kDispatching, static_cast<int>(expression.size()), expression.data());
-
-  auto arm_deadline = [&]() {
-    if (!has_timeout) return;
-    const TimePoint deadline = time_add(my_gettime(), timeout);
-    ctx->set_deadline(&deadline);
-  };
-  arm_deadline();
-
-  TimePoint before = my_gettime();
-  std::unique_ptr<tgdb_merger> merger = options.source->open(*ctx);
-  TimePoint after = my_gettime();
-  stats.search_time = accumulate(stats.search_time, before, after);
-  if (!merger) {
-    QLOG(LOG_ERROR, msg::kEmptySource);
-    return false;
-  }
-  if (!timed_out) {
-    stats.launched = my_gettime();
-    log_elapsed(LOG_DEBUG, msg::kLaunched, stats.pattern_done, stats.launched);
-  }
-
-  std::string line;  // reused for every result, so printing allocates only while warming up
-  bool output_ok = true;
-  // The time inside the merger is only ever shown by the timing report; two clock reads
-  // per result are a measurable share of a broad search, so they are skipped when the
-  // report will not be printed.
-  const bool time_merger = log_enabled(LOG_STAT);
-  while (stats.results < options.limit) {
-    if (time_merger) before = my_gettime();
-    std::unique_ptr<result_entry> result = merger->next();
-    if (time_merger) {
-      after = my_gettime();
-      stats.search_time = accumulate(stats.search_time, before, after);
-    }
-
-    const search_counters& c = ctx->counters();
-    TimePoint first;
-    if (stats.pattern_matches == 0 && ctx->first_match_time(&first)) stats.first_pattern = first;
-    stats.trigram_matches += c.trigram_matches;
-    stats.pattern_matches += c.pattern_matches;
-    stats.bytes_read += c.bytes_read;
-    stats.pages_read += c.pages_read;
-
-    if (!result) break;
-    if (stats.results == 0) stats.first_result = my_gettime();
-    ++stats.results;
-
-    line.clear();
-    if (options.json) {
-      // Refused elements are reported by the JSON writer; the rest are still printed.
-      format_json(line, *result, 0, true);
-    } else if (options.raw) {
-      format_raw(line, *result);
-    } else {
-      format_text(line, *result);
-    }
-    out.append(line);
-    merger->recycle(std::move(result));
-    if (out.failed()) {
-      // Nobody reads the results any more (closed pipe, full disk): stop, and say so.
-      QLOG(LOG_ERROR, msg::kOutputFailed);
-      output_ok = false;
-      break;
-    }
-    arm_deadline();
-  }
-  // A deadline must not outlive the loop it guards (the merger is destroyed below).
-  ctx->set_deadline(nullptr);
+  if (!compile_expression(options, expression, *ctx, stats)) return false;
+  deadline.arm();
+  std::unique_ptr<tgdb_merger> merger = open_merger(options, *ctx, deadline, stats);
+  if (!merger) return false;
+  bool output_ok = print_results(options, *ctx, *merger, deadline, stats, out);
+  deadline.disarm();  // the merger is destroyed below
 
   stats.end = my_gettime();
-  QLOG(LOG_INFO, msg::kSearchEnded, timed_out ? "timed out" : "completed",
+  QLOG(LOG_INFO, search_msg::kSearchEnded, deadline.timed_out() ? "timed out" : "completed",
        static_cast<size_t>(stats.results));
   print_search_report(stats);
   merger.reset();
   if (!out.flush() && output_ok) {
-    QLOG(LOG_ERROR, msg::kOutputFailed);
+    QLOG(LOG_ERROR, search_msg::kOutputFailed);
     output_ok = false;
   }
   return output_ok;
@@ -175,7 +213,7 @@ bool run_search_stream(const SearchOptions& options, FILE* in, OutputBuffer& out
     if (buf[0] == '\0') continue;
     if (!run_search(options, buf, out)) return false;
   }
-  std::fputs(msg::kEndOfInput, stderr);
+  std::fputs(search_msg::kEndOfInput, stderr);
   return true;
 }
 

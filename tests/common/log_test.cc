@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 
-#include "common/search_stats.h"
 #include "support/log_capture.h"
 
 namespace quarn {
@@ -64,42 +63,6 @@ TEST(Log, PushInheritsAndPopRestores) {
   EXPECT_EQ(log_get_level(), LOG_INFO);
   QLOG(LOG_DEBUG, "hidden again");
   EXPECT_EQ(cap.text(), "search-1: Dispatching search: [abc]\n");
-}
-
-TEST(SearchReport, ZeroSearchTimeGivesZeroRatesAndUnsetPointsZeroDurations) {
-  LogCapture cap;
-  log_set_prefix("%s", "");
-  log_set_level(LOG_STAT);
-  SearchStats s;
-  s.start = {100, 600000000};
-  s.pattern_done = {101, 100000000};  // nanosecond borrow
-  s.end = {103, 0};
-  s.trigram_matches = 7;
-  s.bytes_read = 4096;
-  s.pages_read = 1;
-  print_search_report(s);
-  EXPECT_EQ(cap.text(),
-            "            Regex: 0.500000 s\n"
-            "    First Trigram: 0.000000 s\n"
-            "    First Pattern: 0.000000 s\n"
-            "Total Search Time: 0.000000 s\n"
-            " Total Bytes Read: 4096  (1 pages)\n"
-            "  Trigram Matches: 7 (0.000000 /s)\n"
-            "  Pattern Matches: 0 (0.000000 /s)\n"
-            "          Results: 0 (0.000000 /s)\n"
-            "    Total Elapsed: 2.400000 s\n");
-}
-
-TEST(SearchReport, RatesUseSearchTimeAndReportNeedsStatLevel) {
-  LogCapture cap;
-  log_set_prefix("%s", "");
-  log_set_level(LOG_INFO);
-  SearchStats s;
-  print_search_report(s);
-  EXPECT_EQ(cap.text(), "");
-  log_set_level(LOG_STAT);
-  log_rate(LOG_STAT, "          Results", 10, TimePoint{2, 500000000});
-  EXPECT_EQ(cap.text(), "          Results: 10 (4.000000 /s)\n");
 }
 
 }  // namespace

@@ -252,7 +252,7 @@ TEST_F(TrackerTest, FarSeekDecodesLogarithmicallyManyEntries) {
   std::vector<uint64_t> entries;
   for (uint64_t k = 0; k < 100000; ++k) entries.push_back(k * 3);
   TgdbRef t = load_with(entries);
-  search_counters counters;
+  SearchStats counters;
   tracker tr;
   ASSERT_EQ(tracker_init(tr, t.get(), nullptr, kOrdinal), 0);
   tr.counters = &counters;

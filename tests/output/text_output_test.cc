@@ -112,13 +112,6 @@ TEST_F(TextOutput, RawLinesReadBackAsObservationText) {
   EXPECT_EQ(a.time_last, kT0 + 60);
 }
 
-TEST_F(TextOutput, TypeNames) {
-  char buf[kRrtypeNameSize];
-  EXPECT_STREQ(rrtype_name(15, buf), "MX");
-  EXPECT_STREQ(rrtype_name(65280, buf), "TYPE65280");
-  EXPECT_STREQ(rrtype_name(65535, buf), "TYPE65535");
-}
-
 TEST(OutputBuffer, KeepsOrderAndReportsFailedWrites) {
   FILE* f = std::tmpfile();
   ASSERT_NE(f, nullptr);
