@@ -93,7 +93,7 @@ size_t count_lines(const char* buf, size_t len) {
     if (buf[i] != '\n') continue;
     if (i + 1 < len && buf[i + 1] == '\n') continue;
     if (progress && (count + 1) % 10000000 == 0)
-      fprintf(stderr, msg::kLineCountProgress, i * 100 / len);
+      fprintf(stderr, index_msg::kLineCountProgress, i * 100 / len);
     ++count;
   }
   if (progress) fputc('\n', stderr);

@@ -3,9 +3,10 @@
 // "\n" are printed to standard error directly.
 #pragma once
 
-namespace quarn::msg {
+namespace quarn::index_msg {
 
-// Loading (level "error" unless noted).
+// Loading (level "error" unless noted). kLoadFailed is also tginspect's message, which
+// prints it to standard error with a line feed after it.
 inline constexpr char kLoadFailed[] = "Error: could not deserialize trigram index from file: %s";
 inline constexpr char kOpenFailed[] = "Error opening database file \"%s\": %s";
 inline constexpr char kFstatFailed[] = "fstat: %s";
@@ -28,14 +29,6 @@ inline constexpr char kListOutside[] =
 inline constexpr char kHeaderAreaOutside[] =
     "Error: header length %u leaves no room for the trigram table in a file of %lu bytes";
 
-// load_string_table
-inline constexpr char kLoadingTgdb[] = "Loading tgdb %zu/%zu: %s";  // info
-inline constexpr char kLoadFailedStderr[] =
-    "Error: could not deserialize trigram index from file: %s\n";
-
-// temp_file_name
-inline constexpr char kTmpfileExists[] = "Error acquiring tmpfile %s: %s\n";
-
 // write_string_table
 inline constexpr char kStringTableDone[] =
     "Finished building unified string table/line offset index: %s";  // info
@@ -54,4 +47,4 @@ inline constexpr char kWriterFinished[] = "Error: the index writer has already f
 inline constexpr char kWriterIo[] = "Error: writing %s failed: %s: %s";
 inline constexpr char kWriterCreate[] = "Error: could not create %s: %s";
 
-}  // namespace quarn::msg
+}  // namespace quarn::index_msg

@@ -174,7 +174,7 @@ class IndexWriter::Impl {
     return false;
   }
   bool io_fail(std::string* error, const char* call) {
-    return fail(error, str_fmt(msg::kWriterIo, tmp_.c_str(), call, strerror(errno)));
+    return fail(error, str_fmt(index_msg::kWriterIo, tmp_.c_str(), call, strerror(errno)));
   }
   // Appends to the output buffer, writing it out in blocks.
   bool emit(const void* data, size_t len, std::string* error);
@@ -185,7 +185,7 @@ class IndexWriter::Impl {
   bool spill(std::string* error);
   bool open_spill(std::string* error);
   bool spill_fail(std::string* error, const char* call) {
-    return fail(error, str_fmt(msg::kWriterIo, spill_path_.c_str(), call, strerror(errno)));
+    return fail(error, str_fmt(index_msg::kWriterIo, spill_path_.c_str(), call, strerror(errno)));
   }
   // Feeds the line numbers of trigram o from the runs (in run order) and memory to the
   // encoder, which writes the list; the encoder's counts then describe it.
@@ -229,7 +229,7 @@ bool IndexWriter::Impl::open_spill(std::string* error) {
   spill_path_ = dir + "/quarn-refs-XXXXXX";
   spill_fd_ = mkostemp(spill_path_.data(), O_CLOEXEC);
   if (spill_fd_ < 0)
-    return fail(error, str_fmt(msg::kWriterCreate, spill_path_.c_str(), strerror(errno)));
+    return fail(error, str_fmt(index_msg::kWriterCreate, spill_path_.c_str(), strerror(errno)));
   // Nothing but our descriptor refers to it from now on, so no exit path can leave it.
   if (unlink(spill_path_.c_str()) != 0) return spill_fail(error, "unlink");
   return true;
@@ -370,20 +370,20 @@ bool IndexWriter::Impl::write_at(const void* data, size_t len, uint64_t offset,
 }
 
 bool IndexWriter::Impl::add_line(std::string_view line, std::string* error) {
-  if (failed_ || done_) return fail(error, msg::kWriterFinished);
+  if (failed_ || done_) return fail(error, index_msg::kWriterFinished);
   const unsigned long n = lines_;
-  if (line.empty()) return fail(error, str_fmt(msg::kWriterEmptyLine, n));
+  if (line.empty()) return fail(error, str_fmt(index_msg::kWriterEmptyLine, n));
   if (line.find('\n') != std::string_view::npos)
-    return fail(error, str_fmt(msg::kWriterLineFeed, n));
+    return fail(error, str_fmt(index_msg::kWriterLineFeed, n));
   const size_t tab = line.find('\t');
-  if (tab == std::string_view::npos) return fail(error, str_fmt(msg::kWriterNoTab, n));
-  if (tab == 0) return fail(error, str_fmt(msg::kWriterEmptyKey, n));
+  if (tab == std::string_view::npos) return fail(error, str_fmt(index_msg::kWriterNoTab, n));
+  if (tab == 0) return fail(error, str_fmt(index_msg::kWriterEmptyKey, n));
   if (lines_ > kMaxLineNumber)
-    return fail(error, str_fmt(msg::kWriterTooMany, static_cast<unsigned long>(kMaxLineNumber + 1)));
+    return fail(error, str_fmt(index_msg::kWriterTooMany, static_cast<unsigned long>(kMaxLineNumber + 1)));
   const std::string_view key = line.substr(0, tab);
   if (opt_.compare && lines_ > 0 && opt_.compare(prev_line_, line) > 0) {
     const std::string_view prev_key(prev_line_.data(), prev_line_.find('\t'));
-    return fail(error, str_fmt(msg::kWriterOrder, n, static_cast<int>(key.size()), key.data(),
+    return fail(error, str_fmt(index_msg::kWriterOrder, n, static_cast<int>(key.size()), key.data(),
                                static_cast<int>(prev_key.size()), prev_key.data()));
   }
   if (opt_.compare) prev_line_.assign(line);
@@ -418,8 +418,8 @@ bool IndexWriter::Impl::add_line(std::string_view line, std::string* error) {
 }
 
 bool IndexWriter::Impl::finish(std::string* error) {
-  if (failed_ || done_) return fail(error, msg::kWriterFinished);
-  if (lines_ == 0) return fail(error, msg::kWriterNoLines);
+  if (failed_ || done_) return fail(error, index_msg::kWriterFinished);
+  if (lines_ == 0) return fail(error, index_msg::kWriterNoLines);
   line_index_.finish();
   if (!emit_padding(error) || !emit_line_index(error) || !emit_padding(error)) return false;
   line_index_.clear_bytes();
@@ -518,12 +518,12 @@ std::unique_ptr<IndexWriter> IndexWriter::create(const std::string& path,
   std::string tmp = str_fmt("%s.tmp.%ld", path.c_str(), static_cast<long>(getpid()));
   int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
-    if (error != nullptr) *error = str_fmt(msg::kWriterCreate, tmp.c_str(), strerror(errno));
+    if (error != nullptr) *error = str_fmt(index_msg::kWriterCreate, tmp.c_str(), strerror(errno));
     return nullptr;
   }
   // The header area is filled in by finish(); the string table starts after it.
   if (lseek(fd, static_cast<off_t>(kWriterStringTableOffset), SEEK_SET) < 0) {
-    if (error != nullptr) *error = str_fmt(msg::kWriterCreate, tmp.c_str(), strerror(errno));
+    if (error != nullptr) *error = str_fmt(index_msg::kWriterCreate, tmp.c_str(), strerror(errno));
     close(fd);
     unlink(tmp.c_str());
     return nullptr;

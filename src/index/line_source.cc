@@ -10,10 +10,10 @@
 #include "index/format.h"
 #include "index/line_lookup.h"
 #include "index/n_iter.h"
+#include "index/search_hooks.h"
 #include "index/tracker.h"
 #include "index/tracker_messages.h"
 #include "planner/tgr_result.h"
-#include "retrieval/search_context.h"
 
 namespace quarn {
 
@@ -89,7 +89,7 @@ std::vector<bool> children_not_worth_walking(const Tgdb& index, const tgr_result
 }
 
 // Builds one node's iterator; see the header for the error-flag rules.
-std::unique_ptr<n_iter> build_node(const Tgdb* index, search_context& context,
+std::unique_ptr<n_iter> build_node(const Tgdb* index, search_hooks& search,
                                    const tgr_result* node, bool* error) {
   if (index == nullptr || node == nullptr) return nullptr;
   const size_t count = node->size();
@@ -126,7 +126,7 @@ std::unique_ptr<n_iter> build_node(const Tgdb* index, search_context& context,
       bool ok = k < kTrigramCount && index->nrefs(k) != 0 && index->list(k) != nullptr;
       if (ok) {
         tracker t;
-        if (tracker_init(t, index, &context, k) < 0) {
+        if (tracker_init(t, index, &search, k) < 0) {
           QLOG(LOG_ERROR, "%s", tracker_msg::kTrackerUpdateFailed);
           local_error = true;
           ok = false;
@@ -141,7 +141,7 @@ std::unique_ptr<n_iter> build_node(const Tgdb* index, search_context& context,
         return fail();
       }
     } else {
-      child = build_node(index, context, node->children[i].get(), error);
+      child = build_node(index, search, node->children[i].get(), error);
       if (!child) {
         if (!is_union || (error && *error)) {
           QLOG(LOG_DEBUG, "%s", tracker_msg::kSubtrackerFailed);
@@ -174,33 +174,33 @@ uint64_t line_count_bound(const Tgdb& index) {
 
 }  // namespace
 
-std::unique_ptr<n_iter> build_query_iterator(const Tgdb* index, search_context& context,
+std::unique_ptr<n_iter> build_query_iterator(const Tgdb* index, search_hooks& search,
                                              const tgr_result* node, bool* error) {
-  return build_node(index, context, node, error);
+  return build_node(index, search, node, error);
 }
 
-line_source::line_source(Tgdb* index, search_context& context)
-    : index_(TgdbRef::share(index)), context_(context) {
+line_source::line_source(Tgdb* index, search_hooks& search)
+    : index_(TgdbRef::share(index)), search_(search) {
   table_ = index->string_table();
   table_end_ = table_ + index->string_table_size();
 }
 
 line_source::~line_source() = default;
 
-std::unique_ptr<line_source> line_source::create(Tgdb* index, search_context& context,
+std::unique_ptr<line_source> line_source::create(Tgdb* index, search_hooks& search,
                                                  bool* error) {
   bool err = false;
   if (error) *error = false;
   if (index == nullptr) return nullptr;
-  std::unique_ptr<line_source> source(new line_source(index, context));
+  std::unique_ptr<line_source> source(new line_source(index, search));
   // A query whose lists would yield most of the lines costs more through the iterators
   // (a heap step per entry of every union member, a seek into every member of a union
   // under an intersection) than reading the table in order, and the matcher gives the
   // same lines either way. The estimate is 0 for a query that admits nothing (an
   // intersection with an empty list), so such queries still end at once below.
-  bool scan = context.query() == nullptr;
+  bool scan = search.query() == nullptr;
   if (!scan) {
-    const double candidates = estimate_candidates(*index, *context.query());
+    const double candidates = estimate_candidates(*index, *search.query());
     const uint64_t lines = line_count_bound(*index);
     if (candidates > kScanShare * static_cast<double>(lines)) {
       QLOG(LOG_DETAIL, tracker_msg::kScanInstead, candidates, static_cast<unsigned long>(lines));
@@ -210,7 +210,7 @@ std::unique_ptr<line_source> line_source::create(Tgdb* index, search_context& co
   if (scan) {
     source->scan_next_ = source->table_;
   } else {
-    source->root_ = build_query_iterator(index, context, context.query(), &err);
+    source->root_ = build_query_iterator(index, search, search.query(), &err);
     if (error) *error = err;
     if (!source->root_) return nullptr;
   }
@@ -236,7 +236,7 @@ bool line_source::next(const char** line, size_t* length) {
     return true;
   }
 
-  context_.check_deadline();
+  search_.check_deadline();
   if (scan_next_ == nullptr || scan_next_ >= table_end_) return false;
   p = scan_next_;
   // Searching from the line's first byte (not after it) keeps a stray empty line from

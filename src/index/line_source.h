@@ -1,6 +1,6 @@
 // Candidate-line sources: the lines of one index that a search's trigram query admits.
 //
-// build_query_iterator turns the context's trigram query tree into a tree of iterators
+// build_query_iterator turns the search's trigram query tree into a tree of iterators
 // (trackers at the leaves, union and intersection nodes inside); a line_source pulls
 // ascending line numbers from it and turns each into its line in the mapped string
 // table. Without a query the source scans every line of the string table in file order.
@@ -13,7 +13,7 @@
 //
 // Order of use: create (once per index and search), next() until it returns false,
 // destroy. The source holds one reference on the index from create to destruction, and
-// borrows the search context (which must outlive it). next() checks the search deadline
+// borrows the search hooks (which must outlive it). next() checks the search deadline
 // and may throw search_aborted; the source stays destructible.
 //
 // Failures: create returns nullptr with *error = true when a reference list is malformed
@@ -32,21 +32,21 @@
 namespace quarn {
 
 struct tgr_result;
-class search_context;
+class search_hooks;
 class n_iter;
 
 // The iterator tree of `node` over the index's reference lists, or nullptr. With a
 // non-null error flag, *error tells a decoding error (true) from an empty result (false).
 // A union skips members that admit nothing; an intersection with such a member admits
 // nothing; a decoding error anywhere makes the enclosing nodes fail.
-std::unique_ptr<n_iter> build_query_iterator(const Tgdb* index, search_context& context,
+std::unique_ptr<n_iter> build_query_iterator(const Tgdb* index, search_hooks& search,
                                              const tgr_result* node, bool* error);
 
 class line_source {
  public:
   // nullptr with *error as described above; otherwise a source positioned before the
   // first candidate.
-  static std::unique_ptr<line_source> create(Tgdb* index, search_context& context,
+  static std::unique_ptr<line_source> create(Tgdb* index, search_hooks& search,
                                              bool* error);
   ~line_source();
   line_source(const line_source&) = delete;
@@ -61,10 +61,10 @@ class line_source {
   const char* table_begin() const { return table_; }
 
  private:
-  line_source(Tgdb* index, search_context& context);
+  line_source(Tgdb* index, search_hooks& search);
 
   TgdbRef index_;                 // one reference, released on destruction
-  search_context& context_;
+  search_hooks& search_;
   std::unique_ptr<n_iter> root_;  // null: table scan
   const char* table_ = nullptr;
   const char* table_end_ = nullptr;

@@ -81,7 +81,7 @@ int write_string_table(SectionSizes* sizes, std::string_view text, const LineGet
   }
   sizes->string_table_size = table_size;
   sizes->line_index_size = li.size();
-  QLOG(LOG_INFO, msg::kStringTableDone, path);
+  QLOG(LOG_INFO, index_msg::kStringTableDone, path);
   return 0;
 }
 

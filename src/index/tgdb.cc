@@ -74,23 +74,23 @@ bool TgdbLoader::check_sections(Tgdb* t) {
   if (h.string_table_size == 0 || st_off > t->length_ ||
       h.string_table_size > t->length_ - st_off) {
     if (h.string_table_size != 0)
-      QLOG(LOG_ERROR, msg::kSectionOutside, "string table", st_off, h.string_table_size,
+      QLOG(LOG_ERROR, index_msg::kSectionOutside, "string table", st_off, h.string_table_size,
            t->length_);
-    QLOG(LOG_ERROR, msg::kNoStringTable, t->path_.c_str());
+    QLOG(LOG_ERROR, index_msg::kNoStringTable, t->path_.c_str());
     return false;
   }
   t->string_table_ = reinterpret_cast<const char*>(t->base_ + st_off);
-  QLOG(LOG_DEBUG, msg::kStringTableLoaded, static_cast<size_t>(h.string_table_size));
+  QLOG(LOG_DEBUG, index_msg::kStringTableLoaded, static_cast<size_t>(h.string_table_size));
 
   const uint64_t li_off = line_index_offset(h.header_length, h.string_table_size);
   if (h.line_index_size == 0 || li_off > t->length_ || h.line_index_size > t->length_ - li_off) {
     if (h.line_index_size != 0)
-      QLOG(LOG_ERROR, msg::kSectionOutside, "line index", li_off, h.line_index_size, t->length_);
-    QLOG(LOG_ERROR, msg::kNoLineIndex, t->path_.c_str());
+      QLOG(LOG_ERROR, index_msg::kSectionOutside, "line index", li_off, h.line_index_size, t->length_);
+    QLOG(LOG_ERROR, index_msg::kNoLineIndex, t->path_.c_str());
     return false;
   }
   t->line_index_ = t->base_ + li_off;
-  QLOG(LOG_DEBUG, msg::kLineIndexLoaded, static_cast<size_t>(h.line_index_size));
+  QLOG(LOG_DEBUG, index_msg::kLineIndexLoaded, static_cast<size_t>(h.line_index_size));
   return true;
 }
 
@@ -105,7 +105,7 @@ bool TgdbLoader::check_lists(Tgdb* t) {
         e.nrefs * kRefSize > t->length_ - e.offset) {
       char text[4];
       trigram_text(k, text);
-      QLOG(LOG_ERROR, msg::kListOutside, k, text, e.offset, e.nrefs, t->length_);
+      QLOG(LOG_ERROR, index_msg::kListOutside, k, text, e.offset, e.nrefs, t->length_);
       return false;
     }
   }
@@ -115,22 +115,22 @@ bool TgdbLoader::check_lists(Tgdb* t) {
 Tgdb* TgdbLoader::map(const std::string& path) {
   FdCloser fd{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (fd.fd < 0) {
-    QLOG(LOG_ERROR, msg::kOpenFailed, path.c_str(), strerror(errno));
+    QLOG(LOG_ERROR, index_msg::kOpenFailed, path.c_str(), strerror(errno));
     return nullptr;
   }
   struct stat st;
   if (fstat(fd.fd, &st) != 0) {
-    QLOG(LOG_ERROR, msg::kFstatFailed, strerror(errno));
+    QLOG(LOG_ERROR, index_msg::kFstatFailed, strerror(errno));
     return nullptr;
   }
   const uint64_t length = static_cast<uint64_t>(st.st_size);
   if (length < kMinTgdbSize) {
-    QLOG(LOG_ERROR, msg::kTooSmall, static_cast<size_t>(kMinTgdbSize));
+    QLOG(LOG_ERROR, index_msg::kTooSmall, static_cast<size_t>(kMinTgdbSize));
     return nullptr;
   }
   void* m = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd.fd, 0);
   if (m == MAP_FAILED) {
-    QLOG(LOG_ERROR, msg::kMmapFailed, strerror(errno));
+    QLOG(LOG_ERROR, index_msg::kMmapFailed, strerror(errno));
     return nullptr;
   }
   // From here the Tgdb owns the mapping: deleting it unmaps.
@@ -139,7 +139,7 @@ Tgdb* TgdbLoader::map(const std::string& path) {
   t->base_ = static_cast<const uint8_t*>(m);
   t->length_ = length;
   if (!has_magic(t->base_)) {
-    QLOG(LOG_ERROR, msg::kBadMagic);
+    QLOG(LOG_ERROR, index_msg::kBadMagic);
     delete t;
     return nullptr;
   }
@@ -147,7 +147,7 @@ Tgdb* TgdbLoader::map(const std::string& path) {
   const TgdbHeader& h = t->header_;
   if ((h.flags & kFlagRealRef) != 0 && h.header_length != 0) {
     if (h.header_length < kRealNrefTableSize) {
-      QLOG(LOG_ERROR, msg::kShortRealNref);
+      QLOG(LOG_ERROR, index_msg::kShortRealNref);
       delete t;
       return nullptr;
     }
@@ -155,7 +155,7 @@ Tgdb* TgdbLoader::map(const std::string& path) {
   }
   // The header area pushes the trigram table back; both must still fit in the file.
   if (kMinTgdbSize + h.header_length > length) {
-    QLOG(LOG_ERROR, msg::kHeaderAreaOutside, h.header_length, length);
+    QLOG(LOG_ERROR, index_msg::kHeaderAreaOutside, h.header_length, length);
     delete t;
     return nullptr;
   }
@@ -173,7 +173,7 @@ TgdbRef tgdb_load(std::string_view path) {
   std::string name(path);
   Tgdb* t = TgdbLoader::map(name);
   if (t == nullptr) {
-    QLOG(LOG_ERROR, msg::kLoadFailed, name.c_str());
+    QLOG(LOG_ERROR, index_msg::kLoadFailed, name.c_str());
     return TgdbRef();
   }
   return TgdbRef::adopt(t);

@@ -4,9 +4,9 @@
 #include "common/log.h"
 #include "index/format.h"
 #include "index/n_iter.h"
+#include "index/search_hooks.h"
 #include "index/tgdb.h"
 #include "index/tracker_messages.h"
-#include "retrieval/search_context.h"
 
 namespace quarn {
 
@@ -23,14 +23,14 @@ inline void count_decoded(tracker& t, uint64_t n) {
 // Moves current inside the current item to the least line not below target, for
 // current < target <= last.
 inline void adjust_inside(tracker& t, uint64_t target) {
-  if (t.value_count == 0) {
+  if (t.item.value_count == 0) {
     t.current = target;  // a range holds every line up to last
     return;
   }
-  for (uint8_t i = t.value_index; i < t.value_count; ++i) {
-    if (t.values[i] >= target) {
+  for (uint8_t i = t.value_index; i < t.item.value_count; ++i) {
+    if (t.item.values[i] >= target) {
       t.value_index = i;
-      t.current = t.values[i];
+      t.current = t.item.values[i];
       return;
     }
   }
@@ -56,108 +56,88 @@ inline int64_t back_to_item_start(const tracker& t, int64_t i) {
 
 }  // namespace
 
-int tracker_init(tracker& t, const Tgdb* index, search_context* context, uint32_t ordinal) {
+int tracker_init(tracker& t, const Tgdb* index, search_hooks* hooks, uint32_t ordinal) {
   QUARN_CHECK(index != nullptr && ordinal < kTrigramCount);
   t = tracker{};
   t.index = index;
-  t.context = context;
+  t.hooks = hooks;
   t.ordinal = static_cast<int32_t>(ordinal);
   t.nrefs = index->nrefs(ordinal);
   t.data = index->list(ordinal);
-  t.counters = context ? &context->counters() : nullptr;
+  t.counters = hooks ? &hooks->counters() : nullptr;
   QUARN_CHECK(t.nrefs > 0 && t.data != nullptr);
   if (t.counters) ++t.counters->lists_opened;
   return load_tracker(t);
 }
 
-int load_tracker(tracker& ti) {
-  QUARN_CHECK(!IS_TRACKER_FINISHED(ti));
-  tracker& t = ti;
-  const int64_t p = t.position;
-  const uint64_t e = entry(t, p);
-  count_decoded(t, 1);
-  t.current = e;
+namespace {
 
-  if (ref_is_other(e)) {
-    if (p == 0) {
-      QLOG(LOG_ERROR, tracker_msg::kOffsetNoBase, t.ordinal, static_cast<unsigned long>(p),
-           static_cast<unsigned long>(e));
-      return -1;
-    }
-    const uint64_t b = entry(t, p - 1);
-    count_decoded(t, 1);
-    if (ref_is_start(b) || ref_is_other(b)) {
-      QLOG(LOG_ERROR, tracker_msg::kOffsetBadBase, t.ordinal, static_cast<unsigned long>(p),
-           static_cast<unsigned long>(b));
-      return -1;
-    }
-    uint64_t base = ref_value(b);
-    const RefOffsets offs = decode_offsets(e);
-    t.values[0] = t.values[1] = t.values[2] = t.values[3] = 0;
-    uint8_t n = 0;
-    for (int i = 0; i < 4; ++i) {
-      if ((offs.mask & (1u << i)) == 0) continue;
-      base += offs.slot[i];
-      t.values[n++] = base;
-    }
-    if (n == 0) {
-      QLOG(LOG_ERROR, tracker_msg::kOffsetNoSlot, static_cast<unsigned long>(e));
-      return -1;
-    }
-    t.current = t.values[0];
-    t.last = t.values[n - 1];
-    t.value_count = n;
-    t.value_index = 0;
-    return 0;
+// The "bad start" report: the entry, the trigram's text and the two entries before it.
+void log_lone_end(const tracker& t, int64_t p, uint64_t e) {
+  if (!log_enabled(LOG_ERROR)) return;
+  const char* name = "???";
+  char text[4] = {0, 0, 0, 0};
+  if (t.ordinal >= 0 && trigram_text(static_cast<uint32_t>(t.ordinal), text) == 0) name = text;
+  log_write(LOG_ERROR, tracker_msg::kBadStart, static_cast<unsigned long>(e), name,
+            static_cast<unsigned long>(p), static_cast<size_t>(t.nrefs));
+  for (int64_t back = 1; back <= 2 && p - back >= 0; ++back)
+    log_write(LOG_ERROR, tracker_msg::kBadStartPrev, static_cast<unsigned long>(p - back),
+              static_cast<unsigned long>(entry(t, p - back)));
+}
+
+// Logs the defect of the item at entry p, at level "error".
+void log_fault(const tracker& t, ref_fault fault, int64_t p) {
+  const unsigned long bad = static_cast<unsigned long>(t.item.bad_entry);
+  switch (fault) {
+    case ref_fault::offsets_no_base:
+      QLOG(LOG_ERROR, tracker_msg::kOffsetNoBase, t.ordinal, static_cast<unsigned long>(p), bad);
+      return;
+    case ref_fault::offsets_bad_base:
+      QLOG(LOG_ERROR, tracker_msg::kOffsetBadBase, t.ordinal, static_cast<unsigned long>(p), bad);
+      return;
+    case ref_fault::offsets_no_slot:
+      QLOG(LOG_ERROR, tracker_msg::kOffsetNoSlot, bad);
+      return;
+    case ref_fault::lone_end:
+      log_lone_end(t, p, t.item.bad_entry);
+      return;
+    case ref_fault::range_at_end:
+      QLOG(LOG_ERROR, "%s", tracker_msg::kMissingRangeEnd);
+      return;
+    case ref_fault::range_no_end:
+    case ref_fault::range_backwards:
+      QLOG(LOG_ERROR, tracker_msg::kBadRangeEnd, bad);
+      return;
+    case ref_fault::none:
+    case ref_fault::start_mixed:  // never reported under the first-set reading
+    case ref_fault::end_mixed:
+      return;
   }
+}
 
-  if (ref_is_end(e)) {
-    if (log_enabled(LOG_ERROR)) {
-      const char* name = "???";
-      char text[4] = {0, 0, 0, 0};
-      if (t.ordinal >= 0 && trigram_text(static_cast<uint32_t>(t.ordinal), text) == 0)
-        name = text;
-      log_write(LOG_ERROR, tracker_msg::kBadStart, static_cast<unsigned long>(e), name,
-                static_cast<unsigned long>(p), static_cast<size_t>(t.nrefs));
-      for (int64_t back = 1; back <= 2 && p - back >= 0; ++back)
-        log_write(LOG_ERROR, tracker_msg::kBadStartPrev, static_cast<unsigned long>(p - back),
-                  static_cast<unsigned long>(entry(t, p - back)));
-    }
+}  // namespace
+
+int load_tracker(tracker& t) {
+  QUARN_CHECK(!tracker_past_end(t));
+  const int64_t p = t.position;
+  const ref_fault fault =
+      decode_ref_item<ref_kinds::first_set>(t.data, t.nrefs, static_cast<uint64_t>(p), t.item);
+  count_decoded(t, t.item.entries_read);
+  if (fault != ref_fault::none) {
+    log_fault(t, fault, p);
     return -1;
   }
-
-  if (ref_is_start(e)) {
-    if (static_cast<uint64_t>(p) + 1 >= t.nrefs) {
-      QLOG(LOG_ERROR, "%s", tracker_msg::kMissingRangeEnd);
-      return -1;
-    }
-    const uint64_t end = entry(t, p + 1);
-    count_decoded(t, 1);
-    // A range whose end lies below its start is as malformed as one without an end: it
-    // would otherwise let a seek step backwards.
-    if (!ref_is_end(end) || ref_value(end) < ref_value(e)) {
-      QLOG(LOG_ERROR, tracker_msg::kBadRangeEnd, static_cast<unsigned long>(end));
-      return -1;
-    }
-    t.position = p + 1;
-    t.current = ref_value(e);
-    t.last = ref_value(end);
-    t.value_count = 0;
-    t.value_index = 0;
-    return 0;
-  }
-
-  t.last = e;  // plain entry: no kind bits, so e is the line itself
-  t.value_count = 0;
+  t.position = p + t.item.entries - 1;  // a range's position is its end entry
+  t.current = t.item.first;
   t.value_index = 0;
   return 0;
 }
 
 void tracker_seek(tracker& t, uint64_t target) {
-  if (t.context) t.context->check_deadline();
+  if (t.hooks) t.hooks->check_deadline();
   if (t.counters) ++t.counters->seeks;
   if (t.finished || target <= t.current) return;
-  if (target <= t.last) {
+  if (target <= t.item.last) {
     adjust_inside(t, target);
     return;
   }
@@ -170,7 +150,7 @@ void tracker_seek(tracker& t, uint64_t target) {
     return;
   }
   if (!load_at(t, back_to_item_start(t, next))) return;
-  if (target <= t.last) {
+  if (target <= t.item.last) {
     if (target >= t.current) adjust_inside(t, target);
     return;
   }
@@ -189,7 +169,7 @@ void tracker_seek(tracker& t, uint64_t target) {
     }
     if (!load_at(t, back_to_item_start(t, probe))) return;
     probe = t.position;
-    if (target <= t.last) break;
+    if (target <= t.item.last) break;
     if (last_probe) {
       t.finished = true;
       return;
@@ -210,7 +190,7 @@ void tracker_seek(tracker& t, uint64_t target) {
     if (!load_at(t, mid)) return;
     if (target < t.current) {
       hi = mid;
-    } else if (target <= t.last) {
+    } else if (target <= t.item.last) {
       adjust_inside(t, target);
       return;
     } else {

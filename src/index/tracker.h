@@ -11,11 +11,11 @@
 // Every seek first checks the search deadline (which may throw search_aborted).
 //
 // Ownership: the tracker borrows the index (the line_source above it holds the index's
-// reference) and the search context. It allocates nothing; tracker_iter_new wraps it as an
+// reference) and the search hooks. It allocates nothing; tracker_iter_new wraps it as an
 // n_iter leaf owned by the returned pointer.
 //
-// Invariants while not finished: position < nrefs; current <= last; with value_count > 0,
-// current == values[value_index] and last == values[value_count - 1].
+// Invariants while not finished: position < nrefs; current <= item.last; with
+// item.value_count > 0, current == item.values[value_index].
 // Failures: a malformed entry is logged at level "error" and makes load_tracker return -1;
 // during a seek that finishes the tracker, so the query simply yields fewer candidates.
 #pragma once
@@ -24,35 +24,35 @@
 #include <cstdint>
 #include <memory>
 
+#include "index/ref_item.h"
+
 namespace quarn {
 
 class Tgdb;
-class search_context;
+class search_hooks;
 struct SearchStats;
 class n_iter;
 
 struct tracker {
   const Tgdb* index = nullptr;
-  search_context* context = nullptr;
+  search_hooks* hooks = nullptr;  // the search served, or nullptr
   bool finished = false;
   int32_t ordinal = 0;
   // Entry index of the current item's start or, for a range, of its end entry.
   int64_t position = 0;
   uint64_t current = 0;  // the line the tracker stands on
-  uint64_t last = 0;     // last line of the current item
-  uint64_t values[4] = {0, 0, 0, 0};  // lines of the current compression entry
-  uint8_t value_count = 0;            // 0 for a plain entry or a range
-  uint8_t value_index = 0;
+  ref_item item;         // the current item: its last line, its offset-compression lines
+  uint8_t value_index = 0;  // which of item.values current is (offset compression)
 
   // The list itself: nrefs entries starting at data, inside the index's mapping.
   const uint8_t* data = nullptr;
   uint64_t nrefs = 0;
-  // Where decoding and seek work is counted (the context's counters, or nullptr).
+  // Where decoding and seek work is counted (the search's counters, or nullptr).
   SearchStats* counters = nullptr;
 };
 
-// True when no item is left at or after the current position.
-inline bool IS_TRACKER_FINISHED(const tracker& t) {
+// True when the position lies past the list's last entry, so no item is there to load.
+inline bool tracker_past_end(const tracker& t) {
   return static_cast<uint64_t>(t.position) >= t.nrefs;
 }
 
@@ -60,10 +60,10 @@ inline bool IS_TRACKER_FINISHED(const tracker& t) {
 // Requires a non-empty list (checked; the loader has verified that every list lies
 // inside the mapping). Returns 0, or -1 after a log line at level "error" when the first
 // item is malformed.
-int tracker_init(tracker& t, const Tgdb* index, search_context* context, uint32_t ordinal);
+int tracker_init(tracker& t, const Tgdb* index, search_hooks* hooks, uint32_t ordinal);
 
 // Decodes the item at t.position. 0, or -1 after logging the defect. Requires that the
-// tracker is not finished (checked: "!IS_TRACKER_FINISHED(ti)").
+// tracker is not finished (checked).
 int load_tracker(tracker& t);
 
 // Afterwards current is the least line of the list not below target, or finished is set.

@@ -5,8 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "index/tgdb.h"
 #include "common/trigram.h"
+#include "index/index_messages.h"
+#include "index/tgdb.h"
 #include "inspect/inspect.h"
 #include "inspect/inspect_messages.h"
 
@@ -98,7 +99,8 @@ int inspect_main(int argc, char** argv, FILE* out, FILE* err) {
   fprintf(err, "%s", inspect_msg::kLoading);
   TgdbRef t = tgdb_load(opts.file);
   if (!t) {
-    fprintf(err, inspect_msg::kLoadFailed, opts.file.c_str());
+    fprintf(err, index_msg::kLoadFailed, opts.file.c_str());
+    fputc('\n', err);
     return 1;
   }
   if (opts.verbosity >= 1) print_header_report(*t, out);

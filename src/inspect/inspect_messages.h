@@ -17,7 +17,7 @@ inline constexpr char kLAndO[] = "Error: -L and -O cannot be used together.\n";
 inline constexpr char kOrdinalRange[] =
     "Error: trigram ordinal %ld is out of range (0 to %u).\n";
 inline constexpr char kLoading[] = "Loading trigram index...\n";
-inline constexpr char kLoadFailed[] = "Error: could not deserialize trigram index from file: %s\n";
+// A failed load prints index_msg::kLoadFailed and a line feed.
 inline constexpr char kExiting[] = "Exiting.\n";
 
 inline constexpr char kNoLine[] = "Error: could not retrieve line number contents.\n";

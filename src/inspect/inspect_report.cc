@@ -4,6 +4,7 @@
 
 #include "index/format.h"
 #include "index/line_lookup.h"
+#include "index/ref_item.h"
 #include "index/tgdb.h"
 #include "inspect/inspect.h"
 #include "inspect/inspect_messages.h"
@@ -23,75 +24,95 @@ void time_text(uint32_t t, char buf[32]) {
   if (n > 0 && buf[n - 1] == '\n') buf[n - 1] = '\0';
 }
 
+// Prints the lines of one item at verbosity >= 2: every line of a range from -vvv on,
+// else a range as "*first-last"; the lines of offset compression comma-separated.
+void print_item(const ref_item& item, int verbosity, FILE* out) {
+  switch (item.kind) {
+    case ref_item_kind::range:
+      if (verbosity >= 3) {
+        for (uint64_t x = item.first; x <= item.last; ++x) fprintf(out, "%zu ", static_cast<size_t>(x));
+      } else {
+        fprintf(out, "*%lu-%lu ", static_cast<ulong>(item.first), static_cast<ulong>(item.last));
+      }
+      return;
+    case ref_item_kind::offsets: {
+      // A line held in slot 0 is printed without a comma before it.
+      uint8_t k = 0;
+      for (int s = 0; s < 4; ++s)
+        if ((item.slot_mask >> s) & 1) fprintf(out, s == 0 ? "%lu" : ",%lu", static_cast<ulong>(item.values[k++]));
+      fputc(' ', out);
+      return;
+    }
+    case ref_item_kind::plain:
+      fprintf(out, "%lu ", static_cast<ulong>(item.first));
+      return;
+  }
+}
+
+// Lines an item stands for.
+uint64_t item_lines(const ref_item& item) {
+  switch (item.kind) {
+    case ref_item_kind::range:
+      return item.last - item.first + 1;
+    case ref_item_kind::offsets:
+      return item.value_count;
+    case ref_item_kind::plain:
+      break;
+  }
+  return 1;
+}
+
+// Prints the structural error of a fault that stops the dump; false for the faults the
+// dump tolerates (a range end of its own, offset compression without a slot).
+bool report_fault(ref_fault fault, const ref_item& item, uint64_t j, size_t ordinal,
+                  uint64_t start_entry, FILE* err) {
+  switch (fault) {
+    case ref_fault::start_mixed:
+      fprintf(err, inspect_msg::kStartAndOther, static_cast<ulong>(item.bad_entry));
+      return true;
+    case ref_fault::range_at_end:
+      fprintf(err, inspect_msg::kStartAtEnd, ordinal, static_cast<ulong>(item.bad_entry));
+      return true;
+    case ref_fault::range_no_end:
+      fprintf(err, inspect_msg::kStartWithoutEnd, static_cast<size_t>(j), static_cast<ulong>(item.bad_entry));
+      return true;
+    case ref_fault::end_mixed:
+      fprintf(err, "%s", inspect_msg::kEndAndOther);
+      return true;
+    case ref_fault::range_backwards:
+      fprintf(err, inspect_msg::kRangeBackwards, static_cast<size_t>(j),
+              static_cast<ulong>(ref_value(start_entry)), static_cast<ulong>(ref_value(item.bad_entry)));
+      return true;
+    case ref_fault::offsets_no_base:
+      fprintf(err, inspect_msg::kOffsetsFirst, static_cast<ulong>(item.bad_entry));
+      return true;
+    case ref_fault::offsets_bad_base:
+      fprintf(err, inspect_msg::kBadPrecedingMask, static_cast<size_t>(j), static_cast<ulong>(item.bad_entry));
+      return true;
+    case ref_fault::none:
+    case ref_fault::lone_end:
+    case ref_fault::offsets_no_slot:
+      return false;
+  }
+  return false;
+}
+
 // Walks one list for the dump at verbosity >= 1; adds the lines it stands for to *total.
-// Returns false after printing a structural error.
+// A range end of its own is printed but stands for no line; offset compression without
+// a slot stands for none. Returns false after printing a structural error.
 bool walk_list(const uint8_t* list, uint64_t n, size_t ordinal, int verbosity, FILE* out,
                FILE* err, uint64_t* total) {
   uint64_t t = 0;
-  for (uint64_t j = 0; j < n; ++j) {
-    const uint64_t e = ref_at(list, j);
-    const uint64_t value = ref_value(e);
-    if (ref_is_start(e)) {
-      if ((e & (REF_END | REF_OTHER)) != 0) {
-        fprintf(err, inspect_msg::kStartAndOther, static_cast<ulong>(e));
-        return false;
-      }
-      if (j + 1 >= n) {
-        fprintf(err, inspect_msg::kStartAtEnd, ordinal, static_cast<ulong>(e));
-        return false;
-      }
-      const uint64_t next = ref_at(list, j + 1);
-      if (!ref_is_end(next)) {
-        fprintf(err, inspect_msg::kStartWithoutEnd, static_cast<size_t>(j), static_cast<ulong>(next));
-        return false;
-      }
-      if ((next & (REF_START | REF_OTHER)) != 0) {
-        fprintf(err, "%s", inspect_msg::kEndAndOther);
-        return false;
-      }
-      const uint64_t end = ref_value(next);
-      if (end < value) {
-        fprintf(err, inspect_msg::kRangeBackwards, static_cast<size_t>(j), static_cast<ulong>(value),
-                static_cast<ulong>(end));
-        return false;
-      }
-      t += end - value + 1;
-      if (verbosity >= 3) {
-        for (uint64_t x = value; x <= end; ++x) fprintf(out, "%zu ", static_cast<size_t>(x));
-        ++j;  // the end entry is done
-      } else if (verbosity == 2) {
-        fprintf(out, "%s%lu%s", "*", static_cast<ulong>(value), "");
-      }
-    } else if (ref_is_end(e)) {
-      if ((e & (REF_START | REF_OTHER)) != 0) {
-        fprintf(err, "%s", inspect_msg::kEndAndOther);
-        return false;
-      }
-      if (verbosity >= 2) fprintf(out, "%s%lu%s", "-", static_cast<ulong>(value), " ");
-    } else if (ref_is_other(e)) {
-      if (j == 0) {
-        fprintf(err, inspect_msg::kOffsetsFirst, static_cast<ulong>(e));
-        return false;
-      }
-      const uint64_t prev = ref_at(list, j - 1);
-      if ((prev & (REF_START | REF_OTHER)) != 0) {
-        fprintf(err, inspect_msg::kBadPrecedingMask, static_cast<size_t>(j), static_cast<ulong>(prev));
-        return false;
-      }
-      const RefOffsets d = decode_offsets(e);
-      t += d.count;
-      if (verbosity >= 2) {
-        uint64_t running = ref_value(prev);
-        for (int s = 0; s < 4; ++s) {
-          running += d.slot[s];
-          if ((d.mask >> s) & 1) fprintf(out, s == 0 ? "%lu" : ",%lu", static_cast<ulong>(running));
-        }
-        fputc(' ', out);
-      }
-    } else {
-      ++t;
-      if (verbosity >= 2) fprintf(out, "%s%lu%s", "", static_cast<ulong>(value), " ");
+  ref_item item;
+  for (uint64_t j = 0; j < n; j += item.entries) {
+    const ref_fault fault = decode_ref_item<ref_kinds::exclusive>(list, n, j, item);
+    if (report_fault(fault, item, j, ordinal, ref_at(list, j), err)) return false;
+    if (fault == ref_fault::lone_end) {
+      if (verbosity >= 2) fprintf(out, "-%lu ", static_cast<ulong>(item.first));
+      continue;
     }
+    t += item_lines(item);
+    if (verbosity >= 2) print_item(item, verbosity, out);
   }
   *total = t;
   return true;

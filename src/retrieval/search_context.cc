@@ -49,6 +49,11 @@ void search_context::set_deadline(const TimePoint* deadline) {
   deadline_armed_ = true;
 }
 
+void search_context::deadline_passed() {
+  if (timeout_callback_ && timeout_callback_(deadline_)) return;
+  throw search_aborted{};
+}
+
 void search_context::set_timeout_callback(timeout_callback cb) {
   timeout_callback_ = std::move(cb);
 }

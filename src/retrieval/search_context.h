@@ -5,6 +5,9 @@
 // deadline between merger calls; read the per-call counters after each next-result call;
 // destroy at the end of the search.
 //
+// The index layer sees the context only through the search_hooks interface that it
+// implements: the query, the counters and the deadline check.
+//
 // Ownership: the context owns the compiled matcher(s), the trigram query tree and the
 // pattern texts, and frees them on destruction. It is neither copyable nor movable
 // (iterators and mergers keep a reference to it): hold it on the stack or in a
@@ -30,7 +33,7 @@
 #include <utility>
 
 #include "common/my_time.h"
-#include "common/search_stats.h"
+#include "index/search_hooks.h"
 #include "pattern/matcher.h"
 #include "planner/tgr_result.h"
 
@@ -39,7 +42,7 @@ namespace quarn {
 // Thrown by check_deadline() when the search must stop; caught by the merger only.
 struct search_aborted {};
 
-class search_context {
+class search_context final : public search_hooks {
  public:
   // Called with the deadline (which it may move) when the deadline has passed; returning
   // true carries on, false aborts the search.
@@ -73,10 +76,7 @@ class search_context {
   void set_deadline(const TimePoint* deadline);
   void set_timeout_callback(timeout_callback cb);
 
-  // Counters of the last merger call (reset at the start of each next-result call); the
-  // mutable form is for the iterators that feed it. The timings of the record are unused.
-  const SearchStats& counters() const { return counters_; }
-  SearchStats& counters() { return counters_; }
+  // counters() (from search_hooks) are those of the last merger call.
   // Resets the counters (the merger, at each call's start).
   void reset_counters();
   // Counts a pattern match; the first one of the search also records the time. The
@@ -99,16 +99,11 @@ class search_context {
   // record test, so an index that holds them must not be skipped.
   bool index_may_match(int64_t earliest, int64_t latest) const;
 
-  // Returns normally, or throws search_aborted once the armed deadline has passed and the
-  // callback (if any) declines to extend it. Cheap when no deadline is armed.
-  // Inline in full so that the index layer, which calls it, needs no link dependency
-  // on this library.
-  void check_deadline() {
-    if (deadline_armed_) check_deadline_slow();
-  }
+  // check_deadline() (from search_hooks) throws search_aborted once the armed deadline
+  // has passed and the callback (if any) declines to extend it.
 
   // The trigram query (nullptr: every line is a candidate) and the matcher pattern.
-  const tgr_result* query() const { return query_.get(); }
+  const tgr_result* query() const override { return query_.get(); }
   const std::string& pattern_text() const { return pattern_text_; }
   const std::string& exclusion_text() const { return exclusion_text_; }
 
@@ -123,13 +118,9 @@ class search_context {
   int64_t time_last_before() const { return time_last_before_; }
 
  private:
-  void check_deadline_slow() {
-    const TimePoint now = my_gettime();
-    if (deadline_.sec > now.sec || (deadline_.sec == now.sec && deadline_.nsec >= now.nsec))
-      return;
-    if (timeout_callback_ && timeout_callback_(deadline_)) return;
-    throw search_aborted{};
-  }
+  // The armed deadline has passed: the callback may move it and carry on; otherwise
+  // throws search_aborted.
+  void deadline_passed() override;
 
   compiled_pattern match_;
   compiled_pattern exclude_;
@@ -149,11 +140,8 @@ class search_context {
   uint64_t count_min_ = 0;
   uint64_t count_max_ = 0;
 
-  TimePoint deadline_;
-  bool deadline_armed_ = false;
   timeout_callback timeout_callback_;
 
-  SearchStats counters_;
   TimePoint first_match_;
   bool first_match_seen_ = false;
 

@@ -11,9 +11,9 @@
 
 #include "index/crafted_index.h"
 #include "index/format.h"
+#include "index/search_hooks.h"
 #include "index/tgdb.h"
 #include "index/tracker_messages.h"
-#include "retrieval/search_context.h"
 
 namespace quarn {
 namespace {

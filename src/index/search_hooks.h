@@ -1,0 +1,66 @@
+// What the index iteration needs from the search it serves: the trigram query, the
+// counters it feeds, and the deadline check it makes at every step.
+//
+// The search itself lives in a higher layer, which derives from search_hooks and owns
+// everything behind it; the index layer only borrows a search_hooks& (or a pointer, null
+// for "no search": nothing counted, no deadline) for as long as a tracker or line source
+// lives. Not copyable: iterators keep the reference.
+//
+// Deadline: check_deadline() is called per seek and per scanned line, so the common case
+// (no deadline armed) is one inline flag test, and an armed deadline costs one clock read
+// with an inline comparison. Only a passed deadline reaches the virtual deadline_passed(),
+// which either returns (the search carries on, perhaps with a later deadline) or throws
+// the search's abort exception through the index code. Everything the index holds on that
+// path is owned by RAII objects.
+#pragma once
+
+#include <cstdint>
+
+#include "common/my_time.h"
+#include "common/search_stats.h"
+
+namespace quarn {
+
+struct tgr_result;
+
+class search_hooks {
+ public:
+  search_hooks(const search_hooks&) = delete;
+  search_hooks& operator=(const search_hooks&) = delete;
+
+  // The trigram query (nullptr: every line is a candidate). Owned by the search.
+  virtual const tgr_result* query() const = 0;
+
+  // Counters of the current merger call (reset at the start of each next-result call);
+  // the mutable form is for the iterators that feed them. The timings are unused here.
+  const SearchStats& counters() const { return counters_; }
+  SearchStats& counters() { return counters_; }
+
+  // Returns normally, or throws the search's abort exception once the armed deadline has
+  // passed and deadline_passed() declines to carry on. Cheap when no deadline is armed.
+  void check_deadline() {
+    if (deadline_armed_) check_armed_deadline();
+  }
+
+ protected:
+  search_hooks() = default;
+  ~search_hooks() = default;  // never destroyed through this interface
+
+  // Called when the armed deadline has passed: returns to carry on (having moved
+  // deadline_, or not), or throws to abort the search.
+  virtual void deadline_passed() = 0;
+
+  TimePoint deadline_;
+  bool deadline_armed_ = false;
+  SearchStats counters_;
+
+ private:
+  void check_armed_deadline() {
+    const TimePoint now = my_gettime();
+    if (deadline_.sec > now.sec || (deadline_.sec == now.sec && deadline_.nsec >= now.nsec))
+      return;
+    deadline_passed();
+  }
+};
+
+}  // namespace quarn
