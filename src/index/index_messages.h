@@ -36,9 +36,7 @@ inline constexpr char kLoadFailedStderr[] =
 // temp_file_name
 inline constexpr char kTmpfileExists[] = "Error acquiring tmpfile %s: %s\n";
 
-// write_string_table
-inline constexpr char kStringTableDone[] =
-    "Finished building unified string table/line offset index: %s";  // info
+// count_lines
 inline constexpr char kLineCountProgress[] = "Line count progress: %zu%%\r";
 
 // IndexWriter
