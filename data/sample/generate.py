@@ -1,22 +1,29 @@
 #!/usr/bin/env python3
-"""Writes the bundled sample string tables (deterministic: same output on every run).
+"""Writes the bundled sample observations (deterministic: same output on every run).
 
-rrname.txt  owner names in index order, each with its observations:
-            name TAB token[ token...], token = type:first[,last-first][:count] (hex)
-rdata.txt   rdata values in index order: text TAB len/hex type:first[,last-first][:count]
-timefence   "earliest,latest" over all observations, for the index headers
+observations.json.gz  passive-DNS observations, one JSON object a line, as sensors
+                      report them, gzip-compressed as feeds usually are: rrname,
+                      rrtype, rdata (a list of presentation texts), time_first,
+                      time_last (seconds since 1970, UTC) and count.
 
+About 700 domains with a few hosts each (some with a deeper tree of nodes), the usual
+record types of a zone apex (NS, SOA, MX, TXT) and of hosts (A, AAAA, CNAME), and
+addresses that change over time. A few observations are reported twice, by different
+sensors with different times and counts, as a real feed does; gramforge folds them.
+
+Build the sample indexes from it with
+    gramforge -o rrname.idx -d rdata.idx data/sample/observations.json.gz
 Run from anywhere: python3 data/sample/generate.py
 """
-import functools
+import gzip
 import ipaddress
+import json
 import os
 import random
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 rng = random.Random(20240611)
 
-LETTER = {1: "4", 2: "n", 5: "c", 6: "s", 15: "m", 16: "t", 28: "6", 33: "v"}
 START, END = 1577836800, 1704067199  # 2020-01-01 .. 2023-12-31 UTC
 
 SYL = ["al", "an", "ar", "be", "bo", "ca", "co", "da", "de", "el", "en", "fa", "fi", "ga",
@@ -30,6 +37,8 @@ TLDS = ["com"] * 8 + ["net"] * 3 + ["org"] * 3 + ["de", "io", "nl", "fr", "co.uk
 HOSTS = ["www", "mail", "smtp", "imap", "api", "cdn", "static", "ns1", "ns2", "vpn", "m",
          "shop", "blog", "dev", "staging", "app", "portal", "login", "img", "autodiscover",
          "mx1", "mx2", "ftp", "git", "status", "docs", "_dmarc", "_domainkey", "webmail", "cpanel"]
+# Address blocks the hosts live in.
+V4_BLOCKS = [0x5DB8D800, 0xC6336400, 0x2D4F0000, 0x68100000]
 
 
 def domain():
@@ -48,88 +57,71 @@ def times():
     return first, last
 
 
-def token(rrtype, first, last, count):
-    code = LETTER.get(rrtype, str(rrtype))
-    t = "%x" % first if last == first else "%x,%x" % (first, last - first)
-    return "%s:%s:%x" % (code, t, count)
+def rdata_of(rrtype, host, zone, domains):
+    if rrtype == "A":
+        return [str(ipaddress.IPv4Address(rng.choice(V4_BLOCKS) + rng.randint(0, 65535)))]
+    if rrtype == "AAAA":
+        return [str(ipaddress.IPv6Address((0x2001_0db8 << 96) + rng.getrandbits(40)))]
+    if rrtype == "CNAME":
+        return ["%s.%s." % (rng.choice(["edge", "lb", "cdn"]), rng.choice(domains))]
+    if rrtype == "NS":
+        provider = rng.choice([zone, rng.choice(domains)])
+        return ["ns%d.%s." % (i, provider) for i in range(1, rng.randint(2, 4))]
+    if rrtype == "MX":
+        return ["%d mail.%s." % (rng.choice([0, 5, 10, 20]), rng.choice([zone, rng.choice(domains)]))]
+    if rrtype == "SOA":
+        return ["ns1.%s. hostmaster.%s. %d 7200 3600 1209600 300"
+                % (zone, zone, rng.randint(2020010100, 2023123199))]
+    if rrtype == "TXT":
+        if host.startswith("_dmarc."):
+            return ['"v=DMARC1; p=%s"' % rng.choice(["none", "quarantine", "reject"])]
+        return ['"v=spf1 mx include:_spf.%s ~all"' % rng.choice(domains)]
+    raise ValueError(rrtype)
 
 
-def name_key(name):
-    # Owner-name order: labels from the right, shorter label first, then bytewise.
-    return [(len(l), l.encode()) for l in reversed(name.split("."))]
+def types_of(host, zone):
+    if host == zone:
+        types = ["NS", "SOA"] + (["MX"] if rng.random() < 0.6 else []) + \
+                (["TXT"] if rng.random() < 0.5 else [])
+        return types + (["A"] if rng.random() < 0.7 else [])
+    if host.startswith("_"):
+        return ["TXT"]
+    types = ["A"] if rng.random() < 0.7 else []
+    if rng.random() < 0.3:
+        types.append("AAAA")
+    return types or ["CNAME"]
 
 
-def wire_name(name):
-    out = b""
-    for label in name.rstrip(".").split("."):
-        out += bytes([len(label)]) + label.encode()
-    return out + b"\x00"
-
-
-def rdata_cmp(a, b):
-    # Raw rdata bytes, the record type acting as one more byte after the shorter value.
-    (ra, ta), (rb, tb) = a, b
-    n = min(len(ra), len(rb))
-    if ra[:n] != rb[:n]:
-        return -1 if ra[:n] < rb[:n] else 1
-    if len(ra) == len(rb):
-        return (ta > tb) - (ta < tb)
-    if len(ra) < len(rb):
-        return -1 if ta < rb[n] else 1
-    return 1 if tb < ra[n] else -1
+def observation(host, rrtype, rdata):
+    first, last = times()
+    return {"count": rng.randint(1, 5000), "time_first": first, "time_last": last,
+            "rrtype": rrtype, "rrname": host + ".", "rdata": rdata}
 
 
 def main():
-    names, seen_times, rdata = {}, [], {}
     domains = sorted({domain() for _ in range(700)})
+    out = []
     for d in domains:
         hosts = [d] + [h + "." + d for h in rng.sample(HOSTS, rng.randint(1, 6))]
         if rng.random() < 0.15:  # a deeper tree under some domains
-            hosts += ["%s%d.%s.%s" % (rng.choice(["node", "edge", "pod"]), i, rng.choice(["eu", "us", "ap"]), d)
+            hosts += ["%s%d.%s.%s" % (rng.choice(["node", "edge", "pod"]), i,
+                                      rng.choice(["eu", "us", "ap"]), d)
                       for i in range(rng.randint(3, 12))]
         for h in hosts:
-            types = [1] if rng.random() < 0.7 else []
-            if rng.random() < 0.3:
-                types.append(28)
-            if h == d:
-                types += [2, 6] + ([15] if rng.random() < 0.6 else []) + ([16] if rng.random() < 0.5 else [])
-            elif not types:
-                types = [5]
-            toks = []
-            for t in sorted(set(types)):
-                f, l = times()
-                seen_times += [f, l]
-                toks.append(token(t, f, l, rng.randint(1, 5000)))
-                # The values behind some of these observations go to the rdata table.
-                if rng.random() < 0.45:
-                    if t == 1:
-                        ip = ipaddress.IPv4Address(rng.choice([0x5DB8D800, 0xC6336400, 0x2D4F0000, 0x68100000]) + rng.randint(0, 65535))
-                        rdata[(ip.packed, 1)] = (str(ip), f, l)
-                    elif t == 28:
-                        ip = ipaddress.IPv6Address((0x2001_0db8 << 96) + rng.getrandbits(40))
-                        rdata[(ip.packed, 28)] = (str(ip), f, l)
-                    elif t == 2:
-                        ns = "ns%d.%s." % (rng.randint(1, 4), rng.choice(domains))
-                        rdata[(wire_name(ns), 2)] = (ns, f, l)
-                    elif t == 15:
-                        mx = "mail.%s." % rng.choice(domains)
-                        pref = rng.choice([0, 5, 10, 20])
-                        rdata[(bytes([0, pref]) + wire_name(mx), 15)] = ("%d %s" % (pref, mx), f, l)
-                    elif t == 5:
-                        cn = "%s.%s." % (rng.choice(["edge", "lb", "cdn"]), rng.choice(domains))
-                        rdata[(wire_name(cn), 5)] = (cn, f, l)
-            names[h] = " ".join(toks)
-
-    with open(os.path.join(HERE, "rrname.txt"), "w") as f:
-        for h in sorted(names, key=name_key):
-            f.write("%s\t%s\n" % (h, names[h]))
-    with open(os.path.join(HERE, "rdata.txt"), "w") as f:
-        for key in sorted(rdata, key=functools.cmp_to_key(rdata_cmp)):
-            raw, t = key
-            text, first, last = rdata[key]
-            f.write("%s\t%d/%s %s\n" % (text, len(raw), raw.hex(), token(t, first, last, rng.randint(1, 900))))
-    with open(os.path.join(HERE, "timefence"), "w") as f:
-        f.write("%d,%d\n" % (min(seen_times), max(seen_times)))
+            for t in types_of(h, d):
+                # Addresses move now and then: a second value of the same name and type.
+                for _ in range(2 if t in ("A", "AAAA") and rng.random() < 0.2 else 1):
+                    o = observation(h, t, rdata_of(t, h, d, domains))
+                    out.append(o)
+                    if rng.random() < 0.03:  # the same answer seen by another sensor
+                        again = observation(h, t, o["rdata"])
+                        out.append(again)
+    rng.shuffle(out)  # feeds arrive in no particular order
+    text = "".join(json.dumps(o, separators=(",", ":")) + "\n" for o in out)
+    # mtime 0 and no file name in the header: the same bytes on every run.
+    with open(os.path.join(HERE, "observations.json.gz"), "wb") as raw:
+        with gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0, compresslevel=9) as f:
+            f.write(text.encode())
 
 
 if __name__ == "__main__":

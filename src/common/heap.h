@@ -1,11 +1,11 @@
 // Binary min-heap over a caller-supplied three-way comparator.
 //
 // The priority queue behind the union and intersection iterators (children ordered by
-// their estimates) and behind the record merger (one cursor per index, least key on
-// top). Order of use: construct with a comparator; either push items one by one, or
-// append them unordered and call heapify once; then peek / pop / replace, and call
-// siftup(pos) after changing the item at pos in place (for example siftup(0) after the
-// top item has advanced).
+// their estimates), behind the record merger (one cursor per index, least key on top)
+// and behind the builder's sorted-table merger (one source per run). Order of use:
+// construct with a comparator; either push items one by one, or append them unordered
+// and call heapify once; then peek / pop / replace, and call siftup(pos) after changing
+// the item at pos in place (for example siftup(0) after the top item has advanced).
 //
 // Comparator: any callable cmp(const T&, const T&) returning an int that is negative,
 // zero or positive. Extra arguments of a comparison are captured by the callable.
@@ -125,15 +125,5 @@ class heap {
   std::vector<T> items_;
   Compare cmp_;
 };
-
-// Wrappers under the names the rest of the code base uses for the heap operations.
-template <typename T, typename C>
-void heap_heapify(heap<T, C>& h) { h.heapify(); }
-template <typename T, typename C>
-std::optional<T> heap_replace(heap<T, C>& h, T item) { return h.replace(std::move(item)); }
-template <typename T, typename C>
-void siftup(heap<T, C>& h, size_t pos) { h.siftup(pos); }
-template <typename T, typename C>
-void siftdown(heap<T, C>& h, size_t start, size_t pos) { h.siftdown(start, pos); }
 
 }  // namespace quarn

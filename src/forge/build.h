@@ -29,8 +29,6 @@ namespace quarn {
 
 // Default sort budget: fits comfortably on a small machine and keeps runs large.
 constexpr size_t kDefaultMemoryBudget = size_t{256} << 20;
-// Default maximum references per trigram buffer of an in-memory build index.
-constexpr uint64_t kDefaultMaxRefs = 16384;
 
 struct BuildOptions {
   std::vector<std::string> inputs;  // empty: standard input ("-")

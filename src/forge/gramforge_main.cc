@@ -9,7 +9,6 @@
 #include <string>
 
 #include "forge/build.h"
-#include "forge/build_index.h"
 #include "forge/temp_files.h"
 #include "common/log.h"
 
@@ -32,8 +31,6 @@ constexpr const char* kHelp =
     "  -F, --format FMT      input format: auto (default, per line), cof or raw\n"
     "  -m, --memory MIB      memory budget for sorting and index writing, in MiB\n"
     "                        (default 256)\n"
-    "  -n, --max-refs NUM    maximum references per trigram buffer of the build\n"
-    "                        index (default 16384); lower it when mapping fails\n"
     "  -f, --force           replace existing output files\n"
     "  -s, --strict          stop at the first malformed input line\n"
     "  -q, --quiet           no progress lines and no summary\n"
@@ -67,13 +64,12 @@ int main(int argc, char** argv) {
   static const option kLong[] = {
       {"rrname", required_argument, nullptr, 'o'}, {"rdata", required_argument, nullptr, 'd'},
       {"format", required_argument, nullptr, 'F'}, {"memory", required_argument, nullptr, 'm'},
-      {"max-refs", required_argument, nullptr, 'n'}, {"force", no_argument, nullptr, 'f'},
-      {"strict", no_argument, nullptr, 's'},       {"quiet", no_argument, nullptr, 'q'},
-      {"verbose", no_argument, nullptr, 'v'},      {"help", no_argument, nullptr, 'h'},
+      {"force", no_argument, nullptr, 'f'},        {"strict", no_argument, nullptr, 's'},
+      {"quiet", no_argument, nullptr, 'q'},        {"verbose", no_argument, nullptr, 'v'},
+      {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0}};
-  unsigned long long max_refs = kDefaultMaxRefs;
   int c;
-  while ((c = getopt_long(argc, argv, "o:d:F:m:n:fsqvh", kLong, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "o:d:F:m:fsqvh", kLong, nullptr)) != -1) {
     unsigned long long v = 0;
     switch (c) {
       case 'o': opt.rrname_out = optarg; break;
@@ -97,13 +93,6 @@ int main(int argc, char** argv) {
         }
         opt.memory_budget = static_cast<size_t>(v) << 20;
         break;
-      case 'n':
-        if (!parse_size(optarg, ~0ull, &v)) {
-          fprintf(stderr, "Error: invalid maximum references: %s\n%s", optarg, kUsage);
-          return 1;
-        }
-        max_refs = v;
-        break;
       case 'f': opt.force = true; break;
       case 's': opt.strict = true; break;
       case 'q': opt.progress = false; break;
@@ -113,16 +102,6 @@ int main(int argc, char** argv) {
     }
   }
   for (int i = optind; i < argc; ++i) opt.inputs.push_back(argv[i]);
-  // The build index's reference space must be mappable for this maximum; finding out
-  // now costs nothing (the pages are never touched) and spares a failure hours later.
-  {
-    std::string error;
-    if (!BuildIndex::create(max_refs, &error)) {
-      fputs(error.c_str(), stderr);
-      return 1;
-    }
-  }
-
   TempFiles::install_cleanup_handlers();
   BuildStats stats;
   std::string error;

@@ -1,7 +1,6 @@
 #include "forge/input_record.h"
 
 #include <arpa/inet.h>
-#include <ldns/ldns.h>
 
 #include <cstring>
 #include <limits>
@@ -10,6 +9,9 @@
 #include "retrieval/annotation.h"
 #include "retrieval/rrkit.h"
 #include "common/strfmt.h"
+
+// Last: its common.h defines bool as a macro, which breaks C++ headers included after it.
+#include <ldns/ldns.h>
 
 namespace quarn {
 namespace {

@@ -188,28 +188,16 @@ bool SortabReader::next() {
 
 // ---------------------------------------------------------------------------- merger
 
-bool SortabMerger::less(size_t a, size_t b) const {
-  const int c = sources_[a]->key().compare(sources_[b]->key());
-  return c < 0 || (c == 0 && a < b);
-}
-
-void SortabMerger::sift_down(size_t at) {
-  const size_t n = heap_.size();
-  for (;;) {
-    size_t least = at;
-    const size_t l = 2 * at + 1, r = l + 1;
-    if (l < n && less(heap_[l], heap_[least])) least = l;
-    if (r < n && less(heap_[r], heap_[least])) least = r;
-    if (least == at) return;
-    std::swap(heap_[at], heap_[least]);
-    at = least;
-  }
+int SortabMerger::SourceOrder::operator()(size_t a, size_t b) const {
+  const int c = (*sources)[a]->key().compare((*sources)[b]->key());
+  if (c != 0) return c;
+  return a < b ? -1 : a > b ? 1 : 0;
 }
 
 // Moves source i (on top of the heap) to its next entry and restores the heap.
 bool SortabMerger::advance(size_t i) {
   if (sources_[i]->next()) {
-    sift_down(0);
+    heap_.siftup(0);
     return true;
   }
   if (sources_[i]->failed()) {
@@ -217,9 +205,7 @@ bool SortabMerger::advance(size_t i) {
     heap_.clear();
     return false;
   }
-  heap_[0] = heap_.back();
-  heap_.pop_back();
-  if (!heap_.empty()) sift_down(0);
+  heap_.pop();
   return true;
 }
 
@@ -229,58 +215,28 @@ bool SortabMerger::next() {
     started_ = true;
     for (size_t i = 0; i < sources_.size(); ++i) {
       if (sources_[i]->next()) {
-        heap_.push_back(i);
+        heap_.append(i);
       } else if (sources_[i]->failed()) {
         error_ = sources_[i]->error();
         heap_.clear();
         return false;
       }
     }
-    for (size_t i = heap_.size() / 2; i-- > 0;) sift_down(i);
+    heap_.heapify();
   }
   if (heap_.empty()) return false;
-  size_t top = heap_[0];
+  size_t top = *heap_.peek();
   key_.assign(sources_[top]->key());
   value_.assign(sources_[top]->value());
   if (!advance(top)) return false;
-  while (!heap_.empty() && sources_[heap_[0]]->key() == std::string_view(key_)) {
-    top = heap_[0];
+  while (!heap_.empty() && sources_[*heap_.peek()]->key() == std::string_view(key_)) {
+    top = *heap_.peek();
     scratch_.clear();
     merge_(key_, value_, sources_[top]->value(), scratch_);
     value_.swap(scratch_);
     if (!advance(top)) return false;
   }
   return true;
-}
-
-// ---------------------------------------------------------------------------- bounds
-
-std::unique_ptr<SortabBoundedSource> SortabBoundedSource::prefix(
-    std::unique_ptr<SortabSource> inner, std::string prefix) {
-  return std::unique_ptr<SortabBoundedSource>(
-      new SortabBoundedSource(std::move(inner), std::move(prefix), std::string(), true));
-}
-
-std::unique_ptr<SortabBoundedSource> SortabBoundedSource::range(
-    std::unique_ptr<SortabSource> inner, std::string first, std::string last) {
-  return std::unique_ptr<SortabBoundedSource>(
-      new SortabBoundedSource(std::move(inner), std::move(first), std::move(last), false));
-}
-
-bool SortabBoundedSource::next() {
-  if (done_) return false;
-  bool have = inner_->next();
-  if (!started_) {
-    started_ = true;
-    while (have && inner_->key() < std::string_view(first_)) have = inner_->next();
-  }
-  if (have) {
-    const std::string_view k = inner_->key();
-    have = is_prefix_ ? k.substr(0, first_.size()) == std::string_view(first_)
-                      : k <= std::string_view(last_);
-  }
-  if (!have) done_ = true;
-  return have;
 }
 
 }  // namespace quarn

@@ -1,6 +1,5 @@
 // Sorted tables: files of (key, value) entries in ascending bytewise key order, a
-// reader, a k-way merger that folds equal keys with a merge function, and bounded
-// (prefix or range) iteration over any of them.
+// reader, and a k-way merger that folds equal keys with a merge function.
 //
 // The builder spills sorted runs of observations into these files when its memory
 // budget fills and merges the runs back into one ordered stream; the same pieces serve
@@ -14,8 +13,7 @@
 // reader reaches the end, so a truncated run never passes for a short one.
 //
 // Order of use: SortabWriter::create, add() in ascending order, finish(); then
-// SortabReader::open per file, SortabMerger over several sources, and
-// SortabBoundedSource to restrict any source to a prefix or a key range.
+// SortabReader::open per file, and SortabMerger over several sources.
 // Every source starts before its first entry: call next() to reach it. key() and
 // value() stay valid until the following next(). A source that fails stops (next()
 // gives false) and failed()/error() say why; exhaustion without error is not failure.
@@ -28,6 +26,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/heap.h"
 
 namespace quarn {
 
@@ -127,10 +127,14 @@ using SortabMergeFunc = std::function<void(std::string_view key, std::string_vie
                                            std::string_view b, std::string& out)>;
 
 // Merges sources into one stream with distinct keys. Owns its sources. Equal keys of
-// several sources are folded in source order with the merge function.
+// several sources are folded in source order with the merge function. Not copyable or
+// movable (its heap refers to its own source list): hold it in place or by unique_ptr.
 class SortabMerger : public SortabSource {
  public:
-  explicit SortabMerger(SortabMergeFunc merge) : merge_(std::move(merge)) {}
+  explicit SortabMerger(SortabMergeFunc merge)
+      : merge_(std::move(merge)), heap_(SourceOrder{&sources_}) {}
+  SortabMerger(const SortabMerger&) = delete;
+  SortabMerger& operator=(const SortabMerger&) = delete;
   void add_source(std::unique_ptr<SortabSource> source) {
     sources_.push_back(std::move(source));
   }
@@ -142,49 +146,22 @@ class SortabMerger : public SortabSource {
   const std::string& error() const override { return error_; }
 
  private:
+  // Live sources by their current key, ties by source number (so equal keys fold in
+  // source order).
+  struct SourceOrder {
+    const std::vector<std::unique_ptr<SortabSource>>* sources;
+    int operator()(size_t a, size_t b) const;
+  };
   bool advance(size_t i);
-  void sift_down(size_t at);
-  bool less(size_t a, size_t b) const;
 
   SortabMergeFunc merge_;
   std::vector<std::unique_ptr<SortabSource>> sources_;
-  std::vector<size_t> heap_;  // indices of live sources, least key on top
+  heap<size_t, SourceOrder> heap_;  // indices of live sources, least key on top
   bool started_ = false;
   std::string key_;
   std::string value_;
   std::string scratch_;
   std::string error_;
-};
-
-// Restricts a source to the keys starting with a prefix, or to the keys from `first`
-// to `last` inclusive. The skip to the first key is a forward scan: these tables are
-// read front to back, and a merge reads each entry once anyway.
-class SortabBoundedSource : public SortabSource {
- public:
-  static std::unique_ptr<SortabBoundedSource> prefix(std::unique_ptr<SortabSource> inner,
-                                                     std::string prefix);
-  static std::unique_ptr<SortabBoundedSource> range(std::unique_ptr<SortabSource> inner,
-                                                    std::string first, std::string last);
-
-  bool next() override;
-  std::string_view key() const override { return inner_->key(); }
-  std::string_view value() const override { return inner_->value(); }
-  bool failed() const override { return inner_->failed(); }
-  const std::string& error() const override { return inner_->error(); }
-  SortabSource& inner() { return *inner_; }
-
- private:
-  SortabBoundedSource(std::unique_ptr<SortabSource> inner, std::string first,
-                      std::string last, bool is_prefix)
-      : inner_(std::move(inner)), first_(std::move(first)), last_(std::move(last)),
-        is_prefix_(is_prefix) {}
-
-  std::unique_ptr<SortabSource> inner_;
-  std::string first_;
-  std::string last_;
-  bool is_prefix_;
-  bool started_ = false;
-  bool done_ = false;
 };
 
 }  // namespace quarn

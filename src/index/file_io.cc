@@ -5,12 +5,34 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <cstdio>
 
 #include "common/log.h"
 #include "index/index_messages.h"
 
 namespace quarn {
+
+namespace {
+
+// The one transfer loop: step(done) moves bytes from position `done` of the whole and
+// returns what a read/write-style call returns.
+template <class Step>
+int transfer_all(size_t len, const char* call, IoReport report, Step step) {
+  size_t done = 0;
+  while (done < len) {
+    const ssize_t n = step(done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      if (report == IoReport::kPrint) perror(call);
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
 
 int create_fresh_file(const char* path, int flags) {
   if (unlink(path) != 0 && errno != ENOENT) {
@@ -23,67 +45,30 @@ int create_fresh_file(const char* path, int flags) {
   return fd;
 }
 
-int write_all(int fd, const void* buf, size_t len) {
+int write_all(int fd, const void* buf, size_t len, IoReport report) {
   const char* p = static_cast<const char*>(buf);
-  while (len > 0) {
-    ssize_t n = write(fd, p, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      perror("write");
-      return -1;
-    }
-    p += n;
-    len -= static_cast<size_t>(n);
-  }
-  return 0;
+  return transfer_all(len, "write", report,
+                      [&](size_t done) { return write(fd, p + done, len - done); });
 }
 
-int pwrite_all(int fd, const void* buf, size_t len, uint64_t offset) {
+int pwrite_all(int fd, const void* buf, size_t len, uint64_t offset, IoReport report) {
   const char* p = static_cast<const char*>(buf);
-  while (len > 0) {
-    ssize_t n = pwrite(fd, p, len, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      perror("pwrite");
-      return -1;
-    }
-    p += n;
-    offset += static_cast<uint64_t>(n);
-    len -= static_cast<size_t>(n);
-  }
-  return 0;
+  return transfer_all(len, "pwrite", report, [&](size_t done) {
+    return pwrite(fd, p + done, len - done, static_cast<off_t>(offset + done));
+  });
 }
 
-int sendfile_all(int out_fd, int in_fd, off_t offset, size_t len) {
-  while (len > 0) {
-    ssize_t n = sendfile(out_fd, in_fd, &offset, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      perror("sendfile");
-      return -1;
-    }
-    len -= static_cast<size_t>(n);
-  }
-  return 0;
+int pread_all(int fd, void* buf, size_t len, uint64_t offset, IoReport report) {
+  char* p = static_cast<char*>(buf);
+  return transfer_all(len, "pread", report, [&](size_t done) {
+    return pread(fd, p + done, len - done, static_cast<off_t>(offset + done));
+  });
 }
 
-int align_output(FILE* out) {
-  long pos = ftell(out);
-  if (pos < 0) {
-    perror("ftell");
-    return -1;
-  }
-  static const char kZeros[4096] = {};
-  const uint64_t pad = align_padding(static_cast<uint64_t>(pos));
-  if (pad > 0 && fwrite(kZeros, 1, pad, out) != pad) {
-    perror("fwrite");
-    return -1;
-  }
-  if (fflush(out) != 0) perror("fflush");
-  return 0;
+int sendfile_all(int out_fd, int in_fd, off_t offset, size_t len, IoReport report) {
+  // sendfile advances offset itself.
+  return transfer_all(len, "sendfile", report,
+                      [&](size_t done) { return sendfile(out_fd, in_fd, &offset, len - done); });
 }
 
 size_t count_lines(const char* buf, size_t len) {

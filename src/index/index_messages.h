@@ -29,9 +29,7 @@ inline constexpr char kListOutside[] =
 inline constexpr char kHeaderAreaOutside[] =
     "Error: header length %u leaves no room for the trigram table in a file of %lu bytes";
 
-// write_string_table
-inline constexpr char kStringTableDone[] =
-    "Finished building unified string table/line offset index: %s";  // info
+// count_lines
 inline constexpr char kLineCountProgress[] = "Line count progress: %zu%%\r";
 
 // IndexWriter

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/strfmt.h"
+#include "index/file_io.h"
 #include "index/format.h"
 #include "index/index_messages.h"
 #include "index/line_index_builder.h"
@@ -61,21 +62,6 @@ constexpr size_t kMinRunBuffer = 512;
 // are not undercounted against the budget.
 constexpr size_t kAllocOverhead = 16;
 constexpr uint32_t kNoOrdinal = kTrigramCount;
-
-// Writes all of data at the end of fd; false with errno set on failure.
-bool write_all(int fd, const char* p, size_t len) {
-  while (len > 0) {
-    ssize_t n = write(fd, p, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    p += n;
-    len -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Reads back one run of the spill file: a sequence of segments {varint ordinal,
 // varint count, count delta varints}, ordinals strictly ascending. Every read is checked
@@ -195,6 +181,15 @@ class IndexWriter::Impl {
   bool spill_line_index(std::string* error);
   // Appends the line index (spilled pieces, then the rest) to the output.
   bool emit_line_index(std::string* error);
+  // The steps of finish(), in order: close the string table with the line index; open
+  // a reader per spilled run; write every list and the tables; check that the runs held
+  // nothing more; write the header; sync and rename into place.
+  bool finish_string_table(std::string* error);
+  bool open_runs(std::vector<RunReader>* readers, std::string* error);
+  bool write_lists(std::vector<RunReader>& readers, std::string* error);
+  bool check_runs_read(const std::vector<RunReader>& readers, std::string* error);
+  bool write_header(uint64_t region_size, std::string* error);
+  bool publish(std::string* error);
 
   std::string path_, tmp_;
   int fd_;
@@ -250,12 +245,14 @@ bool IndexWriter::Impl::spill(std::string* error) {
     out.append(reinterpret_cast<const char*>(deltas.data()), deltas.size());
     std::vector<uint8_t>().swap(deltas);
     if (out.size() >= kWriteBlock) {
-      if (!write_all(spill_fd_, out.data(), out.size())) return spill_fail(error, "write");
+      if (write_all(spill_fd_, out.data(), out.size(), IoReport::kQuiet) != 0)
+        return spill_fail(error, "write");
       spill_size_ += out.size();
       out.clear();
     }
   }
-  if (!write_all(spill_fd_, out.data(), out.size())) return spill_fail(error, "write");
+  if (write_all(spill_fd_, out.data(), out.size(), IoReport::kQuiet) != 0)
+    return spill_fail(error, "write");
   spill_size_ += out.size();
   runs_.emplace_back(begin, spill_size_);
   list_bytes_ = 0;
@@ -293,7 +290,8 @@ bool IndexWriter::Impl::stream_list(uint32_t o, std::vector<RunReader>& readers,
 bool IndexWriter::Impl::spill_line_index(std::string* error) {
   if (spill_fd_ < 0 && !open_spill(error)) return false;
   const std::string& b = line_index_.bytes();
-  if (!write_all(spill_fd_, b.data(), b.size())) return spill_fail(error, "write");
+  if (write_all(spill_fd_, b.data(), b.size(), IoReport::kQuiet) != 0)
+    return spill_fail(error, "write");
   line_index_pieces_.emplace_back(spill_size_, spill_size_ + b.size());
   spill_size_ += b.size();
   line_index_size_ += b.size();
@@ -305,17 +303,8 @@ bool IndexWriter::Impl::emit_line_index(std::string* error) {
   std::vector<char> piece;
   for (const auto& [begin, end] : line_index_pieces_) {
     piece.resize(static_cast<size_t>(end - begin));
-    size_t got = 0;
-    while (got < piece.size()) {
-      const ssize_t n = pread(spill_fd_, piece.data() + got, piece.size() - got,
-                              static_cast<off_t>(begin + got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        if (n == 0) errno = EIO;
-        return spill_fail(error, "read");
-      }
-      got += static_cast<size_t>(n);
-    }
+    if (pread_all(spill_fd_, piece.data(), piece.size(), begin, IoReport::kQuiet) != 0)
+      return spill_fail(error, "read");
     if (!emit(piece.data(), piece.size(), error)) return false;
   }
   const std::string& rest = line_index_.bytes();
@@ -325,18 +314,8 @@ bool IndexWriter::Impl::emit_line_index(std::string* error) {
 
 bool IndexWriter::Impl::flush(std::string* error) {
   if (buf_.empty()) return true;
-  const char* p = buf_.data();
-  size_t len = buf_.size();
-  while (len > 0) {
-    ssize_t n = write(fd_, p, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return io_fail(error, "write");
-    }
-    p += n;
-    len -= static_cast<size_t>(n);
-  }
+  if (write_all(fd_, buf_.data(), buf_.size(), IoReport::kQuiet) != 0)
+    return io_fail(error, "write");
   buf_.clear();
   return true;
 }
@@ -354,18 +333,7 @@ bool IndexWriter::Impl::emit_padding(std::string* error) {
 
 bool IndexWriter::Impl::write_at(const void* data, size_t len, uint64_t offset,
                                  std::string* error) {
-  const char* p = static_cast<const char*>(data);
-  while (len > 0) {
-    ssize_t n = pwrite(fd_, p, len, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return io_fail(error, "pwrite");
-    }
-    p += n;
-    offset += static_cast<uint64_t>(n);
-    len -= static_cast<size_t>(n);
-  }
+  if (pwrite_all(fd_, data, len, offset, IoReport::kQuiet) != 0) return io_fail(error, "pwrite");
   return true;
 }
 
@@ -420,23 +388,43 @@ bool IndexWriter::Impl::add_line(std::string_view line, std::string* error) {
 bool IndexWriter::Impl::finish(std::string* error) {
   if (failed_ || done_) return fail(error, index_msg::kWriterFinished);
   if (lines_ == 0) return fail(error, index_msg::kWriterNoLines);
+  if (!finish_string_table(error)) return false;
+  const uint64_t region = pos_;
+  std::vector<RunReader> readers;
+  if (!open_runs(&readers, error) || !write_lists(readers, error) ||
+      !check_runs_read(readers, error))
+    return false;
+  std::vector<RunReader>().swap(readers);
+  if (spill_fd_ >= 0) {
+    close(spill_fd_);
+    spill_fd_ = -1;
+  }
+  const uint64_t region_size = pos_ - region;
+  return flush(error) && write_header(region_size, error) && publish(error);
+}
+
+bool IndexWriter::Impl::finish_string_table(std::string* error) {
   line_index_.finish();
   if (!emit_padding(error) || !emit_line_index(error) || !emit_padding(error)) return false;
   line_index_.clear_bytes();
+  return true;
+}
 
+bool IndexWriter::Impl::open_runs(std::vector<RunReader>* readers, std::string* error) {
   // Once anything is spilled, the rest goes too: the runs' read buffers then share the
   // budget alone instead of coming on top of a full budget of lists.
   if (!runs_.empty() && list_bytes_ > 0 && !spill(error)) return false;
-  const uint64_t region = pos_;
-  std::vector<RunReader> readers;
-  readers.reserve(runs_.size());
+  readers->reserve(runs_.size());
   const size_t buffer = runs_.empty() ? 0
       : std::clamp(opt_.list_budget / runs_.size(), kMinRunBuffer, kMaxRunBuffer);
   for (const auto& [begin, end] : runs_) {
-    readers.emplace_back(spill_fd_, begin, end, buffer);
-    if (!readers.back().next_segment()) return spill_fail(error, "read");
+    readers->emplace_back(spill_fd_, begin, end, buffer);
+    if (!readers->back().next_segment()) return spill_fail(error, "read");
   }
+  return true;
+}
 
+bool IndexWriter::Impl::write_lists(std::vector<RunReader>& readers, std::string* error) {
   // Each list streams from the runs through the encoder into the output buffer; its
   // counts are known once it is written and go to the tables, which are written in place
   // a block of ordinals at a time.
@@ -461,20 +449,21 @@ bool IndexWriter::Impl::finish(std::string* error) {
                   kHeaderSize + kRealNrefTableSize + kTrigramEntrySize * first, error))
       return false;
   }
+  return true;
+}
+
+bool IndexWriter::Impl::check_runs_read(const std::vector<RunReader>& readers,
+                                        std::string* error) {
   for (const RunReader& r : readers) {
     if (r.ordinal() != kNoOrdinal) {  // a segment no trigram asked for: a damaged run
       errno = EIO;
       return spill_fail(error, "read");
     }
   }
-  std::vector<RunReader>().swap(readers);
-  if (spill_fd_ >= 0) {
-    close(spill_fd_);
-    spill_fd_ = -1;
-  }
-  const uint64_t region_size = pos_ - region;
-  if (!flush(error)) return false;
+  return true;
+}
 
+bool IndexWriter::Impl::write_header(uint64_t region_size, std::string* error) {
   TgdbHeader h;
   std::memcpy(h.magic, kTgdbMagic, 8);
   h.flags = kFlagUnified | kFlagRealRef;
@@ -490,7 +479,10 @@ bool IndexWriter::Impl::finish(std::string* error) {
   h.tgdb_size = region_size;
   uint8_t head[kHeaderSize];
   encode_header(h, head);
-  if (!write_at(head, sizeof head, 0, error)) return false;
+  return write_at(head, sizeof head, 0, error);
+}
+
+bool IndexWriter::Impl::publish(std::string* error) {
   // The file must be complete on disk before it takes the final name.
   if (fsync(fd_) != 0) return io_fail(error, "fsync");
   const int fd = fd_;

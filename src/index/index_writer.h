@@ -8,8 +8,10 @@
 //
 // What it writes: header (flags unified | real_ref, plus rdata and timefence as asked),
 // the real nref table (for each trigram, the number of lines its list stands for), the
-// trigram table, the string table and line index exactly as write_string_table lays them
-// out, then the reference lists in ordinal order. Every trigram of every key (the text
+// trigram table, the string table (each line with its line feed, from the first 4096
+// boundary after the reserved tables on) and the line index (line_index_builder.h), each
+// padded to a multiple of 4096, then the reference lists in ordinal order (format.h
+// describes the layout). Every trigram of every key (the text
 // before the tab, padded with two '^' on each side) lists the line, once. Lists use a
 // range (10 bytes) for a run of five or more consecutive lines, offset compression for
 // up to four lines within 16-bit gaps of a plain entry or range end, and plain entries

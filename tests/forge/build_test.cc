@@ -1,5 +1,4 @@
 #include "forge/build.h"
-#include "forge/build_index.h"
 #include "forge/run_spiller.h"
 #include "forge/sortab.h"
 
@@ -331,30 +330,6 @@ TEST(BuildBudget, EachPhaseLeavesRoomForItsFixedCosts) {
   EXPECT_EQ(sort_budget_of(kMiB), kMinSortBudget);
   EXPECT_EQ(list_budget_of(kMiB, kMaxFanIn), kMinListBudget);
   EXPECT_EQ(list_budget_of(8 * kMiB, kMaxFanIn), kMinListBudget);
-}
-
-TEST(BuildIndex, BuffersSizesAndTheHintWhenTheSpaceCannotBeMapped) {
-  EXPECT_EQ(build_slot_bytes(16384), 86016u);
-  EXPECT_EQ(build_slot_bytes(1), 4096u);
-  std::string error;
-  auto index = BuildIndex::create(2, &error);
-  ASSERT_TRUE(index) << error;
-  EXPECT_TRUE(index->append(5, 0x0102030405ull));
-  EXPECT_TRUE(index->append(5, 7));
-  EXPECT_FALSE(index->append(5, 8));  // full at the maximum
-  EXPECT_EQ(index->nrefs(5), 2u);
-  EXPECT_EQ(index->nrefs(6), 0u);
-  const uint8_t want[10] = {1, 2, 3, 4, 5, 0, 0, 0, 0, 7};
-  EXPECT_EQ(memcmp(index->data(5), want, 10), 0);
-  // Each buffer is its own: the next trigram's buffer starts one slot further on.
-  EXPECT_EQ(index->data(6) - index->data(5), 4096);
-
-  EXPECT_FALSE(BuildIndex::create(uint64_t{1} << 50, &error));
-  EXPECT_EQ(error.rfind("mmap: ", 0), 0u) << error;
-  EXPECT_NE(error.find("Try lowering the maximum nrefs value with gramforge -n (current value = "
-                       "1125899906842624).\n"),
-            std::string::npos)
-      << error;
 }
 
 }  // namespace

@@ -185,7 +185,7 @@ TEST(SortabMerger, SourceFailureStopsTheMerge) {
   const std::string b = write_table({{"b", "1"}, {"d", "1"}});
   const std::string data = slurp(b);
   spit(b, data.substr(0, data.size() - 3));
-  SortabMerger merger(merge_keys_only);
+  SortabMerger merger(merge_counts);
   std::string error;
   merger.add_source(SortabReader::open(a, &error));
   merger.add_source(SortabReader::open(b, &error));
@@ -195,24 +195,6 @@ TEST(SortabMerger, SourceFailureStopsTheMerge) {
   EXPECT_NE(merger.error().find("truncated"), std::string::npos) << merger.error();
   unlink(a.c_str());
   unlink(b.c_str());
-}
-
-TEST(SortabBounded, PrefixAndInclusiveRange) {
-  const std::string path =
-      write_table({{"aa", "1"}, {"ab", "2"}, {"abc", "3"}, {"ac", "4"}, {"b", "5"}});
-  std::string error;
-  auto p = SortabBoundedSource::prefix(SortabReader::open(path, &error), "ab");
-  auto got = read_all(*p);
-  EXPECT_EQ(got.size(), 2u);
-  EXPECT_TRUE(got.count("ab") && got.count("abc"));
-  auto r = SortabBoundedSource::range(SortabReader::open(path, &error), "ab", "ac");
-  got = read_all(*r);
-  EXPECT_EQ(got.size(), 3u);
-  EXPECT_TRUE(got.count("ab") && got.count("abc") && got.count("ac"));
-  auto none = SortabBoundedSource::prefix(SortabReader::open(path, &error), "zz");
-  EXPECT_FALSE(none->next());
-  EXPECT_FALSE(none->failed());
-  unlink(path.c_str());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The writer: complete files that load, lists that match the trigrams of every key
-// exactly, refusals, atomic replacement, and the string-table writer and file helpers.
+// exactly, refusals, atomic replacement, spilling.
 #include "index/index_writer.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "index/file_io.h"
 #include "index/line_lookup.h"
 #include "index/name_order.h"
-#include "index/rrtype_bits.h"
-#include "index/string_table_writer.h"
 #include "index/tgdb.h"
 #include "index_test_util.h"
 #include "ref_oracle.h"
@@ -349,94 +346,6 @@ TEST(IndexWriter, SpillFilesNeverOutliveTheWriter) {
   EXPECT_FALSE(w->finish(&error));
   w.reset();
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
-}
-
-TEST(WriteStringTable, LayoutMatchesTheIndexWriter) {
-  TempDir dir;
-  std::string text;
-  for (int i = 0; i < 80; ++i) text += "line" + std::to_string(i) + "\tx\n";
-  SectionSizes sizes;
-  const std::string path = dir.file("st");
-  // Empty lines and a missing final line feed are tolerated: dropped / completed.
-  ASSERT_EQ(write_string_table(&sizes, "\n" + text.substr(0, text.size() - 1) + "\n\n", nullptr,
-                               path.c_str()),
-            0);
-  EXPECT_EQ(sizes.string_table_size, text.size());
-  EXPECT_EQ(sizes.line_index_size, 22u);
-  const auto bytes = index_test::read_file(path);
-  EXPECT_EQ(std::string(bytes.begin() + 1654784, bytes.begin() + 1654784 + text.size()), text);
-  const uint64_t li = line_index_offset(kWriterHeaderLength, text.size());
-  EXPECT_EQ(bytes.size(), align_up(li + 22, 4096));
-  // Same line index as the full writer produces.
-  IndexWriterOptions unchecked;
-  unchecked.kind = IndexKind::kRdata;
-  const std::string full = index_test::write_index(dir, text, unchecked);
-  TgdbRef t = tgdb_load(full);
-  ASSERT_TRUE(t);
-  EXPECT_EQ(std::string(bytes.begin() + li, bytes.begin() + li + 22),
-            std::string(reinterpret_cast<const char*>(t->line_index()), 22));
-
-  // The getter form.
-  std::vector<std::string> lines = {"a\tx", "", "b\ty"};
-  size_t next = 0;
-  ASSERT_EQ(write_string_table(&sizes, {},
-                               [&](std::string_view* l) {
-                                 if (next == lines.size()) return false;
-                                 *l = lines[next++];
-                                 return true;
-                               },
-                               path.c_str()),
-            0);
-  EXPECT_EQ(sizes.string_table_size, 8u);
-  EXPECT_EQ(sizes.line_index_size, 14u);
-  EXPECT_EQ(write_string_table(&sizes, "a\tx", nullptr, dir.file("no/such/dir").c_str()), -1);
-}
-
-TEST(FileHelpers, CountLinesFreshFilesAndRrtypeBits) {
-  EXPECT_EQ(count_lines("a\nb\n\nc\n", 7), 3u);
-  EXPECT_EQ(count_lines("a\nb", 3), 1u);
-  EXPECT_EQ(count_lines("", 0), 0u);
-
-  TempDir dir;
-  const std::string path = dir.file("f");
-  int fd = create_fresh_file(path.c_str(), 0);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(write_all(fd, "hello", 5), 0);
-  close(fd);
-  fd = create_fresh_file(path.c_str(), 0);  // replaces the old file
-  ASSERT_GE(fd, 0);
-  struct stat st;
-  ASSERT_EQ(fstat(fd, &st), 0);
-  EXPECT_EQ(st.st_size, 0);
-  EXPECT_EQ(st.st_mode & 0777, 0704u);
-  EXPECT_EQ(write_all(fd, "abcdef", 6), 0);
-  close(fd);
-  int in = open(path.c_str(), O_RDONLY);
-  int out = create_fresh_file(dir.file("g").c_str(), 0);
-  EXPECT_EQ(sendfile_all(out, in, 2, 3), 0);
-  EXPECT_EQ(sendfile_all(out, in, 0, 0), 0);
-  close(in);
-  close(out);
-  const auto g = index_test::read_file(dir.file("g"));
-  EXPECT_EQ(std::string(g.begin(), g.end()), "cde");
-
-  const uint32_t types[] = {1, 2, 5, 6, 10, 11, 12, 13, 15, 16, 17, 28, 29, 33, 35, 39, 44, 52, 59, 60, 99, 257};
-  uint32_t seen = 0;
-  for (uint32_t type : types) {
-    const uint32_t bit = rrtype_bit(type);
-    EXPECT_EQ(bit & (bit - 1), 0u);
-    EXPECT_EQ(seen & bit, 0u);
-    seen |= bit;
-    EXPECT_EQ(rrtype_of_bit(bit), type);
-  }
-  EXPECT_EQ(seen, 0x3FFFFFu);
-  EXPECT_EQ(rrtype_bit(0), 0u);
-  EXPECT_EQ(rrtype_bit(65535), kRrtypeBitOther);
-  EXPECT_EQ(rrtype_bit(65280), kRrtypeBitPrivate);
-  EXPECT_EQ(rrtype_bit(65534), kRrtypeBitPrivate);
-  EXPECT_EQ(rrtype_bit(3), kRrtypeBitOther);
-  EXPECT_EQ(rrtype_of_bit(kRrtypeBitPrivate), 0u);
-  EXPECT_EQ(rrtype_of_bit(3), 0u);
 }
 
 }  // namespace
