@@ -29,9 +29,6 @@ inline constexpr char kListOutside[] =
 inline constexpr char kHeaderAreaOutside[] =
     "Error: header length %u leaves no room for the trigram table in a file of %lu bytes";
 
-// count_lines
-inline constexpr char kLineCountProgress[] = "Line count progress: %zu%%\r";
-
 // IndexWriter
 inline constexpr char kWriterEmptyLine[] = "Error: line %lu is empty";
 inline constexpr char kWriterNoTab[] = "Error: line %lu has no tab between key and annotations";
