@@ -40,7 +40,31 @@ bool index_list::add(const std::string& path) {
   return true;
 }
 
+void index_list::refresh_changed() {
+  for (size_t i = 0; i < indexes_.size();) {
+    if (!indexes_[i]->file_changed()) {
+      ++i;
+      continue;
+    }
+    const std::string path = indexes_[i]->path();
+    TgdbRef fresh = tgdb_load(path);
+    if (fresh && fresh->is_rdata() != is_rdata_) {
+      QLOG(LOG_ERROR, retrieval_msg::kListRejected, kind_name(fresh->is_rdata()), path.c_str(),
+           kind_name(is_rdata_));
+      fresh.reset();
+    }
+    if (fresh) {
+      QLOG(LOG_INFO, retrieval_msg::kListReloaded, path.c_str());
+      indexes_[i++] = std::move(fresh);  // mergers of earlier searches keep the old one
+    } else {
+      QLOG(LOG_ERROR, retrieval_msg::kListDropped, path.c_str());
+      indexes_.erase(indexes_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
+}
+
 std::unique_ptr<tgdb_merger> index_list::open(search_context& context) {
+  refresh_changed();
   if (indexes_.empty()) return nullptr;
   auto merger = std::make_unique<tgdb_merger>(context, is_rdata_);
   for (const TgdbRef& index : indexes_) merger->add_index(index.get());
@@ -59,7 +83,8 @@ std::unique_ptr<fileset> fileset::create(const std::string& path, clock_fn clock
   fileset* self = fs.get();
   fs->set_file_ = std::make_unique<my_fileset<TgdbRef>>(
       path, [self](const std::string& file) { return self->load_entry(file); },
-      [self](const std::string& file, TgdbRef& index) { self->unload_entry(file, index); });
+      [self](const std::string& file, TgdbRef& index) { self->unload_entry(file, index); },
+      [self](const TgdbRef& index) { return self->entry_changed(index); });
   QLOG(LOG_INFO, retrieval_msg::kLoadingFileset, path.c_str());
   fs->reload();
   return fs;
@@ -85,6 +110,12 @@ TgdbRef fileset::load_entry(const std::string& file) {
   return index;
 }
 
+bool fileset::entry_changed(const TgdbRef& index) const {
+  if (!index || !index->file_changed()) return false;
+  QLOG(LOG_INFO, retrieval_msg::kFilesetChanged, path_.c_str(), index->path().c_str());
+  return true;
+}
+
 void fileset::unload_entry(const std::string& file, TgdbRef& index) {
   QLOG(LOG_DEBUG, retrieval_msg::kFilesetUnloading, path_.c_str(), file.c_str());
   index.reset();  // mergers still reading it hold their own references
@@ -95,9 +126,13 @@ void fileset::reload() {
   // neither both reload nor read the stamp while it changes.
   std::unique_lock<std::shared_mutex> guard(lock_);
   const TimePoint now = clock_();
-  if (now.sec - last_reload_.sec <= reload_interval_) return;
-  set_file_->reload();
-  last_reload_ = now;
+  if (now.sec - last_reload_.sec > reload_interval_) {
+    set_file_->reload();
+    last_reload_ = now;
+  }
+  // A file replaced under a name that stays listed is caught here, at every search, not
+  // only when the set file changes.
+  set_file_->refresh_changed();
 }
 
 std::unique_ptr<tgdb_merger> fileset::open(search_context& context) {
