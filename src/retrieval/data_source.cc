@@ -84,13 +84,27 @@ std::unique_ptr<fileset> fileset::create(const std::string& path, clock_fn clock
   fs->set_file_ = std::make_unique<my_fileset<TgdbRef>>(
       path, [self](const std::string& file) { return self->load_entry(file); },
       [self](const std::string& file, TgdbRef& index) { self->unload_entry(file, index); },
-      [self](const TgdbRef& index) { return self->entry_changed(index); });
+      [self](const std::string& file, const TgdbRef& index) {
+        return self->entry_changed(file, index);
+      });
   QLOG(LOG_INFO, retrieval_msg::kLoadingFileset, path.c_str());
   fs->reload();
   return fs;
 }
 
 TgdbRef fileset::load_entry(const std::string& file) {
+  FileIdentity before;  // stays all zero for a file that is not there
+  (void)current_file_identity(file, before);
+  TgdbRef index = try_load_entry(file);
+  if (index) {
+    failed_loads_.erase(file);
+  } else {
+    failed_loads_[file] = before;
+  }
+  return index;
+}
+
+TgdbRef fileset::try_load_entry(const std::string& file) {
   QLOG(LOG_DEBUG, retrieval_msg::kFilesetLoading, path_.c_str(), file.c_str());
   if (::access(file.c_str(), R_OK) != 0) {
     QLOG(LOG_ERROR, retrieval_msg::kFilesetCannotRead, path_.c_str(), file.c_str(),
@@ -110,13 +124,24 @@ TgdbRef fileset::load_entry(const std::string& file) {
   return index;
 }
 
-bool fileset::entry_changed(const TgdbRef& index) const {
-  if (!index || !index->file_changed()) return false;
-  QLOG(LOG_INFO, retrieval_msg::kFilesetChanged, path_.c_str(), index->path().c_str());
+bool fileset::entry_changed(const std::string& file, const TgdbRef& index) const {
+  if (index) {
+    if (!index->file_changed()) return false;
+  } else {
+    // An entry that failed to load is tried again only once its file is another one, so
+    // that a file caught half-written recovers without a retry (and a log line) per search.
+    auto failed = failed_loads_.find(file);
+    FileIdentity now;
+    if (failed == failed_loads_.end() || !current_file_identity(file, now) ||
+        now == failed->second)
+      return false;
+  }
+  QLOG(LOG_INFO, retrieval_msg::kFilesetChanged, path_.c_str(), file.c_str());
   return true;
 }
 
 void fileset::unload_entry(const std::string& file, TgdbRef& index) {
+  failed_loads_.erase(file);
   QLOG(LOG_DEBUG, retrieval_msg::kFilesetUnloading, path_.c_str(), file.c_str());
   index.reset();  // mergers still reading it hold their own references
 }

@@ -11,7 +11,9 @@
 //    open() when more than reload_interval seconds have passed since the last reload and
 //    the set file's bytes changed; entries whose line stays keep their loaded index,
 //    dropped lines are unloaded, new lines are loaded. Before every search an entry whose
-//    file's identity on disk changed is loaded again (empty when it no longer loads).
+//    file's identity on disk changed is loaded again (empty when it no longer loads); an
+//    entry left empty by a failed load is tried again once its file's identity differs
+//    from the one seen at that attempt.
 // Index files are meant to be replaced by rename; the identity check also catches a file
 // rewritten in place between searches, not one rewritten during a search.
 // All indexes of one source are of one kind (owner names or rdata); the first index
@@ -33,6 +35,7 @@
 #include <memory>
 #include <shared_mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/my_time.h"
@@ -109,8 +112,9 @@ class fileset final : public data_source {
  private:
   fileset(const std::string& path, clock_fn clock);
   TgdbRef load_entry(const std::string& file);
+  TgdbRef try_load_entry(const std::string& file);
   void unload_entry(const std::string& file, TgdbRef& index);
-  bool entry_changed(const TgdbRef& index) const;
+  bool entry_changed(const std::string& file, const TgdbRef& index) const;
 
   std::string path_;
   bool is_rdata_ = false;
@@ -120,6 +124,8 @@ class fileset final : public data_source {
   clock_fn clock_;
   mutable std::shared_mutex lock_;  // guards the entries of set_file_
   std::unique_ptr<my_fileset<TgdbRef>> set_file_;
+  // File identity at the last failed load of each entry left empty (guarded by lock_).
+  std::unordered_map<std::string, FileIdentity> failed_loads_;
 };
 
 }  // namespace quarn

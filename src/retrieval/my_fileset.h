@@ -54,7 +54,7 @@ class my_fileset {
   using load_fn = std::function<Data(const std::string& name)>;
   using unload_fn = std::function<void(const std::string& name, Data& data)>;
   // True when the data no longer stands for the file now at the entry's name.
-  using changed_fn = std::function<bool(const Data& data)>;
+  using changed_fn = std::function<bool(const std::string& name, const Data& data)>;
 
   // my_fileset_init: no entries and no set-file bytes until the first reload().
   my_fileset(std::string path, load_fn load, unload_fn unload, changed_fn changed = nullptr)
@@ -111,7 +111,7 @@ class my_fileset {
   void refresh_changed() {
     if (!changed_) return;
     for (auto& e : entries_) {
-      if (!changed_(e->data)) continue;
+      if (!changed_(e->name, e->data)) continue;
       if (unload_) unload_(e->name, e->data);
       e->data = load_ ? load_(e->name) : Data{};
     }

@@ -136,6 +136,12 @@ TEST_F(DataSourceTest, FilesetFollowsAFileReplacedUnderTheSameName) {
   EXPECT_EQ(keys(*fs), (std::vector<std::string>{"new.example:7"}));
   EXPECT_TRUE(log.contains("Fileset " + set_file_ + ": " + dir_.path() + "/a.tgdb changed on disk"));
   EXPECT_EQ(fs->loaded_count(), 1u);
+
+  // Caught half-written, the entry is empty until its file changes again.
+  std::ofstream(names_a_, std::ios::trunc) << "half";
+  EXPECT_EQ(keys(*fs), std::vector<std::string>{});
+  replace_by_rename(names_a_, "a.example\t4:10:1\n");
+  EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:1"}));
 }
 
 TEST_F(DataSourceTest, SetFileRewrittenWithTheSameMetadataIsReread) {
