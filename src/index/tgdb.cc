@@ -17,6 +17,16 @@ namespace quarn {
 namespace {
 std::atomic<uint64_t> g_next_serial{1};
 
+FileIdentity identity_of(const struct stat& st) {
+  FileIdentity id;
+  id.device = static_cast<uint64_t>(st.st_dev);
+  id.inode = static_cast<uint64_t>(st.st_ino);
+  id.size = static_cast<uint64_t>(st.st_size);
+  id.mtime_sec = static_cast<int64_t>(st.st_mtim.tv_sec);
+  id.mtime_nsec = static_cast<int64_t>(st.st_mtim.tv_nsec);
+  return id;
+}
+
 // Closes a descriptor on every return path of the loader.
 struct FdCloser {
   int fd;
@@ -25,6 +35,18 @@ struct FdCloser {
   }
 };
 }  // namespace
+
+bool current_file_identity(const std::string& path, FileIdentity& out) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  out = identity_of(st);
+  return true;
+}
+
+bool Tgdb::file_changed() const {
+  FileIdentity now;
+  return !current_file_identity(path_, now) || !(now == identity_);
+}
 
 Tgdb::~Tgdb() {
   if (base_ != nullptr) munmap(const_cast<uint8_t*>(base_), length_);
@@ -138,6 +160,7 @@ Tgdb* TgdbLoader::map(const std::string& path) {
   t->path_ = path;
   t->base_ = static_cast<const uint8_t*>(m);
   t->length_ = length;
+  t->identity_ = identity_of(st);
   if (!has_magic(t->base_)) {
     QLOG(LOG_ERROR, index_msg::kBadMagic);
     delete t;

@@ -14,6 +14,12 @@
 //     (nullptr when nrefs is 0).
 // The contents of lists, lines and line-index entries are NOT validated: decoders must
 // still treat them as untrusted (see format.h and line_lookup.h).
+//
+// The mapping assumes the file is never written in place: index files are replaced by
+// renaming a new file over the old name. The file's identity at load (identity()) lets a
+// holder notice, before using the index again, that the name now stands for other bytes
+// (file_changed()) and load it afresh; a file changed while a search reads it is not
+// caught here.
 #pragma once
 
 #include <atomic>
@@ -24,6 +30,21 @@
 #include "index/format.h"
 
 namespace quarn {
+
+// What tells one version of a file from another: a rename-replacement changes the inode
+// (and usually the device stays), an in-place rewrite the size or the modification time
+// (kept to the nanosecond, so two writes within one second still differ).
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t mtime_sec = 0;
+  int64_t mtime_nsec = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file at path now; false when it cannot be stat'ed.
+bool current_file_identity(const std::string& path, FileIdentity& out);
 
 // One trigram table entry.
 struct TrigramEntry {
@@ -66,6 +87,12 @@ class Tgdb {
   const uint8_t* line_index() const { return line_index_; }
   uint64_t line_index_size() const { return header_.line_index_size; }
 
+  // The file's identity when it was mapped.
+  const FileIdentity& identity() const { return identity_; }
+  // True when the file now at path() is not the one mapped (replaced, rewritten, or gone).
+  // One stat: cheap enough to run for every file before every search.
+  bool file_changed() const;
+
   // Process-unique number of this load: identifies the index in per-thread caches even
   // when a later load reuses the same address.
   uint64_t serial() const { return serial_; }
@@ -87,6 +114,7 @@ class Tgdb {
   const uint8_t* real_nrefs_ = nullptr;
   const char* string_table_ = nullptr;
   const uint8_t* line_index_ = nullptr;
+  FileIdentity identity_;
   uint64_t serial_ = 0;
   std::atomic<uint32_t> refs_{0};
 };

@@ -40,7 +40,31 @@ bool index_list::add(const std::string& path) {
   return true;
 }
 
+void index_list::refresh_changed() {
+  for (size_t i = 0; i < indexes_.size();) {
+    if (!indexes_[i]->file_changed()) {
+      ++i;
+      continue;
+    }
+    const std::string path = indexes_[i]->path();
+    TgdbRef fresh = tgdb_load(path);
+    if (fresh && fresh->is_rdata() != is_rdata_) {
+      QLOG(LOG_ERROR, retrieval_msg::kListRejected, kind_name(fresh->is_rdata()), path.c_str(),
+           kind_name(is_rdata_));
+      fresh.reset();
+    }
+    if (fresh) {
+      QLOG(LOG_INFO, retrieval_msg::kListReloaded, path.c_str());
+      indexes_[i++] = std::move(fresh);  // mergers of earlier searches keep the old one
+    } else {
+      QLOG(LOG_ERROR, retrieval_msg::kListDropped, path.c_str());
+      indexes_.erase(indexes_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
+}
+
 std::unique_ptr<tgdb_merger> index_list::open(search_context& context) {
+  refresh_changed();
   if (indexes_.empty()) return nullptr;
   auto merger = std::make_unique<tgdb_merger>(context, is_rdata_);
   for (const TgdbRef& index : indexes_) merger->add_index(index.get());
@@ -59,13 +83,28 @@ std::unique_ptr<fileset> fileset::create(const std::string& path, clock_fn clock
   fileset* self = fs.get();
   fs->set_file_ = std::make_unique<my_fileset<TgdbRef>>(
       path, [self](const std::string& file) { return self->load_entry(file); },
-      [self](const std::string& file, TgdbRef& index) { self->unload_entry(file, index); });
+      [self](const std::string& file, TgdbRef& index) { self->unload_entry(file, index); },
+      [self](const std::string& file, const TgdbRef& index) {
+        return self->entry_changed(file, index);
+      });
   QLOG(LOG_INFO, retrieval_msg::kLoadingFileset, path.c_str());
   fs->reload();
   return fs;
 }
 
 TgdbRef fileset::load_entry(const std::string& file) {
+  FileIdentity before;  // stays all zero for a file that is not there
+  (void)current_file_identity(file, before);
+  TgdbRef index = try_load_entry(file);
+  if (index) {
+    failed_loads_.erase(file);
+  } else {
+    failed_loads_[file] = before;
+  }
+  return index;
+}
+
+TgdbRef fileset::try_load_entry(const std::string& file) {
   QLOG(LOG_DEBUG, retrieval_msg::kFilesetLoading, path_.c_str(), file.c_str());
   if (::access(file.c_str(), R_OK) != 0) {
     QLOG(LOG_ERROR, retrieval_msg::kFilesetCannotRead, path_.c_str(), file.c_str(),
@@ -85,7 +124,24 @@ TgdbRef fileset::load_entry(const std::string& file) {
   return index;
 }
 
+bool fileset::entry_changed(const std::string& file, const TgdbRef& index) const {
+  if (index) {
+    if (!index->file_changed()) return false;
+  } else {
+    // An entry that failed to load is tried again only once its file is another one, so
+    // that a file caught half-written recovers without a retry (and a log line) per search.
+    auto failed = failed_loads_.find(file);
+    FileIdentity now;
+    if (failed == failed_loads_.end() || !current_file_identity(file, now) ||
+        now == failed->second)
+      return false;
+  }
+  QLOG(LOG_INFO, retrieval_msg::kFilesetChanged, path_.c_str(), file.c_str());
+  return true;
+}
+
 void fileset::unload_entry(const std::string& file, TgdbRef& index) {
+  failed_loads_.erase(file);
   QLOG(LOG_DEBUG, retrieval_msg::kFilesetUnloading, path_.c_str(), file.c_str());
   index.reset();  // mergers still reading it hold their own references
 }
@@ -95,9 +151,13 @@ void fileset::reload() {
   // neither both reload nor read the stamp while it changes.
   std::unique_lock<std::shared_mutex> guard(lock_);
   const TimePoint now = clock_();
-  if (now.sec - last_reload_.sec <= reload_interval_) return;
-  set_file_->reload();
-  last_reload_ = now;
+  if (now.sec - last_reload_.sec > reload_interval_) {
+    set_file_->reload();
+    last_reload_ = now;
+  }
+  // A file replaced under a name that stays listed is caught here, at every search, not
+  // only when the set file changes.
+  set_file_->refresh_changed();
 }
 
 std::unique_ptr<tgdb_merger> fileset::open(search_context& context) {

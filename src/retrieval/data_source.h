@@ -2,13 +2,20 @@
 //
 // A data_source hands out a tgdb_merger filled with its indexes for one search (open).
 // Two kinds exist:
-//  - index_list: the index files named on the command line, loaded once at start-up and
-//    fixed for the life of the process.
+//  - index_list: the index files named on the command line, loaded at start-up. Before
+//    every search each file whose identity on disk (device, inode, size, modification
+//    time) differs from the loaded one is loaded again from its path, or dropped with a
+//    log line when it no longer loads.
 //  - fileset: a set file listing index files, one per line (a line starting with "/" is
 //    absolute, any other is relative to the set file's directory). It is re-read by
 //    open() when more than reload_interval seconds have passed since the last reload and
-//    the set file's inode or modification time changed; entries whose line stays keep
-//    their loaded index, dropped lines are unloaded, new lines are loaded.
+//    the set file's bytes changed; entries whose line stays keep their loaded index,
+//    dropped lines are unloaded, new lines are loaded. Before every search an entry whose
+//    file's identity on disk changed is loaded again (empty when it no longer loads); an
+//    entry left empty by a failed load is tried again once its file's identity differs
+//    from the one seen at that attempt.
+// Index files are meant to be replaced by rename; the identity check also catches a file
+// rewritten in place between searches, not one rewritten during a search.
 // All indexes of one source are of one kind (owner names or rdata); the first index
 // loaded fixes it, later indexes of the other kind are rejected with a log line.
 //
@@ -28,6 +35,7 @@
 #include <memory>
 #include <shared_mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/my_time.h"
@@ -61,6 +69,10 @@ class index_list final : public data_source {
   size_t size() const { return indexes_.size(); }
   bool is_rdata() const { return is_rdata_; }
 
+  // Reloads every index whose file changed since it was loaded ("Reloaded index file %s",
+  // info) and drops one that no longer loads or is of the other kind ("Dropped index file
+  // %s", error). open() calls it first.
+  void refresh_changed();
   std::unique_ptr<tgdb_merger> open(search_context& context) override;
 
  private:
@@ -83,7 +95,8 @@ class fileset final : public data_source {
   fileset(const fileset&) = delete;
   fileset& operator=(const fileset&) = delete;
 
-  // Re-reads the set file when the reload interval has passed.
+  // Re-reads the set file when the reload interval has passed; then, every time, reloads
+  // each entry whose file changed on disk ("Fileset %s: %s changed on disk", info).
   void reload();
   std::unique_ptr<tgdb_merger> open(search_context& context) override;
 
@@ -99,7 +112,9 @@ class fileset final : public data_source {
  private:
   fileset(const std::string& path, clock_fn clock);
   TgdbRef load_entry(const std::string& file);
+  TgdbRef try_load_entry(const std::string& file);
   void unload_entry(const std::string& file, TgdbRef& index);
+  bool entry_changed(const std::string& file, const TgdbRef& index) const;
 
   std::string path_;
   bool is_rdata_ = false;
@@ -109,6 +124,8 @@ class fileset final : public data_source {
   clock_fn clock_;
   mutable std::shared_mutex lock_;  // guards the entries of set_file_
   std::unique_ptr<my_fileset<TgdbRef>> set_file_;
+  // File identity at the last failed load of each entry left empty (guarded by lock_).
+  std::unordered_map<std::string, FileIdentity> failed_loads_;
 };
 
 }  // namespace quarn

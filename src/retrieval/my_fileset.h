@@ -2,8 +2,9 @@
 //
 // Order of use: construct with the set file's path and the load/unload callbacks, then
 // call reload() whenever the caller's pacing says so (the fileset data source does it at
-// most every few seconds). reload() re-reads the file only when its inode number or its
-// modification time (seconds) differ from the stamp of the last read.
+// most every few seconds). reload() reads the set file and acts only when its bytes differ
+// from those of the last read: a set file rewritten in place keeps its inode, size and
+// (at second resolution) modification time, so metadata alone would miss it.
 //
 // Line format: a line starting with "/" is an absolute path; any other line is taken
 // relative to the set file's directory ("<dir>/<line>"). Only the trailing line feed is
@@ -14,14 +15,16 @@
 // again); a new line gets the load callback's result; an entry whose line disappeared
 // gets the unload callback. A name listed twice becomes two entries, each holding its own
 // copy of the data (Data must be copyable; for a counted reference a copy is one more
-// reference), so every entry is unloaded exactly once.
+// reference), so every entry is unloaded exactly once. A file can also change under a
+// name that stays listed: refresh_changed() asks the optional changed callback about
+// every entry and gives a stale one the unload and then the load callback.
 //
 // Ownership: the object owns the entries and their Data values (Data is moved in from
 // the load callback and handed to the unload callback by reference before the entry is
 // destroyed). Not thread-safe: the caller serialises reload() against readers.
 // Failures: a set file that cannot be stat'ed is reported on standard error
 // ("%s: stat('%s') failed: %s") and leaves the entries unchanged, as does one that
-// cannot be opened.
+// cannot be opened or read.
 #pragma once
 
 #include <sys/stat.h>
@@ -50,10 +53,15 @@ class my_fileset {
   };
   using load_fn = std::function<Data(const std::string& name)>;
   using unload_fn = std::function<void(const std::string& name, Data& data)>;
+  // True when the data no longer stands for the file now at the entry's name.
+  using changed_fn = std::function<bool(const std::string& name, const Data& data)>;
 
-  // my_fileset_init: no entries and a zero change stamp until the first reload().
-  my_fileset(std::string path, load_fn load, unload_fn unload)
-      : path_(std::move(path)), load_(std::move(load)), unload_(std::move(unload)) {
+  // my_fileset_init: no entries and no set-file bytes until the first reload().
+  my_fileset(std::string path, load_fn load, unload_fn unload, changed_fn changed = nullptr)
+      : path_(std::move(path)),
+        load_(std::move(load)),
+        unload_(std::move(unload)),
+        changed_(std::move(changed)) {
     const size_t slash = path_.rfind('/');
     dir_ = slash == std::string::npos ? std::string(".")
            : slash == 0               ? std::string("/")
@@ -82,8 +90,9 @@ class my_fileset {
     return a->name < b->name;
   }
 
-  // True when the set file changed since the last read (and records the new stamp).
-  // False when it did not, or cannot be stat'ed (reported on standard error).
+  // True when the set file's bytes differ from those of the last read (they are then kept
+  // as the new ones). False when they do not, or when the set file cannot be stat'ed
+  // (reported on standard error) or opened.
   bool setfile_updated() {
     struct stat st;
     if (::stat(path_.c_str(), &st) != 0) {
@@ -91,28 +100,36 @@ class my_fileset {
                    path_.c_str(), std::strerror(errno));
       return false;
     }
-    if (static_cast<uint64_t>(st.st_ino) == stamp_inode_ &&
-        static_cast<int64_t>(st.st_mtime) == stamp_mtime_)
-      return false;
-    stamp_inode_ = static_cast<uint64_t>(st.st_ino);
-    stamp_mtime_ = static_cast<int64_t>(st.st_mtime);
+    std::string bytes;
+    if (!read_setfile(bytes) || (read_once_ && bytes == content_)) return false;
+    content_ = std::move(bytes);
+    read_once_ = true;
     return true;
   }
 
-  // my_fileset_reload: re-reads the set file when it changed.
+  // Gives every entry whose data the changed callback calls stale freshly loaded data.
+  void refresh_changed() {
+    if (!changed_) return;
+    for (auto& e : entries_) {
+      if (!changed_(e->name, e->data)) continue;
+      if (unload_) unload_(e->name, e->data);
+      e->data = load_ ? load_(e->name) : Data{};
+    }
+  }
+
+  // my_fileset_reload: re-reads the set file when its bytes changed.
   void reload() {
     if (!setfile_updated()) return;
-    FILE* f = std::fopen(path_.c_str(), "r");
-    if (f == nullptr) return;  // the new stamp stays: read again after the next change
 
     std::vector<std::unique_ptr<entry>> fresh;
     std::unordered_map<std::string, size_t> seen;  // name -> first entry in fresh
-    char* buf = nullptr;
-    size_t cap = 0;
-    ssize_t n;
-    while ((n = ::getline(&buf, &cap, f)) >= 0) {
-      std::string line(buf, static_cast<size_t>(n));
-      if (!line.empty() && line.back() == '\n') line.pop_back();
+    // Lines as getline gives them: split after each line feed, a last line without one
+    // still counts, NUL bytes stay in the line.
+    for (size_t start = 0; start < content_.size();) {
+      size_t end = content_.find('\n', start);
+      if (end == std::string::npos) end = content_.size();
+      const std::string line = content_.substr(start, end - start);
+      start = end + 1;
       auto e = std::make_unique<entry>();
       e->name = resolve(line);
       entry* old = find_unkept(e->name);
@@ -128,8 +145,6 @@ class my_fileset {
       seen.emplace(e->name, fresh.size());
       fresh.push_back(std::move(e));
     }
-    std::free(buf);
-    std::fclose(f);
     std::stable_sort(fresh.begin(), fresh.end(), cmp_fileset_entry);
 
     for (auto& old : entries_)
@@ -138,6 +153,18 @@ class my_fileset {
   }
 
  private:
+  // The whole set file; false when it cannot be opened or read.
+  bool read_setfile(std::string& bytes) const {
+    FILE* f = std::fopen(path_.c_str(), "r");
+    if (f == nullptr) return false;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+    const bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+  }
+
   // Binary search among the current entries for the first one with this name whose data
   // has not been taken over yet.
   entry* find_unkept(const std::string& name) {
@@ -153,8 +180,9 @@ class my_fileset {
   std::string dir_;
   load_fn load_;
   unload_fn unload_;
-  uint64_t stamp_inode_ = 0;
-  int64_t stamp_mtime_ = 0;
+  changed_fn changed_;
+  bool read_once_ = false;  // content_ holds the bytes of a successful read
+  std::string content_;
   std::vector<std::unique_ptr<entry>> entries_;
 };
 

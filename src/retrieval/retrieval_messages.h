@@ -24,12 +24,15 @@ inline constexpr const char* kFilesetLoading = "Fileset %s loading %s";         
 inline constexpr const char* kFilesetCannotRead = "Fileset %s: cannot read %s: %s";  // error
 inline constexpr const char* kFilesetRejected = "%s file %s rejected from %s fileset %s";  // error
 inline constexpr const char* kFilesetUnloading = "Fileset %s unloading %s";      // debug
+inline constexpr const char* kFilesetChanged = "Fileset %s: %s changed on disk";  // info
 // Printed to standard error (not logged) when the set file cannot be stat'ed.
 inline constexpr const char* kSetfileStatFailed = "%s: stat('%s') failed: %s\n";
 inline constexpr const char* kSetfileUpdatedName = "setfile_updated";
 
 // index list
 inline constexpr const char* kListRejected = "%s file %s rejected from %s file list";  // error
+inline constexpr const char* kListReloaded = "Reloaded index file %s";  // info
+inline constexpr const char* kListDropped = "Dropped index file %s";    // error
 
 // Kind names used in the rejection lines.
 inline constexpr const char* kKindRdata = "rdata";

@@ -26,6 +26,9 @@ inline constexpr const char* kSearchFailed = "Error encountered while running se
 inline constexpr const char* kSearchPrefix = "search-%u";
 inline constexpr const char* kPatternError = "Error in %s pattern: %s";
 inline constexpr const char* kUnspecifiedReason = "[unspecified reason]";
+// Reasons given in kPatternError for a line of standard input that is no expression.
+inline constexpr const char* kLineTooLong = "input line longer than 4095 bytes";
+inline constexpr const char* kLineHasNul = "input line holds a NUL byte";
 inline constexpr const char* kPatternFinished = "Pattern finished";
 inline constexpr const char* kDispatching = "Dispatching search: [%.*s]";
 inline constexpr const char* kEmptySource = "Error dispatching search: empty data source";

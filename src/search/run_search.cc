@@ -176,6 +176,43 @@ bool print_results(const SearchOptions& options, search_context& ctx, tgdb_merge
   return true;
 }
 
+// Reads the next line of in into buf (kMaxStdinLine bytes) up to its first carriage
+// return or line feed; the rest of the line, up to and including the line feed, is read
+// and dropped, so a line is always exactly one expression. fault names what makes the
+// line unusable (longer than the buffer, or holding a NUL), or is nullptr. False at end
+// of input with nothing read.
+bool read_stream_line(FILE* in, char* buf, size_t& len, const char*& fault) {
+  len = 0;
+  fault = nullptr;
+  bool any = false;
+  bool cut = false;  // past the first carriage return: the bytes no longer count
+  int c;
+  while ((c = std::getc(in)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (cut) continue;
+    if (c == '\r') {
+      cut = true;
+    } else if (len == kMaxStdinLine) {
+      fault = search_msg::kLineTooLong;
+      cut = true;
+    } else {
+      if (c == '\0' && fault == nullptr) fault = search_msg::kLineHasNul;
+      buf[len++] = static_cast<char>(c);
+    }
+  }
+  return any;
+}
+
+// A line that cannot be an expression fails as a pattern that does not compile does:
+// under its own search number, with the same log line, and with the same result.
+bool reject_line(const SearchOptions& options, const char* reason) {
+  LogScope log_scope;
+  log_set_prefix(search_msg::kSearchPrefix, g_search_number++);
+  QLOG(LOG_INFO, search_msg::kPatternError, options.glob ? "glob" : "regex", reason);
+  return false;
+}
+
 }  // namespace
 
 bool run_search(const SearchOptions& options, std::string_view expression, OutputBuffer& out) {
@@ -207,11 +244,16 @@ bool run_search(const SearchOptions& options, std::string_view expression, Outpu
 }
 
 bool run_search_stream(const SearchOptions& options, FILE* in, OutputBuffer& out) {
-  char buf[kStdinLineBuffer];
-  while (std::fgets(buf, sizeof buf, in) != nullptr) {
-    buf[std::strcspn(buf, "\r\n")] = '\0';
-    if (buf[0] == '\0') continue;
-    if (!run_search(options, buf, out)) return false;
+  char buf[kMaxStdinLine];
+  size_t len = 0;
+  const char* fault = nullptr;
+  while (read_stream_line(in, buf, len, fault)) {
+    if (fault != nullptr) {
+      if (!reject_line(options, fault)) return false;
+      continue;
+    }
+    if (len == 0) continue;
+    if (!run_search(options, std::string_view(buf, len), out)) return false;
   }
   std::fputs(search_msg::kEndOfInput, stderr);
   return true;

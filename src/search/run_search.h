@@ -12,8 +12,12 @@
 // Failures: run_search returns false for a pattern that does not compile, a data source
 // with no index to search ("Error dispatching search: empty data source"), or output
 // that could not be written; a search that times out is a success with fewer results.
-// run_search_stream stops at the first failed search and returns false; at end of input
-// it writes "EOF" to standard error and returns true.
+// run_search_stream takes each line of the stream, cut at its first carriage return or
+// line feed, as one expression and skips empty ones. A line whose expression is longer
+// than kMaxStdinLine bytes or holds a NUL byte is a bad expression: it is reported and
+// fails like a pattern that does not compile. The stream stops at the first failed
+// search and returns false; at end of input it writes "EOF" to standard error and
+// returns true.
 #pragma once
 
 #include <cstdio>
@@ -25,9 +29,10 @@ namespace quarn {
 
 class OutputBuffer;
 
-// Lines of standard input are read in pieces of at most this many bytes less one; a
-// longer line becomes several expressions.
-constexpr size_t kStdinLineBuffer = 4096;
+// Longest expression a line of standard input may hold. Queries come from people and
+// scripts, not from data files; a longer line is almost certainly not meant as one
+// search. The text of search_msg::kLineTooLong states this number.
+constexpr size_t kMaxStdinLine = 4095;
 
 bool run_search(const SearchOptions& options, std::string_view expression, OutputBuffer& out);
 

@@ -1,12 +1,16 @@
 // Data sources: the index list's kind rule, and the fileset's path resolution, paced
-// reloads, retirement of indexes still in use, kind rejection and repeated entries.
+// reloads, retirement of indexes still in use, kind rejection and repeated entries, and
+// both sources following index files replaced on disk.
 #include "retrieval/data_source.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -45,6 +49,20 @@ class DataSourceTest : public ::testing::Test {
     ASSERT_EQ(::utimes(set_file_.c_str(), times), 0);
   }
 
+  // Replaces path the way index files are meant to be replaced: a new file renamed over.
+  void replace_by_rename(const std::string& path, const std::string& text) {
+    const std::string tmp = path + ".new";
+    testing::write_index(tmp, text);
+    ASSERT_EQ(std::rename(tmp.c_str(), path.c_str()), 0);
+  }
+
+  // Overwrites path in place with the bytes of from, the way a plain cp does.
+  static void copy_in_place(const std::string& from, const std::string& path) {
+    std::ifstream in(from, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  }
+
   std::unique_ptr<fileset> make_fileset() {
     return fileset::create(set_file_, [this] { return TimePoint{now_, 0}; });
   }
@@ -76,6 +94,66 @@ TEST_F(DataSourceTest, IndexListFixesItsKindWithTheFirstFile) {
   EXPECT_FALSE(list.add(dir_.file("missing.tgdb")));
   EXPECT_EQ(list.size(), 2u);
   EXPECT_EQ(keys(list), (std::vector<std::string>{"a.example:1", "b.example:1", "shared.example:5"}));
+}
+
+TEST_F(DataSourceTest, IndexListFollowsAFileReplacedOrChangedOnDisk) {
+  index_list list;
+  ASSERT_TRUE(list.add(names_a_));
+  search_context running_ctx;
+  auto running = list.open(running_ctx);  // keeps the first version
+  ASSERT_TRUE(running);
+
+  replace_by_rename(names_a_, "new.example\t4:10:7\n");
+  {
+    LogCapture log(LOG_INFO);
+    EXPECT_EQ(keys(list), (std::vector<std::string>{"new.example:7"}));
+    EXPECT_TRUE(log.contains("Reloaded index file " + names_a_));
+  }
+  std::vector<std::string> old;
+  while (auto r = running->next()) old.push_back(r->key);
+  EXPECT_EQ(old, (std::vector<std::string>{"a.example", "shared.example"}));
+
+  // A shorter file written into the mapped one: reading the old mapping past the new end
+  // would fault.
+  replace_by_rename(names_b_, "b.example\t4:10:1\n");
+  copy_in_place(names_b_, names_a_);
+  EXPECT_EQ(keys(list), (std::vector<std::string>{"b.example:1"}));
+
+  std::ofstream(names_a_, std::ios::trunc) << "not an index";
+  LogCapture log(LOG_ERROR);
+  EXPECT_EQ(keys(list), std::vector<std::string>{});
+  EXPECT_TRUE(log.contains("Dropped index file " + names_a_));
+  EXPECT_EQ(list.size(), 0u);
+}
+
+TEST_F(DataSourceTest, FilesetFollowsAFileReplacedUnderTheSameName) {
+  write_set("a.tgdb\n");
+  auto fs = make_fileset();
+  replace_by_rename(names_a_, "new.example\t4:10:7\n");
+  write_set("a.tgdb\n");
+  now_ += 10;
+  LogCapture log(LOG_INFO);
+  EXPECT_EQ(keys(*fs), (std::vector<std::string>{"new.example:7"}));
+  EXPECT_TRUE(log.contains("Fileset " + set_file_ + ": " + dir_.path() + "/a.tgdb changed on disk"));
+  EXPECT_EQ(fs->loaded_count(), 1u);
+
+  // Caught half-written, the entry is empty until its file changes again.
+  std::ofstream(names_a_, std::ios::trunc) << "half";
+  EXPECT_EQ(keys(*fs), std::vector<std::string>{});
+  replace_by_rename(names_a_, "a.example\t4:10:1\n");
+  EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:1"}));
+}
+
+TEST_F(DataSourceTest, SetFileRewrittenWithTheSameMetadataIsReread) {
+  write_set("a.tgdb\n");
+  struct stat before;
+  ASSERT_EQ(::stat(set_file_.c_str(), &before), 0);
+  auto fs = make_fileset();
+  std::ofstream(set_file_, std::ios::trunc) << "b.tgdb\n";  // same inode and size
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, set_file_.c_str(), times, 0), 0);
+  now_ += 10;
+  EXPECT_EQ(keys(*fs), (std::vector<std::string>{"b.example:1", "shared.example:3"}));
 }
 
 TEST_F(DataSourceTest, SetFileLinesResolveAgainstItsDirectory) {

@@ -273,14 +273,15 @@ TEST_F(QuarnsearchCli, StandardInputRunsOneSearchPerLine) {
   EXPECT_EQ(r.err.find("EOF"), std::string::npos);
   EXPECT_EQ(r.err.find("search-3"), std::string::npos);
 
-  // A line longer than the input buffer is cut into expressions of at most 4095 bytes.
+  // A line longer than 4095 bytes is one bad expression, not several searches.
   const std::string long_line(5000, 'q');
-  r = run_quarnsearch({"-l", a_}, long_line + "\n");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find("search-1: Dispatching search: [" + std::string(4095, 'q') + "]"),
-            std::string::npos);
-  EXPECT_NE(r.err.find("search-2: Dispatching search: [" + std::string(905, 'q') + "]"),
-            std::string::npos);
+  r = run_quarnsearch({"-l", a_}, long_line + "\n^www\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("search-1: Error in regex pattern: input line longer than 4095 bytes"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("search-2"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Dispatching"), std::string::npos) << r.err;
 }
 
 TEST_F(QuarnsearchCli, GlobsAreAnchoredAtBothEnds) {

@@ -155,6 +155,33 @@ TEST_F(RunSearch, StreamRunsOneSearchPerLineAndStopsAtAFailure) {
   EXPECT_EQ(count_occurrences(contents(out_file_), "www"), 0);
 }
 
+TEST_F(RunSearch, StreamTakesALineWithANulAsOneBadExpression) {
+  // Before, the line was cut at the NUL and "^mail" searched. (The over-long line is
+  // covered by the program test.)
+  auto run = [this](const std::string& input, std::string& logged) {
+    FILE* in = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
+    FILE* log = std::tmpfile();
+    log_set_stream(log);
+    log_set_level(LOG_INFO);
+    const bool ok = run_search_stream(options_, in, *out_);
+    log_set_stream(stderr);
+    log_set_level(LOG_FAILURE);
+    logged = contents(log);
+    std::fclose(log);
+    std::fclose(in);
+    return ok;
+  };
+  std::string logged;
+  EXPECT_FALSE(run(std::string("^mail\0zzz\n", 10), logged));
+  EXPECT_EQ(count_occurrences(logged, "Error in regex pattern: input line holds a NUL byte"), 1)
+      << logged;
+  EXPECT_EQ(contents(out_file_), "");
+
+  // The longest allowed line is still one search.
+  EXPECT_TRUE(run("^" + std::string(4094, 'w') + "\r\n", logged));
+  EXPECT_EQ(count_occurrences(logged, "Dispatching search"), 1) << logged;
+}
+
 TEST_F(RunSearch, ProgramExitStatus) {
   auto run = [](std::vector<std::string> args) {
     std::vector<char*> argv;
