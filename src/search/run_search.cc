@@ -77,6 +77,15 @@ bool run_search(const SearchOptions& options, std::string_view expression, Outpu
   });
   install_time_filters(options, *ctx);
 
+  TimePoint deadline;
+  auto arm_deadline = [&]() {
+    if (!has_timeout) return;
+    deadline = time_add(my_gettime(), timeout);
+    ctx->set_deadline(&deadline);
+  };
+  // Planning and compiling count against the timeout: the first period starts here.
+  arm_deadline();
+
   stats.start = my_gettime();
   std::string error;
   if (!ctx->compile(expression, options.glob, &error)) {
@@ -87,19 +96,16 @@ bool run_search(const SearchOptions& options, std::string_view expression, Outpu
   stats.pattern_done = my_gettime();
   log_elapsed(LOG_DEBUG, msg::kPatternFinished, stats.start, stats.pattern_done);
   QLOG(LOG_INFO, msg::kDispatching, static_cast<int>(expression.size()), expression.data());
-
-  auto arm_deadline = [&]() {
-    if (!has_timeout) return;
-    const TimePoint deadline = time_add(my_gettime(), timeout);
-    ctx->set_deadline(&deadline);
-  };
-  arm_deadline();
+  // A compile that outlasted the timeout ends the search as timed out, before any index
+  // is opened.
+  if (has_timeout && time_before(deadline, stats.pattern_done)) timed_out = true;
 
   TimePoint before = my_gettime();
-  std::unique_ptr<tgdb_merger> merger = options.source->open(*ctx);
+  std::unique_ptr<tgdb_merger> merger;
+  if (!timed_out) merger = options.source->open(*ctx);
   TimePoint after = my_gettime();
   stats.search_time = accumulate(stats.search_time, before, after);
-  if (!merger) {
+  if (!merger && !timed_out) {
     QLOG(LOG_ERROR, msg::kEmptySource);
     return false;
   }
@@ -114,7 +120,7 @@ bool run_search(const SearchOptions& options, std::string_view expression, Outpu
   // per result are a measurable share of a broad search, so they are skipped when the
   // report will not be printed.
   const bool time_merger = log_enabled(LOG_STAT);
-  while (stats.results < options.limit) {
+  while (merger && stats.results < options.limit) {
     if (time_merger) before = my_gettime();
     std::unique_ptr<result_entry> result = merger->next();
     if (time_merger) {
