@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "common/strfmt.h"
+#include "pattern/collapse.h"
+#include "pattern/parse.h"
 
 namespace quarn {
 
@@ -53,7 +55,32 @@ bool compiled_pattern::matches(const char* text, size_t len) {
   return matched;
 }
 
+// The library refuses any repetition bound above this at once, with its own message,
+// before doing any costly work; such patterns are left to it.
+constexpr uint32_t kLibraryMaxBound = 32767;
+
+bool bound_over_library_limit(const re_elem& e) {
+  if (e.min_repeat > kLibraryMaxBound) return true;
+  if (e.max_repeat > kLibraryMaxBound && e.max_repeat != REPEAT_MAX) return true;
+  for (const auto& child : e.children)
+    if (bound_over_library_limit(*child)) return true;
+  return false;
+}
+
+uint64_t pattern_text_cost(std::string_view pattern) {
+  re_elem_ptr tree = regex_parse(pattern, nullptr);
+  if (!tree || bound_over_library_limit(*tree)) return 0;
+  return pattern_cost(tree.get());
+}
+
 bool pattern_compile(std::string_view pattern, compiled_pattern& out, std::string& err) {
+  const uint64_t cost = pattern_text_cost(pattern);
+  if (cost > kCompileBudget) {
+    out.reset();
+    err = str_fmt(matcher_error::kTooComplex, static_cast<unsigned long long>(cost),
+                  static_cast<unsigned long long>(kCompileBudget));
+    return false;
+  }
   hs_platform_info_t platform;
   if (hs_populate_platform(&platform) != HS_SUCCESS) {
     err = matcher_error::kPlatform;

@@ -13,13 +13,18 @@
 // unique_ptr. One compiled_pattern serves one scan at a time (the scratch space is
 // per-object), so a search context on one thread needs no locking.
 //
-// Failures: pattern_compile returns false with one of the three error texts below; after
+// Budget: the library's compile cannot be interrupted and grows steeply with some
+// shapes, so pattern_compile first estimates its cost (pattern_cost of the parsed
+// pattern text, pattern/collapse.h) and refuses a pattern over kCompileBudget.
+//
+// Failures: pattern_compile returns false with one of the four error texts below; after
 // a failed compile the object holds no database (a failed scratch allocation keeps the
 // new database, released with the object). pattern_match never fails and allocates
 // nothing.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -32,7 +37,21 @@ namespace matcher_error {
 inline constexpr const char* kPlatform = "Internal regexp initialization error: platform";
 inline constexpr const char* kCompile = "Internal regexp error: %s (%s)";
 inline constexpr const char* kScratch = "Internal regexp initialization error: scratch";
+// estimated cost, limit
+inline constexpr const char* kTooComplex =
+    "Error: expression too complex to compile: estimated cost %llu exceeds limit %llu";
 }  // namespace matcher_error
+
+// Largest estimated compile cost accepted. Set with bench/planner/compile_budget so
+// that no accepted pattern of at most 4,095 bytes takes more than about 0.3 s to plan
+// and compile on the reference machine (0.5 s is the promise), while long realistic
+// expressions (alternations of several hundred names, [a-z]{25,}) stay well inside. A
+// literal costs one per byte, so the limit is above the longest expression.
+constexpr uint64_t kCompileBudget = 4200;
+
+// The estimated compile cost of a pattern text; 0 when it is not in our dialect or has
+// a repetition bound the library refuses outright (then it is left to the library).
+uint64_t pattern_text_cost(std::string_view pattern);
 
 class compiled_pattern {
  public:

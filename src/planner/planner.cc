@@ -4,6 +4,7 @@
 
 #include "common/log.h"
 #include "common/strfmt.h"
+#include "pattern/collapse.h"
 #include "pattern/parse.h"
 #include "pattern/render.h"
 #include "planner/fixup.h"
@@ -102,6 +103,9 @@ tgr_ptr plan_expression(std::string_view expression, bool glob, std::string* pat
     if (error) *error = parse_error;
     return nullptr;
   }
+
+  // The planner and the matcher both work on the collapsed tree.
+  pattern_collapse(tree);
 
   const bool trace = log_enabled(LOG_TRACE);
   if (trace) {

@@ -11,8 +11,9 @@
 //   - nullptr with an empty error text: the expression is too broad for the index and
 //     every line is a candidate (table scan); the pattern text is still valid;
 //   - nullptr with an error text: planning failed and the search must fail.
-// The pattern text (when pattern_text is not null) is the rendering of the parsed tree;
-// it is filled on every path except a parse failure (then it is cleared).
+// The pattern text (when pattern_text is not null) is the rendering of the parsed tree
+// after pattern_collapse (pattern/collapse.h), which the planner reads too; it is
+// filled on every path except a parse failure (then it is cleared).
 #pragma once
 
 #include <string>

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/log.h"
+#include "pattern/collapse.h"
 #include "pattern/parse.h"
 #include "pattern/render.h"
 #include "planner/planner.h"
@@ -42,6 +43,7 @@ bool search_context::compile_exclusion(std::string_view expression, bool glob,
     if (error) *error = std::move(parse_error);
     return false;
   }
+  pattern_collapse(tree);
   exclusion_text_ = re_elem_to_string(*tree);
   std::string compile_error;
   if (!pattern_compile(exclusion_text_, exclude_, compile_error)) {

@@ -79,8 +79,13 @@ class ResultDeadline {
   // Sets the deadline to one timeout from now (nothing when there is no timeout).
   void arm() {
     if (!armed_) return;
-    const TimePoint deadline = time_add(my_gettime(), timeout_);
-    ctx_.set_deadline(&deadline);
+    current_ = time_add(my_gettime(), timeout_);
+    ctx_.set_deadline(&current_);
+  }
+  // Marks the search timed out when the armed deadline lies before `at`: a phase without
+  // deadline checks (planning and compiling) may overrun it.
+  void expire_if_passed(const TimePoint& at) {
+    if (armed_ && time_before(current_, at)) timed_out_ = true;
   }
   // A deadline must not outlive the loop it guards.
   void disarm() { ctx_.set_deadline(nullptr); }
@@ -90,6 +95,7 @@ class ResultDeadline {
   const bool armed_;
   const TimePoint timeout_;
   search_context& ctx_;
+  TimePoint current_;
   bool timed_out_ = false;
 };
 
@@ -224,11 +230,19 @@ bool run_search(const SearchOptions& options, std::string_view expression, Outpu
   ResultDeadline deadline(options.timeout, *ctx);
   install_time_filters(options, *ctx);
 
-  if (!compile_expression(options, expression, *ctx, stats)) return false;
+  // Planning and compiling count against the timeout: the first period starts here.
   deadline.arm();
-  std::unique_ptr<tgdb_merger> merger = open_merger(options, *ctx, deadline, stats);
-  if (!merger) return false;
-  bool output_ok = print_results(options, *ctx, *merger, deadline, stats, out);
+  if (!compile_expression(options, expression, *ctx, stats)) return false;
+  // A compile that outlasted the timeout ends the search as timed out, before any index
+  // is opened.
+  deadline.expire_if_passed(stats.pattern_done);
+  std::unique_ptr<tgdb_merger> merger;
+  bool output_ok = true;
+  if (!deadline.timed_out()) {
+    merger = open_merger(options, *ctx, deadline, stats);
+    if (!merger) return false;
+    output_ok = print_results(options, *ctx, *merger, deadline, stats, out);
+  }
   deadline.disarm();  // the merger is destroyed below
 
   stats.end = my_gettime();

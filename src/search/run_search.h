@@ -4,7 +4,9 @@
 // run_search compiles the expression through a fresh search_context, opens a merger on
 // the options' data source, and prints every result (text, raw or JSON form) to `out`
 // until the result limit, the end of the results, or the timeout measured from the
-// last printed result (the first period includes opening the data source). Each search
+// last printed result. The first period includes planning, compiling and opening the
+// data source; a compile that outlasts it ends the search as timed out, with no
+// results. Each search
 // logs under its own prefix "search-<n>" (n counts searches from 1 in this process) and
 // ends with the statistics report at level "stat". The output buffer is flushed before
 // run_search returns, so a search's results are complete on the stream when it ends.
