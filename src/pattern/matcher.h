@@ -39,7 +39,7 @@ inline constexpr const char* kCompile = "Internal regexp error: %s (%s)";
 inline constexpr const char* kScratch = "Internal regexp initialization error: scratch";
 // estimated cost, limit
 inline constexpr const char* kTooComplex =
-    "Error: expression too complex to compile: estimated cost %llu exceeds limit %llu";
+    "expression too complex to compile: estimated cost %llu exceeds limit %llu";
 }  // namespace matcher_error
 
 // Largest estimated compile cost accepted. Set with bench/planner/compile_budget so
