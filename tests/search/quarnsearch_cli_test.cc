@@ -167,6 +167,21 @@ TEST_F(QuarnsearchCli, BadPatternFailsTheSearch) {
   EXPECT_NE(r.err.find("search-1: Error in regex pattern: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Error encountered while running search"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Exiting..."), std::string::npos);
+
+  // An expression whose compile would run away is refused on the same path, at once.
+  std::string runaway;
+  for (int i = 0; i < 1300; ++i) runaway += std::string(1, static_cast<char>('a' + i % 26)) + ".?";
+  const RunResult hostile = run_quarnsearch({"-l", a_, "-s", runaway});
+  EXPECT_EQ(hostile.status, 1);
+  EXPECT_NE(hostile.err.find("search-1: Error in regex pattern: expression too complex"),
+            std::string::npos) << hostile.err;
+}
+
+TEST_F(QuarnsearchCli, CompilingCountsAgainstTheTimeout) {
+  // A long bounded repeat takes far more than a millisecond to compile but is accepted.
+  const RunResult r = run_quarnsearch({"-l", a_, "-t", "0.001", "-s", "[ab]{3000}"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Search timed out after 0 results"), std::string::npos) << r.err;
 }
 
 TEST_F(QuarnsearchCli, MergesObservationsAcrossIndexes) {
