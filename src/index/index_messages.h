@@ -10,6 +10,7 @@ namespace quarn::index_msg {
 inline constexpr char kLoadFailed[] = "Error: could not deserialize trigram index from file: %s";
 inline constexpr char kOpenFailed[] = "Error opening database file \"%s\": %s";
 inline constexpr char kFstatFailed[] = "fstat: %s";
+inline constexpr char kNotRegular[] = "Error: \"%s\" is not a regular file";
 inline constexpr char kTooSmall[] =
     "Error: trigram index was smaller than minimum header size of %zu bytes";
 inline constexpr char kMmapFailed[] = "mmap: %s";

@@ -135,7 +135,8 @@ bool TgdbLoader::check_lists(Tgdb* t) {
 }
 
 Tgdb* TgdbLoader::map(const std::string& path) {
-  FdCloser fd{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  // Non-blocking: opening a FIFO for reading would otherwise wait for a writer forever.
+  FdCloser fd{open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   if (fd.fd < 0) {
     QLOG(LOG_ERROR, index_msg::kOpenFailed, path.c_str(), strerror(errno));
     return nullptr;
@@ -143,6 +144,11 @@ Tgdb* TgdbLoader::map(const std::string& path) {
   struct stat st;
   if (fstat(fd.fd, &st) != 0) {
     QLOG(LOG_ERROR, index_msg::kFstatFailed, strerror(errno));
+    return nullptr;
+  }
+  // Only a regular file has a stable size to map; a device or FIFO is refused up front.
+  if (!S_ISREG(st.st_mode)) {
+    QLOG(LOG_ERROR, index_msg::kNotRegular, path.c_str());
     return nullptr;
   }
   const uint64_t length = static_cast<uint64_t>(st.st_size);

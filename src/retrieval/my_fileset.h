@@ -24,10 +24,13 @@
 // destroyed). Not thread-safe: the caller serialises reload() against readers.
 // Failures: a set file that cannot be stat'ed is reported on standard error
 // ("%s: stat('%s') failed: %s") and leaves the entries unchanged, as does one that
-// cannot be opened or read.
+// cannot be opened or read, or is not a regular file (reported as "Error: set file '%s'
+// is not a regular file").
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -155,7 +158,7 @@ class my_fileset {
  private:
   // The whole set file; false when it cannot be opened or read.
   bool read_setfile(std::string& bytes) const {
-    FILE* f = std::fopen(path_.c_str(), "r");
+    FILE* f = open_setfile();
     if (f == nullptr) return false;
     char buf[4096];
     size_t n;
@@ -163,6 +166,22 @@ class my_fileset {
     const bool ok = std::ferror(f) == 0;
     std::fclose(f);
     return ok;
+  }
+
+  // The set file opened for reading, or nullptr. Opened without blocking and refused
+  // unless it is a regular file: a FIFO would stall every later search.
+  FILE* open_setfile() const {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      std::fprintf(stderr, retrieval_msg::kSetfileNotRegular, path_.c_str());
+      ::close(fd);
+      return nullptr;
+    }
+    FILE* f = ::fdopen(fd, "r");
+    if (f == nullptr) ::close(fd);
+    return f;
   }
 
   // Binary search among the current entries for the first one with this name whose data

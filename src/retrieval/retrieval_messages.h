@@ -28,6 +28,8 @@ inline constexpr const char* kFilesetChanged = "Fileset %s: %s changed on disk";
 // Printed to standard error (not logged) when the set file cannot be stat'ed.
 inline constexpr const char* kSetfileStatFailed = "%s: stat('%s') failed: %s\n";
 inline constexpr const char* kSetfileUpdatedName = "setfile_updated";
+// Printed to standard error when the set file is not a regular file (a FIFO would block).
+inline constexpr const char* kSetfileNotRegular = "Error: set file '%s' is not a regular file\n";
 
 // index list
 inline constexpr const char* kListRejected = "%s file %s rejected from %s file list";  // error

@@ -3,6 +3,7 @@
 #include "index/tgdb.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -69,6 +70,15 @@ TEST_F(TgdbLoadTest, OpenSizeAndMagicRefusals) {
     LogCapture log(LOG_ERROR);
     EXPECT_FALSE(tgdb_load(dir_.file("missing.tgdb")));
     EXPECT_TRUE(log.contains("Error opening database file \"" + dir_.file("missing.tgdb") + "\": No such file"));
+  }
+  // A FIFO would block the open until a writer came; a directory has no size to map.
+  const std::string fifo = dir_.file("fifo.tgdb");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& name : {fifo, dir_.path()}) {
+    LogCapture log(LOG_ERROR);
+    EXPECT_FALSE(tgdb_load(name));
+    EXPECT_TRUE(log.contains("Error: \"" + name + "\" is not a regular file")) << log.text();
+    EXPECT_TRUE(log.contains("Error: could not deserialize trigram index from file: " + name));
   }
   std::vector<uint8_t> b(bytes_.begin(), bytes_.begin() + kMinTgdbSize - 1);
   expect_refused(b, "Error: trigram index was smaller than minimum header size of 1102784 bytes");

@@ -249,6 +249,25 @@ TEST_F(DataSourceTest, FileNamedTwiceGivesEachEntryItsOwnReference) {
   fs.reset();  // releases the last reference exactly once (checked under ASan)
 }
 
+// Neither a FIFO as the set file nor one listed in it may block the search that reloads.
+TEST_F(DataSourceTest, FifoSetFileOrEntryIsRefusedWithoutBlocking) {
+  const std::string fifo = dir_.file("fifo.tgdb");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  write_set("fifo.tgdb\na.tgdb\n");
+  auto fs = make_fileset();
+  EXPECT_EQ(fs->entry_count(), 2u);
+  EXPECT_EQ(fs->loaded_count(), 1u);
+  EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:1", "shared.example:2"}));
+
+  ASSERT_EQ(::unlink(set_file_.c_str()), 0);
+  ASSERT_EQ(::mkfifo(set_file_.c_str(), 0600), 0);
+  now_ += 10;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(keys(*fs).size(), 2u);  // the current entries stay
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Error: set file '" + set_file_ + "' is not a regular file\n");
+}
+
 TEST_F(DataSourceTest, SetFileThatVanishesKeepsTheCurrentEntries) {
   write_set("a.tgdb\n");
   auto fs = make_fileset();
