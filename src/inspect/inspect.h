@@ -37,7 +37,7 @@ int inspect_main(int argc, char** argv, FILE* out, FILE* err);
 // Header report: flags, header length, section sizes and the time range.
 void print_header_report(const Tgdb& t, FILE* out);
 // Per-trigram dump of every trigram (ordinal < 0) or of one; 0, or 1 on a structural
-// error (message on err).
+// error (message on err), a range reaching past the index's last line among them.
 int dump_trigrams(const Tgdb& t, long ordinal, int verbosity, FILE* out, FILE* err);
 // Reference gap statistics; always 0 (odd sequences only warn).
 int print_gap_stats(const Tgdb& t, FILE* out, FILE* err);

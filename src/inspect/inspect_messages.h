@@ -43,6 +43,12 @@ inline constexpr char kStartWithoutEnd[] =
 inline constexpr char kRangeBackwards[] =
     "Error in trigram database: range at index %zu ends before it starts (%lu-%lu)!\n";
 
+// A range is printed line by line from -vvv on: one past the index's lines could ask for
+// up to 2^37 numbers.
+inline constexpr char kRangePastLines[] =
+    "Error in trigram database: range at index %zu reaches past the last line (%lu-%lu, "
+    "%lu lines)!\n";
+
 inline constexpr char kStorage[] = "Storage space requirements: %zu bytes (%zuMB) / %zu entries\n";
 inline constexpr char kUnexpectedSequence[] =
     "Warning: unexpected sequence in trigram index references!\n";

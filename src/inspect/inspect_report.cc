@@ -97,11 +97,26 @@ bool report_fault(ref_fault fault, const ref_item& item, uint64_t j, size_t ordi
   return false;
 }
 
+// Lines of the string table: its line feeds, plus a last line left without one.
+uint64_t table_lines(const Tgdb& t) {
+  const char* p = t.string_table();
+  const char* end = p + t.string_table_size();
+  uint64_t lines = 0;
+  while (p < end) {
+    const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
+    ++lines;
+    if (lf == nullptr) break;
+    p = static_cast<const char*>(lf) + 1;
+  }
+  return lines;
+}
+
 // Walks one list for the dump at verbosity >= 1; adds the lines it stands for to *total.
 // A range end of its own is printed but stands for no line; offset compression without
-// a slot stands for none. Returns false after printing a structural error.
-bool walk_list(const uint8_t* list, uint64_t n, size_t ordinal, int verbosity, FILE* out,
-               FILE* err, uint64_t* total) {
+// a slot stands for none. A range reaching past the index's `lines` is a structural
+// error. Returns false after printing a structural error.
+bool walk_list(const uint8_t* list, uint64_t n, size_t ordinal, int verbosity, uint64_t lines,
+               FILE* out, FILE* err, uint64_t* total) {
   uint64_t t = 0;
   ref_item item;
   for (uint64_t j = 0; j < n; j += item.entries) {
@@ -110,6 +125,11 @@ bool walk_list(const uint8_t* list, uint64_t n, size_t ordinal, int verbosity, F
     if (fault == ref_fault::lone_end) {
       if (verbosity >= 2) fprintf(out, "-%lu ", static_cast<ulong>(item.first));
       continue;
+    }
+    if (item.kind == ref_item_kind::range && item.last >= lines) {
+      fprintf(err, inspect_msg::kRangePastLines, static_cast<size_t>(j), static_cast<ulong>(item.first),
+              static_cast<ulong>(item.last), static_cast<ulong>(lines));
+      return false;
     }
     t += item_lines(item);
     if (verbosity >= 2) print_item(item, verbosity, out);
@@ -170,6 +190,7 @@ int dump_trigrams(const Tgdb& t, long ordinal, int verbosity, FILE* out, FILE* e
     to = from + 1;
   }
   uint64_t entries = 0, bytes = 0;
+  const uint64_t lines = verbosity >= 1 ? table_lines(t) : 0;
   for (uint32_t i = from; i < to; ++i) {
     const uint64_t n = t.nrefs(i);
     if (verbosity == 0 && n == 0) continue;
@@ -180,7 +201,7 @@ int dump_trigrams(const Tgdb& t, long ordinal, int verbosity, FILE* out, FILE* e
     } else {
       fprintf(out, "%.5zu %s: %zu%s  | ", static_cast<size_t>(i), text, static_cast<size_t>(n), kMarker);
       uint64_t total = 0;
-      if (!walk_list(t.list(i), n, i, verbosity, out, err, &total)) return 1;
+      if (!walk_list(t.list(i), n, i, verbosity, lines, out, err, &total)) return 1;
       fprintf(out, verbosity == 1 ? "total = %zu" : "| total = %zu", static_cast<size_t>(total));
       if (total < n) fprintf(out, "  / *total < nrefs*");
       fputc('\n', out);

@@ -45,11 +45,19 @@ class InspectReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     base_ = index_test::write_index(dir_, "com\tn:1\nexample.com\t4:1\nmail.example.com\t4:2\n");
+    // The hand-made lists name lines up to 999: their file holds that many.
+    std::string lines;
+    char name[32];
+    for (int i = 0; i < 1000; ++i) {
+      std::snprintf(name, sizeof name, "h%04d.com\tn:1\n", i);
+      lines += name;
+    }
+    wide_ = index_test::write_index(dir_, lines, {}, "wide.tgdb");
   }
   // A copy of the base file whose trigram abc holds `entries`.
   std::string with_abc(const std::vector<uint64_t>& entries) {
     const std::string path = dir_.file("abc.tgdb");
-    index_test::write_file(path, index_test::read_file(base_));
+    index_test::write_file(path, index_test::read_file(wide_));
     index_test::patch_list(path, kAbc, entries);
     return path;
   }
@@ -65,7 +73,7 @@ class InspectReportTest : public ::testing::Test {
     return status;
   }
   TempDir dir_;
-  std::string base_;
+  std::string base_, wide_;
 };
 
 TEST_F(InspectReportTest, DumpLinesAtEachVerbosity) {
@@ -98,6 +106,8 @@ TEST_F(InspectReportTest, StructuralErrorsStopTheDump) {
       {{3, REF_START | 5}, "ends with a range start"},
       {{REF_START | 5, 9}, "is not followed by a range end"},
       {{REF_START | 9, REF_END | 5}, "ends before it starts"},
+      // One line past the last: at -vvv the range would be printed number by number.
+      {{REF_START | 998, REF_END | 1000}, "range at index 0 reaches past the last line (998-1000, 1000 lines)"},
       {{REF_START | REF_OTHER | 5, REF_END | 9}, "ref cannot be both start and other type (a000000005)!"},
       {{REF_START | 5, REF_END | REF_OTHER | 9}, "ref cannot be both end and other type!"},
       {{REF_END | REF_OTHER | 9}, "ref cannot be both end and other type!"},
