@@ -4,14 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "forge/key_codec.h"
 #include "forge/line_input.h"
 #include "forge/merge_ops.h"
+#include "forge/publish.h"
 #include "forge/run_spiller.h"
 #include "forge/temp_files.h"
 #include "common/check.h"
@@ -145,7 +145,7 @@ class Build {
       *error = kBuildErrNoOutput;
       return false;
     }
-    if (rrname_.path == rdata_.path) {
+    if (same_output_path(rrname_.path, rdata_.path)) {
       *error = kBuildErrSameOutput;
       return false;
     }
@@ -362,15 +362,13 @@ class Build {
         return false;
       }
     }
-    // Every index is complete: only now do they take their final names.
+    // Every index is complete: only now do they take their final names, all or none.
+    std::vector<StagedOutput> staged;
     for (Output* o : {&rdata_, &rrname_}) {
-      if (!o->complete) continue;
-      if (rename(o->staged.c_str(), o->path.c_str()) != 0) {
-        *error = str_fmt(kBuildErrRename, o->staged.c_str(), o->path.c_str(), strerror(errno));
-        return false;
-      }
-      temps_.release(o->staged);
+      if (o->complete) staged.push_back({o->staged, o->path});
     }
+    if (!publish_outputs(staged, opt_.force, error)) return false;
+    for (const StagedOutput& o : staged) temps_.release(o.staged);
     stats_->rrname_lines = rrname_.lines;
     stats_->rdata_lines = rdata_.lines;
     if (wanted(rrname_)) stats_->rrname_bytes = file_size(rrname_.path);
@@ -393,8 +391,15 @@ class Build {
 
 bool run_build(const BuildOptions& options, BuildStats* stats, std::string* error) {
   *stats = BuildStats{};
-  Build build(options, stats);
-  return build.run(error);
+  // A memory budget beyond what the system grants fails the reservation of the sort
+  // arena (or a later allocation): that is the caller's input, so it is an error result.
+  try {
+    Build build(options, stats);
+    return build.run(error);
+  } catch (const std::bad_alloc&) {
+    *error = kBuildErrNoMemory;
+    return false;
+  }
 }
 
 void print_build_summary(FILE* out, const BuildOptions& options, const BuildStats& s) {

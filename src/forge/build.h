@@ -15,7 +15,9 @@
 // the report stream with file name, line number and reason; with `strict` the first one
 // ends the build. An unreadable input, an output that exists, a write failure, or a
 // requested index that would be empty end the build (false, *error says why, nothing is
-// written).
+// written). So does a memory budget the system cannot grant (kBuildErrNoMemory).
+// Publishing is all or none and never replaces a file without `force` (publish.h), so
+// of two builds racing for one output, the later one fails.
 #pragma once
 
 #include <cstdint>
@@ -67,7 +69,8 @@ inline constexpr const char* kBuildErrSameOutput = "the two outputs are the same
 inline constexpr const char* kBuildErrExists = "output file exists: %s (use --force to replace it)";
 inline constexpr const char* kBuildErrStrict = "%s:%llu: %s";
 inline constexpr const char* kBuildErrEmpty = "no records for the %s index %s";
-inline constexpr const char* kBuildErrRename = "cannot rename %s to %s: %s";
+inline constexpr const char* kBuildErrNoMemory =
+    "not enough memory for the memory budget (try a smaller -m)";
 inline constexpr const char* kBuildWarnLine = "Warning: %s:%llu: %s\n";
 inline constexpr const char* kBuildWarnMore = "Warning: further malformed lines are not reported\n";
 

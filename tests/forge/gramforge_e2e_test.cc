@@ -115,6 +115,20 @@ TEST_F(GramforgeE2E, StandardInputStrictModeAndExistingOutputs) {
   EXPECT_FALSE(exists("n3.idx"));
 }
 
+TEST_F(GramforgeE2E, OutputFaultsFailCleanly) {
+  put("in.json", observations(20));
+  EXPECT_EQ(run(gf() + " -q -o a.idx -d ./a.idx in.json"), 1);
+  EXPECT_NE(err_.find("the two outputs are the same file"), std::string::npos) << err_;
+  ASSERT_EQ(run(gf() + " -q -d d.idx in.json && cp d.idx d.old && mkdir dir"), 0) << err_;
+  EXPECT_EQ(run(gf() + " -q -f -o dir -d d.idx in.json"), 1);
+  EXPECT_NE(err_.find("Error: output is a directory: dir"), std::string::npos) << err_;
+  EXPECT_EQ(slurp(dir_ + "/d.idx"), slurp(dir_ + "/d.old"));
+  EXPECT_EQ(run(gf() + " -q -m 1073741824 -o m.idx in.json"), 1);
+  EXPECT_NE(err_.find("Error: not enough memory"), std::string::npos) << err_;
+  EXPECT_EQ(run("ls | sort | tr '\\n' ' '"), 0);
+  EXPECT_EQ(out_, "d.idx d.old dir err.txt in.json out.txt ");
+}
+
 TEST_F(GramforgeE2E, InterruptedBuildLeavesNothingBehind) {
   put("in.json", observations(60000));
   mkdir((dir_ + "/tmp").c_str(), 0700);
