@@ -31,13 +31,18 @@ bool index_list::add(const std::string& path) {
   if (!index) return false;
   if (indexes_.empty()) {
     is_rdata_ = index->is_rdata();
-  } else if (index->is_rdata() != is_rdata_) {
-    QLOG(LOG_ERROR, retrieval_msg::kListRejected, kind_name(index->is_rdata()), path.c_str(),
-         kind_name(is_rdata_));
+  } else if (!of_list_kind(*index, path)) {
     return false;  // index releases its reference
   }
   indexes_.push_back(std::move(index));
   return true;
+}
+
+bool index_list::of_list_kind(const Tgdb& index, const std::string& path) const {
+  if (index.is_rdata() == is_rdata_) return true;
+  QLOG(LOG_ERROR, retrieval_msg::kListRejected, kind_name(index.is_rdata()), path.c_str(),
+       kind_name(is_rdata_));
+  return false;
 }
 
 void index_list::refresh_changed() {
@@ -48,11 +53,7 @@ void index_list::refresh_changed() {
     }
     const std::string path = indexes_[i]->path();
     TgdbRef fresh = tgdb_load(path);
-    if (fresh && fresh->is_rdata() != is_rdata_) {
-      QLOG(LOG_ERROR, retrieval_msg::kListRejected, kind_name(fresh->is_rdata()), path.c_str(),
-           kind_name(is_rdata_));
-      fresh.reset();
-    }
+    if (fresh && !of_list_kind(*fresh, path)) fresh.reset();
     if (fresh) {
       QLOG(LOG_INFO, retrieval_msg::kListReloaded, path.c_str());
       indexes_[i++] = std::move(fresh);  // mergers of earlier searches keep the old one

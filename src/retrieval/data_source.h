@@ -76,6 +76,9 @@ class index_list final : public data_source {
   std::unique_ptr<tgdb_merger> open(search_context& context) override;
 
  private:
+  // True when index is of this list's kind; otherwise logs the refusal.
+  bool of_list_kind(const Tgdb& index, const std::string& path) const;
+
   bool is_rdata_ = false;
   std::vector<TgdbRef> indexes_;  // one reference each
 };
