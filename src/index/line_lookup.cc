@@ -59,6 +59,11 @@ uint64_t after_nth_lf(const char* table, uint64_t pos, uint64_t end, uint64_t co
   return pos;
 }
 
+inline const char* report_damage(bool* damaged) {
+  if (damaged != nullptr) *damaged = true;
+  return nullptr;
+}
+
 inline uint16_t step_at(const uint8_t* li, uint64_t li_size, uint64_t at) {
   // Step bytes past the end of the line index read as 0 (the last entry may be cut).
   return at + 2 <= li_size ? load_le16(li + at) : 0;
@@ -67,8 +72,10 @@ inline uint16_t step_at(const uint8_t* li, uint64_t li_size, uint64_t at) {
 }  // namespace
 
 const char* line_lookup_sections(uint64_t serial, const char* table, uint64_t table_size,
-                                 const uint8_t* li, uint64_t li_size, uint64_t n) {
+                                 const uint8_t* li, uint64_t li_size, uint64_t n,
+                                 bool* damaged) {
   constexpr uint64_t kNone = ~0ull;
+  if (damaged != nullptr) *damaged = false;
   LookupCache& c = t_cache;
   if (serial != 0 && c.serial == serial && c.ptr != nullptr) {
     if (n == c.n) return c.ptr;
@@ -90,6 +97,8 @@ const char* line_lookup_sections(uint64_t serial, const char* table, uint64_t ta
   const uint64_t entry = k * kLineIndexEntrySize;
   uint64_t pos = load_le64(li + entry);
   if (pos >= table_size) return nullptr;
+  // The first line starts the table; any other first offset shifts every line number.
+  if (k == 0 && pos != 0) return report_damage(damaged);
   uint64_t anchor = k * kLinesPerIndexEntry;
   const uint64_t s = (n / kLinesPerStep) % 4;
   for (uint64_t j = 0; j < s; ++j) {
@@ -102,6 +111,9 @@ const char* line_lookup_sections(uint64_t serial, const char* table, uint64_t ta
   if (pos >= table_size) return nullptr;
   if (table[pos] == '\n') ++pos;
   if (pos >= table_size) return nullptr;
+  // A recorded position inside a line would hand out the line's tail as a line of its
+  // own, or the wrong line after walking on: one byte tells.
+  if (pos != 0 && table[pos - 1] != '\n') return report_damage(damaged);
   if (anchor < n) {
     pos = after_nth_lf(table, pos, table_size, n - anchor, kNone);
     if (pos == kNone || pos >= table_size) return nullptr;
@@ -110,9 +122,9 @@ const char* line_lookup_sections(uint64_t serial, const char* table, uint64_t ta
   return c.ptr;
 }
 
-const char* line_lookup(const Tgdb& t, uint64_t n) {
+const char* line_lookup(const Tgdb& t, uint64_t n, bool* damaged) {
   return line_lookup_sections(t.serial(), t.string_table(), t.string_table_size(),
-                              t.line_index(), t.line_index_size(), n);
+                              t.line_index(), t.line_index_size(), n, damaged);
 }
 
 }  // namespace quarn

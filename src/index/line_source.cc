@@ -222,13 +222,24 @@ bool line_source::next(const char** line, size_t* length) {
   if (root_) {
     uint64_t n;
     if (exhausted_ || !n_iter_next(*root_, &n)) return false;
-    p = line_lookup(*index_, n);
+    bool bad_position = false;
+    p = line_lookup(*index_, n, &bad_position);
+    // Line numbers ascend strictly, so their lines must too: a line at or before the last
+    // one would be merged twice or out of key order.
+    if (p != nullptr && p <= last_line_) bad_position = true;
+    if (bad_position) {
+      QLOG(LOG_ERROR, tracker_msg::kLineIndexDamaged, index_->path().c_str(),
+           static_cast<unsigned long>(n));
+      damaged_ = exhausted_ = true;
+      return false;
+    }
     if (p == nullptr) {
       QLOG(LOG_ERROR, tracker_msg::kLinePastTable, static_cast<unsigned long>(n),
            index_->path().c_str());
       exhausted_ = true;
       return false;
     }
+    last_line_ = p;
     const void* nl = std::memchr(p, '\n', static_cast<size_t>(table_end_ - p));
     *line = p;
     *length = nl ? static_cast<size_t>(static_cast<const char*>(nl) - p)

@@ -21,6 +21,9 @@
 // this index (a trigram without references under an intersection). A line number past
 // the end of the string table (the lists and the table disagree) ends the source after
 // one log line: every later line number is larger, so it cannot be found either.
+// A line index whose positions cannot be trusted (line_lookup's damage, or a line that
+// does not come after the one before) ends the source too, with damaged() set: nothing
+// more of this index may be used in the search, and the caller fails the search.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +59,9 @@ class line_source {
   // length up to (not including) its line feed; false when there is none left.
   bool next(const char** line, size_t* length);
 
+  // True once the source ended on a damaged line index (see above).
+  bool damaged() const { return damaged_; }
+
   const Tgdb* index() const { return index_.get(); }
   // Start of the mapped string table (page-aligned), for page accounting by the caller.
   const char* table_begin() const { return table_; }
@@ -69,7 +75,9 @@ class line_source {
   const char* table_ = nullptr;
   const char* table_end_ = nullptr;
   const char* scan_next_ = nullptr;  // table scan: next line, nullptr when used up
+  const char* last_line_ = nullptr;  // query: the line handed out last
   bool exhausted_ = false;
+  bool damaged_ = false;
 };
 
 }  // namespace quarn

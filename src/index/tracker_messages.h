@@ -33,5 +33,7 @@ inline constexpr const char* kEmptyAfterFill = "Warning: tracker was empty after
 // disagree); the source ends there, since every later line number is larger.
 inline constexpr const char* kLinePastTable =
     "Error: line %lu of %s is past the end of its string table";  // error
+inline constexpr const char* kLineIndexDamaged =
+    "Error: line index of %s is damaged (at line %lu): the search cannot use it";  // error
 
 }  // namespace quarn::tracker_msg

@@ -246,7 +246,10 @@ void tgdb_merger::add_index(Tgdb* index) {
     if (error) return;
     const char* line;
     size_t length;
-    if (!lines->next(&line, &length)) return;
+    if (!lines->next(&line, &length)) {
+      note_damage(*lines);
+      return;
+    }
     auto source = std::make_unique<merger_source>();
     source->key.assign(line, length);
     source->lines = std::move(lines);
@@ -258,11 +261,18 @@ void tgdb_merger::add_index(Tgdb* index) {
   }
 }
 
+void tgdb_merger::note_damage(const line_source& lines) {
+  if (!lines.damaged()) return;
+  failed_ = true;
+  done_ = true;
+}
+
 void tgdb_merger::advance() {
   merger_source& top = **heap_.peek();
   const char* line;
   size_t length;
   if (!top.lines->next(&line, &length)) {
+    note_damage(*top.lines);
     // Retired rather than freed: the current key may still be a line of its index.
     if (std::optional<std::unique_ptr<merger_source>> gone = heap_.pop())
       retired_.push_back(std::move(*gone));
@@ -335,6 +345,10 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
       }
     }
     advance();
+    if (failed_) {
+      if (result) spare_ = std::move(result);
+      return nullptr;
+    }
   }
 
   if (result_filter(context_, result.get())) return result;

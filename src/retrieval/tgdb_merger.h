@@ -17,6 +17,11 @@
 // Aborts: a passed deadline (search_context::check_deadline) inside add_index() or next()
 // is caught here; the merger then reports no further result. Nothing leaks on that path.
 //
+// Damage: a line source that ends on a damaged line index (line_source::damaged) fails
+// the search: the merger reports no further result, not even the one being assembled
+// (it may lack that index's lines), and failed() turns true; the caller must report the
+// search as failed.
+//
 // Out-of-range shortcuts: when every searched index carries a time fence, a
 // time_first_after later than every index's latest time, or a time_last_before earlier
 // than every index's earliest time, ends the search at once. An index without a fence
@@ -76,6 +81,8 @@ class tgdb_merger {
 
   bool is_rdata() const { return is_rdata_; }
   bool done() const { return done_; }
+  // True when the search hit a damaged index (see above): what it printed is incomplete.
+  bool failed() const { return failed_; }
   // Number of indexes that contributed at least one candidate line.
   size_t source_count() const { return sources_added_; }
 
@@ -103,11 +110,14 @@ class tgdb_merger {
   void merge_line(std::unique_ptr<result_entry>& result, const line_ref& line);
   void count_line(merger_source& source, const char* line, size_t length);
   void advance();
+  // Fails the search when lines ended on a damaged line index.
+  void note_damage(const line_source& lines);
   std::unique_ptr<result_entry> next_inner();
 
   search_context& context_;
   bool is_rdata_;
   bool done_ = false;
+  bool failed_ = false;
   int (*compare_)(std::string_view, std::string_view);
   // One cursor per index with candidates left, least key on top; owned.
   heap<std::unique_ptr<merger_source>, source_order> heap_;

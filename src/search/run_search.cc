@@ -238,15 +238,20 @@ bool run_search(const SearchOptions& options, std::string_view expression, Outpu
   deadline.expire_if_passed(stats.pattern_done);
   std::unique_ptr<tgdb_merger> merger;
   bool output_ok = true;
+  bool search_ok = true;
   if (!deadline.timed_out()) {
     merger = open_merger(options, *ctx, deadline, stats);
     if (!merger) return false;
     output_ok = print_results(options, *ctx, *merger, deadline, stats, out);
+    // A damaged index was logged where it was found; the results printed before it are
+    // sound but may be incomplete, so the search fails.
+    if (merger->failed()) search_ok = false;
   }
   deadline.disarm();  // the merger is destroyed below
 
   stats.end = my_gettime();
-  QLOG(LOG_INFO, search_msg::kSearchEnded, deadline.timed_out() ? "timed out" : "completed",
+  QLOG(LOG_INFO, search_msg::kSearchEnded,
+       !search_ok ? "failed" : deadline.timed_out() ? "timed out" : "completed",
        static_cast<size_t>(stats.results));
   print_search_report(stats);
   merger.reset();
@@ -254,7 +259,7 @@ bool run_search(const SearchOptions& options, std::string_view expression, Outpu
     QLOG(LOG_ERROR, search_msg::kOutputFailed);
     output_ok = false;
   }
-  return output_ok;
+  return output_ok && search_ok;
 }
 
 bool run_search_stream(const SearchOptions& options, FILE* in, OutputBuffer& out) {

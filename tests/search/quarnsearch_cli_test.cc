@@ -11,7 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "index/format.h"
 #include "index/name_order.h"
+#include "index/tgdb.h"
 #include "support/e2e_support.h"
 
 namespace quarn::test {
@@ -175,6 +177,37 @@ TEST_F(QuarnsearchCli, BadPatternFailsTheSearch) {
   EXPECT_EQ(hostile.status, 1);
   EXPECT_NE(hostile.err.find("search-1: Error in regex pattern: expression too complex"),
             std::string::npos) << hostile.err;
+}
+
+TEST_F(QuarnsearchCli, DamagedLineIndexFailsTheSearch) {
+  std::vector<std::string> lines;
+  char name[48];
+  for (int i = 0; i < 300; ++i) {
+    std::snprintf(name, sizeof name, "host%03d.example\t1:%s:1", i, kT0);
+    lines.push_back(name);
+  }
+  const std::string path = dir_.file("damaged.tgdb");
+  write_index(path, sorted_names(lines), false);
+  uint64_t entry3 = 0;
+  {
+    TgdbRef t = tgdb_load(path);
+    ASSERT_TRUE(t);
+    entry3 = static_cast<uint64_t>(t->line_index() - t->base()) + 3 * kLineIndexEntrySize;
+  }
+  // Moves the offset of the entry for lines 192-255 one byte into a line.
+  FILE* f = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fseek(f, static_cast<long>(entry3), SEEK_SET), 0);
+  const int low = std::fgetc(f);
+  ASSERT_EQ(std::fseek(f, static_cast<long>(entry3), SEEK_SET), 0);
+  std::fputc(low + 1, f);
+  std::fclose(f);
+
+  const RunResult r = run_quarnsearch({"-l", path, "-r", "-s", "host25[0-9]"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.out.find("ost25"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("Error: line index of " + path + " is damaged"), std::string::npos)
+      << r.err;
 }
 
 TEST_F(QuarnsearchCli, CompilingCountsAgainstTheTimeout) {
