@@ -11,6 +11,7 @@
 #include "common/check.h"
 #include "common/log.h"
 #include "index/index_messages.h"
+#include "index/mapping_guard.h"
 
 namespace quarn {
 
@@ -48,14 +49,40 @@ bool Tgdb::file_changed() const {
   return !current_file_identity(path_, now) || !(now == identity_);
 }
 
+bool Tgdb::changed_in_place() const {
+  if (pages_lost()) return true;
+  FileIdentity now;
+  // Gone or renamed over: the mapping still holds the old file's bytes, which nobody
+  // can write any more through the old name.
+  if (!current_file_identity(path_, now)) return false;
+  if (now.device != identity_.device || now.inode != identity_.inode) return false;
+  return !(now == identity_);
+}
+
+bool Tgdb::pages_lost() const { return mapping_guard_faulted(guard_slot_); }
+
 Tgdb::~Tgdb() {
+  mapping_guard_remove(guard_slot_);
   if (base_ != nullptr) munmap(const_cast<uint8_t*>(base_), length_);
 }
 
-TrigramEntry Tgdb::trigram(uint32_t ordinal) const {
+TrigramEntry Tgdb::raw_trigram(uint32_t ordinal) const {
   QUARN_CHECK(ordinal < kTrigramCount);
   const uint8_t* p = trigram_table_ + static_cast<uint64_t>(ordinal) * kTrigramEntrySize;
   return TrigramEntry{load_le64(p), load_le64(p + 8)};
+}
+
+bool Tgdb::list_inside(const TrigramEntry& e) const {
+  return e.nrefs <= length_ / kRefSize && e.offset <= length_ &&
+         e.nrefs * kRefSize <= length_ - e.offset;
+}
+
+TrigramEntry Tgdb::trigram(uint32_t ordinal) const {
+  const TrigramEntry e = raw_trigram(ordinal);
+  // Every entry was inside the file at load; one outside now means the file was written
+  // in place since, and its list cannot be read.
+  if (e.nrefs != 0 && !list_inside(e)) return TrigramEntry{};
+  return e;
 }
 
 const uint8_t* Tgdb::list(uint32_t ordinal) const {
@@ -119,12 +146,10 @@ bool TgdbLoader::check_sections(Tgdb* t) {
 bool TgdbLoader::check_lists(Tgdb* t) {
   // One pass over the trigram table; also the only part of the file that loading touches
   // besides the header and the real nref table.
-  const uint64_t max_refs = t->length_ / kRefSize;
   for (uint32_t k = 0; k < kTrigramCount; ++k) {
-    TrigramEntry e = t->trigram(k);
+    TrigramEntry e = t->raw_trigram(k);
     if (e.nrefs == 0) continue;
-    if (e.nrefs > max_refs || e.offset > t->length_ ||
-        e.nrefs * kRefSize > t->length_ - e.offset) {
+    if (!t->list_inside(e)) {
       char text[4];
       trigram_text(k, text);
       QLOG(LOG_ERROR, index_msg::kListOutside, k, text, e.offset, e.nrefs, t->length_);
@@ -167,6 +192,7 @@ Tgdb* TgdbLoader::map(const std::string& path) {
   t->base_ = static_cast<const uint8_t*>(m);
   t->length_ = length;
   t->identity_ = identity_of(st);
+  t->guard_slot_ = mapping_guard_add(m, length);
   if (!has_magic(t->base_)) {
     QLOG(LOG_ERROR, index_msg::kBadMagic);
     delete t;

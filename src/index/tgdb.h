@@ -18,8 +18,12 @@
 // The mapping assumes the file is never written in place: index files are replaced by
 // renaming a new file over the old name. The file's identity at load (identity()) lets a
 // holder notice, before using the index again, that the name now stands for other bytes
-// (file_changed()) and load it afresh; a file changed while a search reads it is not
-// caught here.
+// (file_changed()) and load it afresh. A file changed while a search reads it cannot
+// take the process down: trigram table entries are checked again at every use, every
+// other section is read through bounds-checked decoders, and a truncation under the
+// mapping turns the lost pages into zeros (index/mapping_guard.h) and sets pages_lost().
+// What a search read from such a file cannot be trusted: the search asks
+// changed_in_place() when it ends, and fails when it says true.
 #pragma once
 
 #include <atomic>
@@ -72,7 +76,8 @@ class Tgdb {
   uint64_t file_size() const { return length_; }
   const uint8_t* limit() const { return base_ + length_; }
 
-  // Trigram table entry of an ordinal (< kTrigramCount, checked).
+  // Trigram table entry of an ordinal (< kTrigramCount, checked). An entry whose list no
+  // longer lies inside the file (written in place since loading) reads as no references.
   TrigramEntry trigram(uint32_t ordinal) const;
   uint64_t nrefs(uint32_t ordinal) const { return trigram(ordinal).nrefs; }
   // First byte of the ordinal's list, or nullptr when it has no references. The list's
@@ -92,6 +97,12 @@ class Tgdb {
   // True when the file now at path() is not the one mapped (replaced, rewritten, or gone).
   // One stat: cheap enough to run for every file before every search.
   bool file_changed() const;
+  // True when the mapped bytes may differ from those loaded: part of the mapping was lost
+  // to a truncation, or the file still at path() is this one with another size or
+  // modification time. A file renamed over, or removed, leaves the mapping intact.
+  bool changed_in_place() const;
+  // True once a truncation under the mapping turned some of its pages into zeros.
+  bool pages_lost() const;
 
   // Process-unique number of this load: identifies the index in per-thread caches even
   // when a later load reuses the same address.
@@ -105,6 +116,8 @@ class Tgdb {
   friend void tgdb_release(Tgdb*& ref);
   Tgdb() = default;
   ~Tgdb();
+  TrigramEntry raw_trigram(uint32_t ordinal) const;
+  bool list_inside(const TrigramEntry& e) const;
 
   std::string path_;
   TgdbHeader header_;
@@ -116,6 +129,7 @@ class Tgdb {
   const uint8_t* line_index_ = nullptr;
   FileIdentity identity_;
   uint64_t serial_ = 0;
+  int guard_slot_ = -1;  // mapping_guard slot, -1 when unguarded
   std::atomic<uint32_t> refs_{0};
 };
 

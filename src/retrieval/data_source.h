@@ -15,7 +15,8 @@
 //    entry left empty by a failed load is tried again once its file's identity differs
 //    from the one seen at that attempt.
 // Index files are meant to be replaced by rename; the identity check also catches a file
-// rewritten in place between searches, not one rewritten during a search.
+// rewritten in place between searches, and the merger fails a search during which one
+// was rewritten (tgdb_merger::indexes_unchanged).
 // All indexes of one source are of one kind (owner names or rdata); the first index
 // loaded fixes it, later indexes of the other kind are rejected with a log line.
 //

@@ -12,6 +12,9 @@ inline constexpr const char* kDecomposition = "Error in decomposition: %s";  // 
 inline constexpr const char* kSkipTimeFilter = "Skipping %s due to time filter";  // debug
 inline constexpr const char* kAddingToMerger = "Adding %s to merger";            // detail
 inline constexpr const char* kTrackerInitFailed = "Error: failed to initialize tracker!";  // error
+inline constexpr const char* kIndexChangedInSearch =
+    "Error: %s was written in place while it was searched: the search cannot be trusted "
+    "(replace index files by rename)";  // error
 inline constexpr const char* kNoPossibleAnswers = "Warning: search yielded no possible answers.";  // debug
 inline constexpr const char* kFirstAfterOutOfRange =
     "time_first_after out of range, finishing query";  // debug

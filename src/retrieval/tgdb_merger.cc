@@ -7,6 +7,7 @@
 
 #include "common/log.h"
 #include "index/line_source.h"
+#include "index/mapping_guard.h"
 #include "index/name_order.h"
 #include "index/tgdb.h"
 #include "retrieval/annotation.h"
@@ -180,7 +181,33 @@ tgdb_merger::tgdb_merger(search_context& context, bool is_rdata)
     : context_(context),
       is_rdata_(is_rdata),
       compare_(is_rdata ? &compare_rdata_lines : &name_order),
-      heap_(source_order{compare_}) {}
+      heap_(source_order{compare_}) {
+  faults_seen_ = mapping_guard_fault_count();
+}
+
+bool tgdb_merger::index_changed(const Tgdb& index) {
+  if (!index.changed_in_place()) return false;
+  QLOG(LOG_ERROR, retrieval_msg::kIndexChangedInSearch, index.path().c_str());
+  failed_ = done_ = true;
+  return true;
+}
+
+bool tgdb_merger::pages_intact() {
+  // One load answers for every search that had no truncation anywhere in the process.
+  if (mapping_guard_fault_count() == faults_seen_) return true;
+  faults_seen_ = mapping_guard_fault_count();
+  bool intact = true;
+  for (const TgdbRef& index : searched_)
+    if (index->pages_lost() && index_changed(*index)) intact = false;
+  return intact;
+}
+
+bool tgdb_merger::indexes_unchanged() {
+  bool unchanged = true;
+  for (const TgdbRef& index : searched_)
+    if (index_changed(*index)) unchanged = false;
+  return unchanged;
+}
 
 tgdb_merger::~tgdb_merger() = default;
 
@@ -232,6 +259,7 @@ void tgdb_merger::add_index(Tgdb* index) {
     unfenced_index_ = true;
   }
   QLOG(LOG_DETAIL, retrieval_msg::kAddingToMerger, index->path().c_str());
+  searched_.push_back(TgdbRef::share(index));
 
   try {
     bool error = false;
@@ -319,6 +347,7 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
       current_key_ = top.key;
       have_current_key_ = true;
     } else if (!same_key(current_key_, top.key)) {
+      if (!pages_intact()) break;
       if (result_filter(context_, result.get())) {
         current_key_ = top.key;  // top stays on the heap and opens the next call
         return result;
@@ -345,13 +374,10 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
       }
     }
     advance();
-    if (failed_) {
-      if (result) spare_ = std::move(result);
-      return nullptr;
-    }
+    if (failed_) break;
   }
 
-  if (result_filter(context_, result.get())) return result;
+  if (!failed_ && pages_intact() && result_filter(context_, result.get())) return result;
   if (result) spare_ = std::move(result);
   return nullptr;
 }

@@ -22,6 +22,10 @@
 // (it may lack that index's lines), and failed() turns true; the caller must report the
 // search as failed.
 //
+// A file written in place during the search (index/tgdb.h): a truncation noticed while
+// merging fails the search as damage does; indexes_unchanged(), asked when the search
+// ends, fails it for any other in-place change, after a line naming the file.
+//
 // Out-of-range shortcuts: when every searched index carries a time fence, a
 // time_first_after later than every index's latest time, or a time_last_before earlier
 // than every index's earliest time, ends the search at once. An index without a fence
@@ -35,13 +39,13 @@
 #include <vector>
 
 #include "common/heap.h"
+#include "index/tgdb.h"
 #include "retrieval/result_entry.h"
 
 namespace quarn {
 
 class search_context;
 class line_source;
-class Tgdb;
 
 // Merge functions: fold one string-table line (text up to, not including, its line
 // feed) into *result, creating it when null. A line whose annotations do not parse is
@@ -83,6 +87,9 @@ class tgdb_merger {
   bool done() const { return done_; }
   // True when the search hit a damaged index (see above): what it printed is incomplete.
   bool failed() const { return failed_; }
+  // False (logged, failed() turns true) when a file the search read was written in place
+  // since it was loaded. One stat per file the search read.
+  bool indexes_unchanged();
   // Number of indexes that contributed at least one candidate line.
   size_t source_count() const { return sources_added_; }
 
@@ -112,12 +119,18 @@ class tgdb_merger {
   void advance();
   // Fails the search when lines ended on a damaged line index.
   void note_damage(const line_source& lines);
+  // Fails the search (logged) when the index's file changed in place; true then.
+  bool index_changed(const Tgdb& index);
+  // False, with the search failed, when a truncation took pages of a searched file.
+  bool pages_intact();
   std::unique_ptr<result_entry> next_inner();
 
   search_context& context_;
   bool is_rdata_;
   bool done_ = false;
   bool failed_ = false;
+  uint64_t faults_seen_ = 0;  // mapping_guard_fault_count when last looked at
+  std::vector<TgdbRef> searched_;  // every index the search reads
   int (*compare_)(std::string_view, std::string_view);
   // One cursor per index with candidates left, least key on top; owned.
   heap<std::unique_ptr<merger_source>, source_order> heap_;

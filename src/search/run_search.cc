@@ -243,9 +243,9 @@ bool run_search(const SearchOptions& options, std::string_view expression, Outpu
     merger = open_merger(options, *ctx, deadline, stats);
     if (!merger) return false;
     output_ok = print_results(options, *ctx, *merger, deadline, stats, out);
-    // A damaged index was logged where it was found; the results printed before it are
-    // sound but may be incomplete, so the search fails.
-    if (merger->failed()) search_ok = false;
+    // A damaged index, or one written in place while it was read, was logged where it
+    // was found; what was printed cannot be trusted to be complete or right.
+    if (!merger->indexes_unchanged() || merger->failed()) search_ok = false;
   }
   deadline.disarm();  // the merger is destroyed below
 

@@ -13,7 +13,8 @@
 //
 // Failures: run_search returns false for a pattern that does not compile, a data source
 // with no index to search ("Error dispatching search: empty data source"), an index
-// whose line index turned out damaged during the search, or output that could not be
+// whose line index turned out damaged during the search or that was written in place
+// while it was searched, or output that could not be
 // written; a search that times out is a success with fewer results.
 // run_search_stream takes each line of the stream, cut at its first carriage return or
 // line feed, as one expression and skips empty ones. A line whose expression is longer

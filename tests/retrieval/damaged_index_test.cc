@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <map>
 #include <random>
 #include <string>
@@ -117,6 +118,68 @@ TEST(DamagedIndexTest, SearchFailsOrReportsNoMoreThanTheIntactFile) {
   // Most damage must be noticed; and the intact file must still search as before.
   EXPECT_GT(failed_or_empty, 100);
   EXPECT_EQ(search(path, expr), intact);
+}
+
+// A file written in place under a search (truncated, or overwritten at the same size)
+// fails that search and never takes the process down.
+TEST(DamagedIndexTest, FileWrittenInPlaceDuringASearchFailsIt) {
+  testing::ScratchDir dir;
+  const std::string path = dir.file("names.tgdb");
+  std::string text;
+  char line[64];
+  for (int i = 0; i < 40000; ++i) {
+    std::snprintf(line, sizeof line, "host%05d.example.org\t4:%d:1\n", i, 10 + i);
+    text += line;
+  }
+  testing::write_index(path, text);
+  testing::LogCapture quiet(LOG_FAILURE);
+
+  for (const bool truncate : {true, false}) {
+    SCOPED_TRACE(truncate ? "truncated" : "overwritten");
+    TgdbRef t = tgdb_load(path);
+    ASSERT_TRUE(t);
+    search_context ctx;
+    std::string error;
+    // A table scan reads the whole string table, truncated half-way through; the other
+    // query reads trigram entries written over after the file was loaded.
+    ASSERT_TRUE(ctx.compile(truncate ? "." : "host1", false, &error)) << error;
+    tgdb_merger m(ctx, false);
+    if (truncate) {
+      m.add_index(t.get());
+      ASSERT_NE(m.next(), nullptr);
+    }
+
+    const uint64_t size = t->file_size();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    if (truncate) {
+      ASSERT_EQ(::ftruncate(fd, 8192), 0);
+    } else {
+      // Every trigram entry now names one reference far past the end of the file.
+      std::string entries(kTrigramCount * kTrigramEntrySize, '\0');
+      for (uint64_t k = 0; k < kTrigramCount; ++k) {
+        store_le64(reinterpret_cast<uint8_t*>(&entries[k * kTrigramEntrySize]), 1);
+        store_le64(reinterpret_cast<uint8_t*>(&entries[k * kTrigramEntrySize + 8]), size << 8);
+      }
+      const off_t table = static_cast<off_t>(kHeaderSize + t->header().header_length);
+      ASSERT_EQ(::pwrite(fd, entries.data(), entries.size(), table),
+                static_cast<ssize_t>(entries.size()));
+      // Coarse file clocks may not tick between the load and the write.
+      const timespec later[2] = {{0, UTIME_OMIT}, {t->identity().mtime_sec + 5, 0}};
+      ASSERT_EQ(::futimens(fd, later), 0);
+    }
+    ::close(fd);
+
+    if (!truncate) m.add_index(t.get());
+    while (m.next() != nullptr) {
+    }
+    const bool unchanged = m.indexes_unchanged();
+    EXPECT_FALSE(unchanged);
+    EXPECT_TRUE(m.failed());
+    EXPECT_EQ(t->pages_lost(), truncate);
+    t = TgdbRef();
+    testing::write_index(path, text);  // a fresh file for the next round
+  }
 }
 
 }  // namespace
