@@ -29,6 +29,14 @@ index_list::~index_list() = default;
 bool index_list::add(const std::string& path) {
   TgdbRef index = tgdb_load(path);
   if (!index) return false;
+  for (const TgdbRef& listed : indexes_) {
+    const FileIdentity& a = listed->identity();
+    const FileIdentity& b = index->identity();
+    if (a.device == b.device && a.inode == b.inode) {
+      QLOG(LOG_ERROR, retrieval_msg::kListedTwice, path.c_str(), listed->path().c_str());
+      return false;
+    }
+  }
   if (indexes_.empty()) {
     is_rdata_ = index->is_rdata();
   } else if (!of_list_kind(*index, path)) {

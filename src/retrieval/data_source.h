@@ -22,8 +22,10 @@
 //
 // Ownership: a source holds one reference on each loaded index for as long as the index
 // is listed; each merger takes its own references, so an index retired by a reload stays
-// valid for a search that already uses it. Every fileset entry holds its own reference,
-// even when the set file names one file twice. Sources are neither copyable nor movable.
+// valid for a search that already uses it. Every fileset entry holds its own reference.
+// One file is never listed twice in a source (its records would count twice): the index
+// list refuses the second add, the fileset a set file that names one file twice
+// (my_fileset.h). Sources are neither copyable nor movable.
 //
 // Failures: index_list::add returns false after the loader's or the rejection's log line
 // (the caller prints "Failed to add file %s"); open() returns nullptr when the source has
@@ -64,8 +66,9 @@ class index_list final : public data_source {
   index_list(const index_list&) = delete;
   index_list& operator=(const index_list&) = delete;
 
-  // Loads the index file and appends it. False (after a log line) when it does not load
-  // or is of the other kind than the first index of the list.
+  // Loads the index file and appends it. False (after a log line) when it does not load,
+  // is of the other kind than the first index of the list, or is a file already listed
+  // (same device and inode, under any name).
   bool add(const std::string& path);
   size_t size() const { return indexes_.size(); }
   bool is_rdata() const { return is_rdata_; }

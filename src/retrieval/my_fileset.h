@@ -13,11 +13,12 @@
 // Entries are kept sorted by file name (plain byte order, cmp_fileset_entry). On a
 // re-read, a line already present keeps its data (the load callback is not called
 // again); a new line gets the load callback's result; an entry whose line disappeared
-// gets the unload callback. A name listed twice becomes two entries, each holding its own
-// copy of the data (Data must be copyable; for a counted reference a copy is one more
-// reference), so every entry is unloaded exactly once. A file can also change under a
-// name that stays listed: refresh_changed() asks the optional changed callback about
-// every entry and gives a stale one the unload and then the load callback.
+// gets the unload callback. A set file that lists one file twice (the same line twice, or
+// two names of one file: same device and inode) is refused as a whole: its records would
+// be counted twice. It is reported ("Error: set file '%s' lists one file twice ...") and
+// the entries stay as they were until the set file's bytes change again. A file can also
+// change under a name that stays listed: refresh_changed() asks the optional changed
+// callback about every entry and gives a stale one the unload and then the load callback.
 //
 // Ownership: the object owns the entries and their Data values (Data is moved in from
 // the load callback and handed to the unload callback by reference before the entry is
@@ -123,29 +124,19 @@ class my_fileset {
   // my_fileset_reload: re-reads the set file when its bytes changed.
   void reload() {
     if (!setfile_updated()) return;
+    const std::vector<std::string> names = listed_names();
+    if (lists_one_file_twice(names)) return;
 
     std::vector<std::unique_ptr<entry>> fresh;
-    std::unordered_map<std::string, size_t> seen;  // name -> first entry in fresh
-    // Lines as getline gives them: split after each line feed, a last line without one
-    // still counts, NUL bytes stay in the line.
-    for (size_t start = 0; start < content_.size();) {
-      size_t end = content_.find('\n', start);
-      if (end == std::string::npos) end = content_.size();
-      const std::string line = content_.substr(start, end - start);
-      start = end + 1;
+    for (const std::string& name : names) {
       auto e = std::make_unique<entry>();
-      e->name = resolve(line);
-      entry* old = find_unkept(e->name);
-      auto twin = seen.find(e->name);
-      if (old != nullptr) {
+      e->name = name;
+      if (entry* old = find_unkept(e->name)) {
         old->kept = true;
         e->data = std::move(old->data);
-      } else if (twin != seen.end()) {
-        e->data = fresh[twin->second]->data;  // listed again: its own copy
       } else if (load_) {
         e->data = load_(e->name);
       }
-      seen.emplace(e->name, fresh.size());
       fresh.push_back(std::move(e));
     }
     std::stable_sort(fresh.begin(), fresh.end(), cmp_fileset_entry);
@@ -156,6 +147,43 @@ class my_fileset {
   }
 
  private:
+  // The resolved names of the set file's lines, as getline gives them: split after each
+  // line feed, a last line without one still counts, NUL bytes stay in the line.
+  std::vector<std::string> listed_names() const {
+    std::vector<std::string> names;
+    for (size_t start = 0; start < content_.size();) {
+      size_t end = content_.find('\n', start);
+      if (end == std::string::npos) end = content_.size();
+      names.push_back(resolve(content_.substr(start, end - start)));
+      start = end + 1;
+    }
+    return names;
+  }
+
+  // True (reported) when two names stand for one file: equal, or the same device and
+  // inode. Names that cannot be stat'ed are compared as names only.
+  bool lists_one_file_twice(const std::vector<std::string>& names) const {
+    std::unordered_map<std::string, size_t> by_name;
+    std::unordered_map<std::string, size_t> by_file;  // "device:inode" -> name index
+    for (size_t i = 0; i < names.size(); ++i) {
+      auto [named, fresh_name] = by_name.emplace(names[i], i);
+      size_t first = named->second;
+      struct stat st;
+      if (fresh_name && ::stat(names[i].c_str(), &st) == 0) {
+        const std::string id = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+        auto [filed, fresh_file] = by_file.emplace(id, i);
+        if (fresh_file) continue;
+        first = filed->second;
+      } else if (fresh_name) {
+        continue;
+      }
+      std::fprintf(stderr, retrieval_msg::kSetfileListsTwice, path_.c_str(),
+                   names[first].c_str(), names[i].c_str());
+      return true;
+    }
+    return false;
+  }
+
   // The whole set file; false when it cannot be opened or read.
   bool read_setfile(std::string& bytes) const {
     FILE* f = open_setfile();

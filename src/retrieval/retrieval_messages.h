@@ -33,9 +33,15 @@ inline constexpr const char* kSetfileStatFailed = "%s: stat('%s') failed: %s\n";
 inline constexpr const char* kSetfileUpdatedName = "setfile_updated";
 // Printed to standard error when the set file is not a regular file (a FIFO would block).
 inline constexpr const char* kSetfileNotRegular = "Error: set file '%s' is not a regular file\n";
+// set file, first name, second name (the same file, or the same name twice)
+inline constexpr const char* kSetfileListsTwice =
+    "Error: set file '%s' lists one file twice ('%s' and '%s'): its records would count "
+    "twice; the set file is not used until it changes\n";
 
 // index list
 inline constexpr const char* kListRejected = "%s file %s rejected from %s file list";  // error
+inline constexpr const char* kListedTwice =
+    "Error: %s is the same file as %s, listed before: its records would count twice";  // error
 inline constexpr const char* kListReloaded = "Reloaded index file %s";  // info
 inline constexpr const char* kListDropped = "Dropped index file %s";    // error
 

@@ -230,23 +230,36 @@ TEST_F(DataSourceTest, UnreadableAndMissingFilesLeaveEntriesWithoutIndex) {
   EXPECT_EQ(fs->open(ctx), nullptr);
 }
 
-TEST_F(DataSourceTest, FileNamedTwiceGivesEachEntryItsOwnReference) {
+TEST_F(DataSourceTest, SetFileListingOneFileTwiceIsRefused) {
+  ::testing::internal::CaptureStderr();
   write_set("a.tgdb\na.tgdb\n");
   auto fs = make_fileset();
-  ASSERT_EQ(fs->loaded_count(), 2u);
-  const Tgdb* first = fs->entry_index(0);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->ref_count(), 2u);
-  // Both entries are searched: the counts of the one file add up twice.
-  EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:2", "shared.example:4"}));
+  EXPECT_EQ(fs->entry_count(), 0u);
+  search_context ctx;
+  EXPECT_EQ(fs->open(ctx), nullptr);
 
-  write_set("a.tgdb\n");
+  write_set("a.tgdb\nb.tgdb\n");
   now_ += 10;
-  EXPECT_EQ(keys(*fs).size(), 2u);
-  EXPECT_EQ(fs->entry_count(), 1u);
-  ASSERT_EQ(fs->entry_index(0), first);
-  EXPECT_EQ(first->ref_count(), 1u);
-  fs.reset();  // releases the last reference exactly once (checked under ASan)
+  EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:1", "b.example:1", "shared.example:5"}));
+  const Tgdb* a = fs->entry_index(0);
+  // Two names of one file are one file: refused, and the entries before stay in use.
+  write_set("a.tgdb\n./a.tgdb\nb.tgdb\n");
+  now_ += 10;
+  EXPECT_EQ(keys(*fs).size(), 3u);
+  EXPECT_EQ(fs->entry_index(0), a);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Error: set file '" + set_file_ + "' lists one file twice ('" + dir_.path() +
+                     "/a.tgdb' and '" + dir_.path() + "/a.tgdb')"),
+            std::string::npos) << err;
+  EXPECT_NE(err.find("('" + dir_.path() + "/a.tgdb' and '" + dir_.path() + "/./a.tgdb')"),
+            std::string::npos) << err;
+
+  index_list list;
+  LogCapture log;
+  ASSERT_TRUE(list.add(names_a_));
+  EXPECT_FALSE(list.add(dir_.path() + "/./a.tgdb"));
+  EXPECT_TRUE(log.contains("is the same file as " + names_a_));
+  EXPECT_EQ(list.size(), 1u);
 }
 
 // Neither a FIFO as the set file nor one listed in it may block the search that reloads.
