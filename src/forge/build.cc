@@ -179,14 +179,30 @@ class Build {
   // Counts and reports a malformed line; false when the build must stop.
   bool reject(const LineInput& in, const char* reason, std::string* error) {
     ++stats_->malformed;
+    return report_fault(in, reason, error);
+  }
+
+  // Each rdata element left out of an accepted line counts as a value left out and is
+  // reported like a malformed line.
+  bool leave_out_bad_elements(const LineInput& in, std::string* error) {
+    for (size_t i = 0; i < parsed_.rdata_bad; ++i) {
+      ++stats_->rdata_skipped;
+      if (!report_fault(in, kReasonBadRdataElement, error)) return false;
+    }
+    return true;
+  }
+
+  // Reports a fault of the current line; false when the build must stop (strict).
+  bool report_fault(const LineInput& in, const char* reason, std::string* error) {
+    ++faults_;
     const auto line = static_cast<unsigned long long>(in.line_number());
     if (opt_.strict) {
       *error = str_fmt(kBuildErrStrict, in.name().c_str(), line, reason);
       return false;
     }
-    if (stats_->malformed <= opt_.max_reported) {
+    if (faults_ <= opt_.max_reported) {
       fprintf(opt_.report, kBuildWarnLine, in.name().c_str(), line, reason);
-    } else if (stats_->malformed == opt_.max_reported + 1) {
+    } else if (faults_ == opt_.max_reported + 1) {
       fputs(kBuildWarnMore, opt_.report);
     }
     return true;
@@ -212,7 +228,7 @@ class Build {
         continue;
       }
       ++stats_->records;
-      if (!accept(error)) return false;
+      if (!leave_out_bad_elements(*in, error) || !accept(error)) return false;
     }
     stats_->input_bytes += in->bytes_read();
     if (in->failed()) {
@@ -383,6 +399,7 @@ class Build {
   Output rrname_, rdata_;
   ParsedLine parsed_;
   TimePoint start_{}, last_progress_{};
+  uint64_t faults_ = 0;  // malformed lines and bad rdata elements reported so far
   std::string key_, value_, line_, name_, raw_, text_;
   std::vector<rrtype_summary> summaries_;
 };

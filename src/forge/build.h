@@ -11,9 +11,10 @@
 // are complete; until then they live under temporary names that are removed on any
 // failure or interruption. Existing outputs are refused unless `force` is set.
 //
-// Malformed lines are skipped and counted; the first `max_reported` are reported on
-// the report stream with file name, line number and reason; with `strict` the first one
-// ends the build. An unreadable input, an output that exists, a write failure, or a
+// Malformed lines are skipped and counted; bad elements of an rdata array are left out
+// alone (counted with the rdata values left out) while the rest of their line is kept.
+// The first `max_reported` of these faults are reported on the report stream with file
+// name, line number and reason; with `strict` the first one ends the build. An unreadable input, an output that exists, a write failure, or a
 // requested index that would be empty end the build (false, *error says why, nothing is
 // written). So does a memory budget the system cannot grant (kBuildErrNoMemory).
 // Publishing is all or none and never replaces a file without `force` (publish.h), so
@@ -52,7 +53,8 @@ struct BuildStats {
   uint64_t lines = 0;           // lines read, blank ones included
   uint64_t records = 0;         // lines accepted
   uint64_t malformed = 0;       // lines rejected
-  uint64_t rdata_skipped = 0;   // rdata values left out by the rdata text rules
+  uint64_t rdata_skipped = 0;   // rdata values left out: bad array elements and the
+                                // rdata text rules
   uint64_t rrname_lines = 0;    // lines written per index
   uint64_t rdata_lines = 0;
   uint64_t rrname_bytes = 0;    // file sizes

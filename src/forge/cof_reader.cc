@@ -14,7 +14,7 @@ void CofFields::reset() {
     v->reset();
   }
   rdata_items_used = 0;
-  rdata_item_bad = false;
+  rdata_nonstrings = 0;
 }
 
 namespace {
@@ -30,11 +30,8 @@ struct Collector {
   bool seen_top = false;
 };
 
-// Texts end at an escaped NUL, as they would once copied into C strings.
-std::string_view up_to_nul(const unsigned char* s, size_t len) {
-  const char* p = reinterpret_cast<const char*>(s);
-  const void* nul = memchr(p, '\0', len);
-  return {p, nul == nullptr ? len : static_cast<size_t>(static_cast<const char*>(nul) - p)};
+std::string_view text_of(const unsigned char* s, size_t len) {
+  return {reinterpret_cast<const char*>(s), len};
 }
 
 // An integer is written without fraction or exponent and fits a signed 64-bit value
@@ -68,9 +65,9 @@ CofValue* take_slot(Collector* c) {
   return s;
 }
 
-// A scalar that is not a string inside the rdata array spoils it from there on.
+// An element of the rdata array that is not a string; the others still count.
 void note_rdata_nonstring(Collector* c) {
-  if (c->in_rdata_array && c->depth == 2) c->out->rdata_item_bad = true;
+  if (c->in_rdata_array && c->depth == 2) ++c->out->rdata_nonstrings;
 }
 
 int on_null(void* ctx) {
@@ -105,15 +102,13 @@ int on_string(void* ctx, const unsigned char* s, size_t len) {
   if (c->depth == 0) return 0;
   if (c->in_rdata_array && c->depth == 2) {
     CofFields* f = c->out;
-    if (!f->rdata_item_bad) {
-      if (f->rdata_items_used == f->rdata_items.size()) f->rdata_items.emplace_back();
-      f->rdata_items[f->rdata_items_used++].assign(up_to_nul(s, len));
-    }
+    if (f->rdata_items_used == f->rdata_items.size()) f->rdata_items.emplace_back();
+    f->rdata_items[f->rdata_items_used++].assign(text_of(s, len));
     return 1;
   }
   if (CofValue* v = take_slot(c)) {
     v->kind = CofKind::kString;
-    v->text.assign(up_to_nul(s, len));
+    v->text.assign(text_of(s, len));
   }
   return 1;
 }
@@ -121,7 +116,7 @@ int on_string(void* ctx, const unsigned char* s, size_t len) {
 int on_map_key(void* ctx, const unsigned char* s, size_t len) {
   auto* c = static_cast<Collector*>(ctx);
   if (c->depth != 1) return 1;
-  const std::string_view key = up_to_nul(s, len);
+  const std::string_view key = text_of(s, len);
   CofFields* f = c->out;
   CofValue* slot = nullptr;
   if (key == "rrname") {

@@ -9,7 +9,9 @@
 //
 // What is collected is what a full tree would show for those members:
 //  - a member named twice counts by its first occurrence;
-//  - member names and strings end at an escaped NUL ("\u0000"), as C strings would;
+//  - member names and strings are kept whole, an escaped NUL ("\u0000") included: a
+//    name holding one is none of the members above, and the caller's checks refuse a
+//    text holding one (cutting it there would turn "a.example\u0000.b" into a.example);
 //  - a number is an integer only when it is written without fraction or exponent and
 //    its value fits a signed 64-bit integer without being its most negative value;
 //    other numbers are kept as "a number that is not an integer", never an error;
@@ -42,7 +44,7 @@ struct CofValue {
   CofKind kind = CofKind::kAbsent;
   bool is_integer = false;  // kNumber only: written as an integer that fits
   long long integer = 0;    // valid when is_integer
-  std::string text;         // kString only: up to the first NUL
+  std::string text;         // kString only: the whole text, NULs included
 
   void reset() {
     kind = CofKind::kAbsent;
@@ -55,12 +57,11 @@ struct CofValue {
 struct CofFields {
   CofValue rrname, rrtype, rdata, time_first, time_last, zone_time_first, zone_time_last,
       count;
-  // rdata written as an array: its leading string elements (the first rdata_items_used
-  // entries of rdata_items, each up to its first NUL), and whether an element that is
-  // not a string follows them (later elements are not recorded).
+  // rdata written as an array: its string elements in order (the first
+  // rdata_items_used entries of rdata_items), and how many elements are not strings.
   std::vector<std::string> rdata_items;
   size_t rdata_items_used = 0;
-  bool rdata_item_bad = false;
+  size_t rdata_nonstrings = 0;
 
   void reset();
 };

@@ -7,6 +7,7 @@
 
 #include "forge/cof_reader.h"
 #include "retrieval/annotation.h"
+#include "retrieval/rdata_text.h"
 #include "retrieval/rrkit.h"
 #include "common/strfmt.h"
 
@@ -43,14 +44,41 @@ bool read_time(const CofValue& v, bool* present, uint32_t* out) {
 
 }  // namespace
 
-bool normalize_owner_name(std::string_view name, std::string* out) {
-  if (name.size() > 1 && name.back() == '.') name.remove_suffix(1);
-  if (name.empty()) return false;
+namespace {
+
+// Every label of a name other than the root is 1 to kMaxLabelLength bytes long.
+bool labels_fit(std::string_view name) {
+  size_t start = 0;
+  for (;;) {
+    const size_t dot = name.find('.', start);
+    const size_t end = dot == std::string_view::npos ? name.size() : dot;
+    if (end == start || end - start > kMaxLabelLength) return false;
+    if (dot == std::string_view::npos) return true;
+    start = dot + 1;
+  }
+}
+
+}  // namespace
+
+bool normalize_owner_name(std::string_view name, std::string* out, const char** reason) {
+  auto bad = [reason](const char* why) {
+    *reason = why;
+    return false;
+  };
+  const bool root = name == ".";
+  if (!root && !name.empty() && name.back() == '.') name.remove_suffix(1);
+  if (name.empty()) return bad(kReasonBadName);
   out->clear();
   for (char c : name) {
     const auto u = static_cast<unsigned char>(c);
-    if (u <= 0x20 || u == 0x7f) return false;
+    if (u <= 0x20 || u == 0x7f) return bad(kReasonBadName);
     out->push_back(u >= 'A' && u <= 'Z' ? static_cast<char>(u + 32) : c);
+  }
+  if (root) return true;
+  // In wire form each dot becomes a length byte, and the first length byte and the
+  // root's zero byte come on top.
+  if (out->size() + 2 > kMaxNameWireLength || !labels_fit(*out)) {
+    return bad(kReasonNotDomainName);
   }
   return true;
 }
@@ -80,12 +108,13 @@ bool address_from_text(uint16_t rrtype, std::string_view text, std::string* wire
 }  // namespace
 
 bool rdata_from_text(uint16_t rrtype, std::string_view text, std::string* wire) {
-  if (address_from_text(rrtype, text, wire)) return true;
   // Control characters would be read as field separators or line ends by the zone
-  // parser, so they cannot belong to a presentation text.
+  // parser (and a NUL as the end of the text), so they cannot belong to a
+  // presentation text.
   for (char c : text) {
     if (static_cast<unsigned char>(c) < 0x20 && c != '\t') return false;
   }
+  if (address_from_text(rrtype, text, wire)) return true;
   // The generic TYPE<n> spelling serves every type, with or without a mnemonic.
   std::string rr = str_fmt(". 0 IN TYPE%u ", static_cast<unsigned>(rrtype));
   rr.append(text);
@@ -99,6 +128,8 @@ bool rdata_from_text(uint16_t rrtype, std::string_view text, std::string* wire) 
   if (ok) {
     wire->assign(reinterpret_cast<const char*>(ldns_buffer_begin(buf)),
                  ldns_buffer_position(buf));
+    fold_rdata_name_case(rrtype, std::span<uint8_t>(reinterpret_cast<uint8_t*>(wire->data()),
+                                                    wire->size()));
   }
   if (buf != nullptr) ldns_buffer_free(buf);
   ldns_rr_free(parsed);
@@ -120,12 +151,15 @@ ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** 
   const CofFields& f = fields;
 
   if (f.rrname.kind != CofKind::kString || f.rrname.text.empty()) return bad(kReasonNoName);
-  if (!normalize_owner_name(f.rrname.text, &out->name)) return bad(kReasonBadName);
+  if (!normalize_owner_name(f.rrname.text, &out->name, reason)) return ParseStatus::kBad;
 
   uint16_t rrtype = 0;
   if (f.rrtype.kind == CofKind::kAbsent) return bad(kReasonNoType);
   if (f.rrtype.kind == CofKind::kString) {
-    rrtype = rrkit_str_to_rrtype(f.rrtype.text.c_str());
+    // A NUL would end the mnemonic early ("A\0AAA" read as A).
+    if (f.rrtype.text.find('\0') == std::string::npos) {
+      rrtype = rrkit_str_to_rrtype(f.rrtype.text.c_str());
+    }
   } else {
     long long t = 0;
     if (json_integer(f.rrtype, 1, 65535, &t)) rrtype = static_cast<uint16_t>(t);
@@ -170,11 +204,15 @@ ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** 
     return rdata_from_text(rrtype, text, &r.raw);
   };
   if (f.rdata.kind == CofKind::kArray) {
-    if (f.rdata_items_used == 0 && !f.rdata_item_bad) return bad(kReasonNoRdata);
+    // A bad element is left out on its own; the line needs one good element.
+    out->rdata_bad = f.rdata_nonstrings;
     for (size_t i = 0; i < f.rdata_items_used; ++i) {
-      if (!add_one(f.rdata_items[i])) return bad(kReasonBadRdata);
+      if (!add_one(f.rdata_items[i])) {
+        --out->rdata_used;
+        ++out->rdata_bad;
+      }
     }
-    if (f.rdata_item_bad) return bad(kReasonBadRdata);
+    if (out->rdata_used == 0) return bad(out->rdata_bad == 0 ? kReasonNoRdata : kReasonBadRdata);
   } else if (f.rdata.kind != CofKind::kString || !add_one(f.rdata.text)) {
     return bad(kReasonBadRdata);
   }
@@ -206,22 +244,18 @@ ParseStatus parse_raw_line(std::string_view line, ParsedLine* out, const char** 
     }
     if (a.time_first == 0) return bad(kReasonBadTime);
     if (a.time_last < a.time_first) return bad(kReasonTimeOrder);
+    fold_rdata_name_case(a.rrtype, raw);
     RdataRecord& r = out->add_rdata();
     r.raw.assign(raw.begin(), raw.end());
     r.rrtype = a.rrtype;
     r.value = CountValue{a.time_first, a.time_last, a.count};
     return ParseStatus::kOk;
   }
-  // The key is kept as written (re-indexing must not rename keys), but it must still
-  // be a usable owner-name key.
-  for (char c : key) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u <= 0x20 || u == 0x7f) return bad(kReasonBadName);
-  }
+  // Spelled as JSON owner names are, so that keys of both inputs merge.
   if (key.empty()) return bad(kReasonNoName);
+  if (!normalize_owner_name(key, &out->name, reason)) return ParseStatus::kBad;
   std::vector<rrtype_summary> summaries;
   if (parse_rrname_annotation(annotation, &summaries) == 0) return bad(kReasonBadAnnotation);
-  out->name.assign(key);
   for (const rrtype_summary& s : summaries) {
     if (s.time_first <= 0 || s.time_first > std::numeric_limits<uint32_t>::max() ||
         s.time_last > std::numeric_limits<uint32_t>::max()) {

@@ -25,9 +25,44 @@ constexpr std::string_view kRefuseAnyMarkers[] = {
     "draft-ietf-dnsop-refuse-any\"",
     "draft-quorby-dnsop-refuse-any\"",
 };
+// The published practice settled on CPU "RFC8482" and an empty OS, as a whole text.
+constexpr std::string_view kRefuseAnyPublished = "\"RFC8482\" \"\"";
 
 bool ends_with(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+bool is_refused_any_answer(std::string_view text) {
+  if (text == kRefuseAnyPublished) return true;
+  for (std::string_view marker : kRefuseAnyMarkers) {
+    if (ends_with(text, marker)) return true;
+  }
+  return false;
+}
+
+bool folds_case(uint16_t rrtype) {
+  return rrtype == kTypeNs || rrtype == kTypeCname || rrtype == kTypeMx;
+}
+
+bool is_control(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7f;
+}
+
+// The printer keeps some control bytes (a tab inside a quoted string) as they are;
+// \DDD spells the same byte in every field and keeps the text on one line.
+void escape_control_bytes(std::string* text) {
+  if (std::none_of(text->begin(), text->end(), is_control)) return;
+  std::string escaped;
+  escaped.reserve(text->size() + 8);
+  for (char c : *text) {
+    if (is_control(c)) {
+      escaped += str_fmt("\\%03u", static_cast<unsigned>(static_cast<unsigned char>(c)));
+    } else {
+      escaped.push_back(c);
+    }
+  }
+  *text = std::move(escaped);
 }
 
 bool contains_parse_error(std::string_view s) {
@@ -88,21 +123,18 @@ std::optional<size_t> rdata_to_text(uint16_t rrtype, std::span<const uint8_t> rd
     *out = std::move(*text);
   }
 
+  escape_control_bytes(out);
   if (out->empty()) return std::nullopt;
   if (out->size() > kMaxIndexedRdataText) {
     QLOG(LOG_DETAIL, kFmtLongRdataString, static_cast<unsigned>(rrtype), out->size());
     out->clear();
     return std::nullopt;
   }
-  if (rrtype == kTypeHinfo) {
-    for (std::string_view marker : kRefuseAnyMarkers) {
-      if (ends_with(*out, marker)) {
-        out->clear();
-        return std::nullopt;
-      }
-    }
+  if (rrtype == kTypeHinfo && is_refused_any_answer(*out)) {
+    out->clear();
+    return std::nullopt;
   }
-  if (rrtype == kTypeNs || rrtype == kTypeCname || rrtype == kTypeMx) {
+  if (folds_case(rrtype)) {
     const bool mixed = std::any_of(out->begin(), out->end(), [](char c) { return c >= 'A' && c <= 'Z'; });
     if (mixed) {
       QLOG(LOG_DEBUG, kFmtMixedCaseRdata, out->c_str());
@@ -111,6 +143,21 @@ std::optional<size_t> rdata_to_text(uint16_t rrtype, std::span<const uint8_t> rd
     }
   }
   return out->size();
+}
+
+void fold_rdata_name_case(uint16_t rrtype, std::span<uint8_t> rdata) {
+  if (!folds_case(rrtype)) return;
+  size_t pos = rrtype == kTypeMx ? 2 : 0;  // MX: the preference comes first
+  // Plain labels only: a length byte with either top bit set is a pointer or an
+  // extended label, whose bytes are no letters of this name.
+  while (pos < rdata.size() && rdata[pos] != 0 && rdata[pos] < 0x40) {
+    const size_t end = pos + 1 + rdata[pos];
+    if (end > rdata.size()) return;
+    for (size_t i = pos + 1; i < end; ++i) {
+      if (rdata[i] >= 'A' && rdata[i] <= 'Z') rdata[i] = static_cast<uint8_t>(rdata[i] + 32);
+    }
+    pos = end;
+  }
 }
 
 }  // namespace quarn

@@ -8,8 +8,11 @@
 //    decode or both are the root;
 //  - other types: the DNS layer's presentation text, skipped when empty or undecodable;
 //  - texts over kMaxIndexedRdataText characters;
-//  - HINFO (13) answers synthesised for refused ANY queries;
-//  - NS, CNAME and MX (2, 5, 15) are lower-cased (with one debug warning).
+//  - HINFO (13) answers synthesised for refused ANY queries (the published form and
+//    the two draft forms);
+//  - NS, CNAME and MX (2, 5, 15) are lower-cased (with one debug warning);
+//  - control bytes (below 0x20, and 0x7f) are written as \DDD, the escape every
+//    presentation field reads back, so that no text holds a tab or a line end.
 // Log lines (texts in records_messages.h): the one-byte 0 value, oversized values and
 // oversized texts at level detail; undecodable values and case corrections at debug.
 // *out is empty whenever the result is a skip.
@@ -30,5 +33,11 @@ inline constexpr size_t kMaxIndexedRdataText = 256;
 
 std::optional<size_t> rdata_to_text(uint16_t rrtype, std::span<const uint8_t> rdata,
                                     std::string* out);
+
+// Lower-cases the ASCII letters of the domain names in wire rdata of the types whose
+// text rdata_to_text lower-cases, so that values differing only in case share one raw
+// form (and so one index key) as they share one text. Other types, and whatever follows
+// a malformed or compressed name, are left as they are.
+void fold_rdata_name_case(uint16_t rrtype, std::span<uint8_t> rdata);
 
 }  // namespace quarn

@@ -187,6 +187,47 @@ TEST_F(BuildTest, MergesObservationsAcrossFilesAndFormats) {
   EXPECT_EQ(entries(dir_), 5u);  // a.json, b.gz, tmp, and the two indexes
 }
 
+TEST_F(BuildTest, SpellingsOfOneValueMergeIntoOneKey) {
+  std::string in;
+  in += cof("example.", "\"MX\"", "\"10 MAIL.Example.COM.\"", 100, 200, 1);
+  in += cof("example.", "\"MX\"", "\"10 mail.example.com.\"", 150, 300, 2);
+  in += cof("t.example.", "\"TXT\"", "\"\\\"tab\\\\009sep\\\"\"", 100, 200, 1);
+  // A raw owner-name line merges with the JSON spelling of its name.
+  in += cof("www.example.com.", "\"A\"", "\"192.0.2.1\"", 100, 200, 1);
+  in += "WWW.Example.COM.\t4:64,64:4\n";
+  ASSERT_TRUE(build(options({file("in.json", in)}, "s"))) << error_;
+  EXPECT_EQ(stats_.rdata_skipped, 0u);
+  EXPECT_EQ(lines_of(dir_ + "/s.rdata"),
+            (std::vector<std::string>{
+                "10 mail.example.com.\t20/000a046d61696c076578616d706c6503636f6d00 m:64,c8:3",
+                "\"tab\\009sep\"\t8/0774616209736570 t:64,64:1",
+                "192.0.2.1\t4/c0000201 4:64,64:1"}));
+  EXPECT_EQ(lines_of(dir_ + "/s.rrname"),
+            (std::vector<std::string>{"www.example.com\t4:64,64:5", "example\tm:64,c8:3",
+                                      "t.example\tt:64,64:1"}));
+}
+
+TEST_F(BuildTest, ABadRdataElementIsLeftOutAlone) {
+  const std::string in = cof("b.example.", "\"A\"", "[\"192.0.2.1\",\"bad\",5]", 10, 20, 1);
+  const std::string path = file("in.json", in);
+  ASSERT_TRUE(build(options({path}, "e"))) << error_;
+  EXPECT_EQ(stats_.records, 1u);
+  EXPECT_EQ(stats_.malformed, 0u);
+  EXPECT_EQ(stats_.rdata_skipped, 2u);
+  EXPECT_EQ(lines_of(dir_ + "/e.rrname"), (std::vector<std::string>{"b.example\t4:a,a:1"}));
+  EXPECT_EQ(lines_of(dir_ + "/e.rdata"), (std::vector<std::string>{"192.0.2.1\t4/c0000201 4:a,a:1"}));
+  const std::string rep = report();
+  const std::string want = std::string("in.json:1: ") + kReasonBadRdataElement;
+  const size_t first = rep.find(want);
+  ASSERT_NE(first, std::string::npos) << rep;
+  EXPECT_NE(rep.find(want, first + 1), std::string::npos) << rep;
+
+  BuildOptions strict = options({path}, "strict");
+  strict.strict = true;
+  EXPECT_FALSE(build(strict));
+  EXPECT_NE(error_.find(want), std::string::npos) << error_;
+}
+
 TEST_F(BuildTest, ReIndexingTheLinesOfAnIndexGivesTheSameFiles) {
   std::string in;
   for (int i = 0; i < 3000; ++i) {

@@ -42,6 +42,25 @@ bool read_time(yajl_val v, bool* present, uint32_t* out) {
   return true;
 }
 
+// The tree hands out C strings, which cannot hold a NUL, so an escaped NUL is read as
+// \u0001: the checks after the reader refuse both alike (a control character in a name,
+// a type or an rdata text; a member name that is none of the record's).
+std::string nul_escapes_as_soh(std::string_view line) {
+  std::string out;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\\' && line.compare(i, 6, "\\u0000") == 0) {
+      out += "\\u0001";
+      i += 5;
+    } else if (line[i] == '\\' && i + 1 < line.size()) {
+      out.append(line.substr(i, 2));
+      ++i;
+    } else {
+      out.push_back(line[i]);
+    }
+  }
+  return out;
+}
+
 ParseStatus tree_parse(std::string_view line, ParsedLine* out, const char** reason) {
   out->clear();
   bool blank = true;
@@ -52,7 +71,7 @@ ParseStatus tree_parse(std::string_view line, ParsedLine* out, const char** reas
     return ParseStatus::kBad;
   };
   if (line.find('\0') != std::string_view::npos) return bad(kReasonJson);
-  const std::string text(line);
+  const std::string text = nul_escapes_as_soh(line);
   yajl_val tree = yajl_tree_parse(text.c_str(), nullptr, 0);
   struct Free {
     yajl_val t;
@@ -64,7 +83,7 @@ ParseStatus tree_parse(std::string_view line, ParsedLine* out, const char** reas
   if (name == nullptr || !YAJL_IS_STRING(name) || YAJL_GET_STRING(name)[0] == '\0') {
     return bad(kReasonNoName);
   }
-  if (!normalize_owner_name(YAJL_GET_STRING(name), &out->name)) return bad(kReasonBadName);
+  if (!normalize_owner_name(YAJL_GET_STRING(name), &out->name, reason)) return ParseStatus::kBad;
   yajl_val type = member(tree, "rrtype");
   uint16_t rrtype = 0;
   if (type == nullptr) return bad(kReasonNoType);
@@ -112,9 +131,14 @@ ParseStatus tree_parse(std::string_view line, ParsedLine* out, const char** reas
   };
   if (YAJL_IS_ARRAY(rdata)) {
     if (rdata->u.array.len == 0) return bad(kReasonNoRdata);
+    // Bad elements are left out one by one; one good element keeps the line.
     for (size_t i = 0; i < rdata->u.array.len; ++i) {
-      if (!add_one(rdata->u.array.values[i])) return bad(kReasonBadRdata);
+      if (!add_one(rdata->u.array.values[i])) {
+        if (YAJL_IS_STRING(rdata->u.array.values[i])) --out->rdata_used;
+        ++out->rdata_bad;
+      }
     }
+    if (out->rdata_used == 0) return bad(kReasonBadRdata);
   } else if (!add_one(rdata)) {
     return bad(kReasonBadRdata);
   }
@@ -131,6 +155,7 @@ std::string describe(ParseStatus st, const char* reason, const ParsedLine& p) {
     s += " n" + std::to_string(r.rrtype) + ":" + std::to_string(r.value.first) + "," +
          std::to_string(r.value.last) + "," + std::to_string(r.value.count);
   }
+  s += " bad=" + std::to_string(p.rdata_bad);
   for (size_t i = 0; i < p.rdata_used; ++i) {
     const RdataRecord& r = p.rdata_records[i];
     s += " r" + std::to_string(r.rrtype) + ":" + std::to_string(r.value.first) + "," +
@@ -192,7 +217,7 @@ TEST(CofParse, OddLinesAgreeWithTheTreeReader) {
       "{\"rrname\":\"a.\",\"rrtype\":28,\"rdata\":\"::1\",\"zone_time_last\":4294967295}",
       "{\"rrname\":\"a.\",\"rrtype\":1,\"rdata\":\"1.2.3.4\",\"zone_time_last\":4294967296}",
       "{\"rrname\":\"a.\",\"rrtype\":255,\"rdata\":\"1.2.3.4\",\"time_last\":7}",
-      // An escaped NUL ends texts and member names.
+      // An escaped NUL makes a text bad and a member name none of ours.
       "{\"rrname\":\"a.ex\\u0000ample.\"," + base + "}",
       "{\"rrname\":\"\\u0000a\"," + base + "}",
       "{\"rrname\\u0000junk\":\"a.example.\"," + base + "}",

@@ -38,14 +38,69 @@ TEST(RdataFromText, AddressShortcutAgreesWithTheZoneParser) {
   }
 }
 
-TEST(OwnerNames, NormalisedSpelling) {
+TEST(OwnerNames, NormalisedSpellingOfDomainNamesOnly) {
   std::string out;
-  EXPECT_TRUE(normalize_owner_name("WWW.Example.COM.", &out));
+  const char* reason = nullptr;
+  EXPECT_TRUE(normalize_owner_name("WWW.Example.COM.", &out, &reason));
   EXPECT_EQ(out, "www.example.com");
-  EXPECT_TRUE(normalize_owner_name(".", &out));
+  EXPECT_TRUE(normalize_owner_name(".", &out, &reason));
   EXPECT_EQ(out, ".");
-  for (const char* bad : {"", "a b.com", "a\tb", "a\x01" "b", "a\x7f"}) {
-    EXPECT_FALSE(normalize_owner_name(bad, &out)) << bad;
+  const std::string label63(63, 'a');
+  const std::string name253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
+  for (const std::string& good : {label63 + ".example", name253, name253 + "."}) {
+    EXPECT_TRUE(normalize_owner_name(good, &out, &reason)) << good;
+  }
+  const std::pair<std::string, const char*> bad[] = {
+      {"", kReasonBadName},          {"a b.com", kReasonBadName},
+      {"a\tb", kReasonBadName},      {std::string("a\0b", 3), kReasonBadName},
+      {"a\x7f", kReasonBadName},     {"a..b", kReasonNotDomainName},
+      {".a", kReasonNotDomainName},  {"a.b..", kReasonNotDomainName},
+      {"..", kReasonNotDomainName},  {std::string(64, 'a') + ".example", kReasonNotDomainName},
+      {name253 + "b", kReasonNotDomainName}};
+  for (const auto& [name, why] : bad) {
+    reason = nullptr;
+    EXPECT_FALSE(normalize_owner_name(name, &out, &reason)) << name;
+    EXPECT_STREQ(reason, why) << name;
+  }
+}
+
+// Observation lines around one bad piece: a NUL inside a text, bad rdata elements.
+TEST(CofLines, ABadTextSpoilsItsFieldOnly) {
+  const std::string tail = R"(,"time_first":10,"time_last":20})";
+  struct Case {
+    std::string line;
+    const char* reason;  // null: accepted
+    size_t good, bad;    // rdata elements kept and left out
+  };
+  const Case cases[] = {
+      {R"({"rrname":"www.bank.example\u0000.attacker.net","rrtype":"A","rdata":"192.0.2.1")" + tail,
+       kReasonBadName, 0, 0},
+      {R"({"rrname":"a.example","rrtype":"A\u0000AAA","rdata":"192.0.2.1")" + tail,
+       kReasonUnknownType, 0, 0},
+      {R"({"rrname":"a.example","rrtype":"CNAME","rdata":"b.example\u0000.evil.")" + tail,
+       kReasonBadRdata, 0, 0},
+      {R"({"rrname":"a.example","rrtype":"TXT","rdata":"\"v\u0000x\"")" + tail,
+       kReasonBadRdata, 0, 0},
+      {R"({"rrname":"a.example","rrtype":"A","rdata":["192.0.2.1","192.0.2.2\u0000x",5,"bad",)"
+       R"("192.0.2.3"])" + tail, nullptr, 2, 3},
+      {R"({"rrname":"a.example","rrtype":"A","rdata":["bad",null])" + tail, kReasonBadRdata, 0, 2},
+      {R"({"rrname\u0000x":"a.example","rrtype":"A","rdata":"192.0.2.1")" + tail,
+       kReasonNoName, 0, 0},
+  };
+  ParsedLine p;
+  for (const Case& c : cases) {
+    const char* reason = nullptr;
+    const ParseStatus st = parse_cof_line(c.line, &p, &reason);
+    if (c.reason != nullptr) {
+      EXPECT_EQ(st, ParseStatus::kBad) << c.line;
+      EXPECT_STREQ(reason, c.reason) << c.line;
+      continue;
+    }
+    ASSERT_EQ(st, ParseStatus::kOk) << c.line;
+    EXPECT_EQ(p.name, "a.example");
+    EXPECT_EQ(p.name_records.size(), 1u);
+    EXPECT_EQ(p.rdata_used, c.good) << c.line;
+    EXPECT_EQ(p.rdata_bad, c.bad) << c.line;
   }
 }
 
@@ -70,6 +125,14 @@ TEST(RawLines, OwnerAndRdataLinesAreToldApart) {
   EXPECT_EQ(parse_raw_line("no tab here", &p, &reason), ParseStatus::kBad);
   EXPECT_STREQ(reason, kReasonNoTab);
   EXPECT_EQ(parse_raw_line("\t4:10:1", &p, &reason), ParseStatus::kBad);
+  // Owner-name keys are spelled as JSON owner names are.
+  ASSERT_EQ(parse_raw_line("WWW.Example.COM.\t4:10:1", &p, &reason), ParseStatus::kOk);
+  EXPECT_EQ(p.name, "www.example.com");
+  EXPECT_EQ(parse_raw_line("a..b\t4:10:1", &p, &reason), ParseStatus::kBad);
+  EXPECT_STREQ(reason, kReasonNotDomainName);
+  // Raw rdata of a lower-cased type folds its names: 10 MX.A.
+  ASSERT_EQ(parse_raw_line("10 mx.a.\t8/000a024d58014100 m:10:1", &p, &reason), ParseStatus::kOk);
+  EXPECT_EQ(p.rdata_records[0].raw, std::string("\0\x0a\x02mx\x01" "a", 8));
 }
 
 }  // namespace

@@ -116,6 +116,10 @@ TEST(RdataText, RefusedAnyAnswersAreSkipped) {
   EXPECT_EQ(text_of(13, char_strings({"RFC8482", "draft-ietf-dnsop-refuse-any"})), std::nullopt);
   EXPECT_EQ(text_of(13, char_strings({"ANY obsoleted", "See draft-quorby-dnsop-refuse-any"})),
             std::nullopt);
+  EXPECT_EQ(text_of(13, char_strings({"RFC8482", ""})), std::nullopt);
+  // The published form is the whole answer, not a suffix of one.
+  EXPECT_TRUE(text_of(13, char_strings({"xRFC8482", ""})).has_value());
+  EXPECT_TRUE(text_of(13, char_strings({"RFC8482", "Linux"})).has_value());
   // Only at the end of a HINFO text, and only for HINFO.
   EXPECT_TRUE(text_of(13, char_strings({"draft-ietf-dnsop-refuse-any", "x"})).has_value());
   EXPECT_TRUE(text_of(16, char_strings({"draft-ietf-dnsop-refuse-any"})).has_value());
@@ -130,6 +134,42 @@ TEST(RdataText, HostNamesAreLowerCasedOnce) {
   // Other types keep their case.
   EXPECT_EQ(text_of(16, char_strings({"Hello"})), "\"Hello\"");
   EXPECT_EQ(text_of(12, wire_name("Host.Example")), "Host.Example.");
+}
+
+TEST(RdataText, ControlBytesAreEscapedInEveryType) {
+  EXPECT_EQ(text_of(16, char_strings({"tab\tsep"})), "\"tab\\009sep\"");
+  EXPECT_EQ(text_of(13, char_strings({"a\nb", "\x7f"})), "\"a\\010b\" \"\\127\"");
+  // Whatever a type's printer makes of tabs, line feeds and carriage returns in its
+  // fields, they never reach a key text raw.
+  const std::vector<std::vector<uint8_t>> values = {
+      char_strings({"a\tb", "\n"}), {'\t', '\n', '\r', 0, 9, 10, 13, 9},
+      cat({0, 10}, {3, 'a', '\t', 'b', 0}), {3, 'a', '\n', 'b', 0},
+      cat({0, 1, 0, 5, 0x13, 0xc4}, {2, '\t', '\n', 0}), std::vector<uint8_t>(16, 9)};
+  std::vector<uint16_t> types = {32768, 32769, 65280};
+  for (uint16_t type = 1; type < 300; ++type) types.push_back(type);
+  for (uint16_t type : types) {
+    for (const auto& v : values) {
+      std::string out;
+      if (!rdata_to_text(type, v, &out)) continue;
+      EXPECT_EQ(out.find_first_of("\t\n\r"), std::string::npos) << type << ": " << out;
+    }
+  }
+}
+
+TEST(RdataText, NameCaseFoldsInTheWireFormOfLowerCasedTypes) {
+  auto folded = [](uint16_t type, std::vector<uint8_t> rdata) {
+    fold_rdata_name_case(type, rdata);
+    return rdata;
+  };
+  EXPECT_EQ(folded(15, cat({0, 'A'}, wire_name("MAIL.Example.COM"))),
+            cat({0, 'A'}, wire_name("mail.example.com")));
+  EXPECT_EQ(folded(2, wire_name("NS1.Example")), wire_name("ns1.example"));
+  EXPECT_EQ(folded(5, wire_name("WWW.X")), wire_name("www.x"));
+  // Other types keep their bytes; so do a pointer and a truncated label.
+  EXPECT_EQ(folded(12, wire_name("Host.Example")), wire_name("Host.Example"));
+  EXPECT_EQ(folded(16, char_strings({"ABC"})), char_strings({"ABC"}));
+  EXPECT_EQ(folded(2, {1, 'A', 0xc0, 'B'}), std::vector<uint8_t>({1, 'a', 0xc0, 'B'}));
+  EXPECT_EQ(folded(2, {1, 'A', 5, 'B'}), std::vector<uint8_t>({1, 'a', 5, 'B'}));
 }
 
 }  // namespace
