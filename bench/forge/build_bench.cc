@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
   const std::string bindir = self.find('/') == std::string::npos ? "." : self.substr(0, self.rfind('/'));
   const std::string input = dir + "/gfbench-" + std::to_string(n) + ".json";
   if (size_of(input) == 0) generate(input, n);
-  const std::string rr = dir + "/gfbench.rrname", rd = dir + "/gfbench.rdata";
+  const std::string rr = dir + "/gfbench-names.idx", rd = dir + "/gfbench-rdata.idx";
   const std::string gf = bindir + "/gramforge";
 
   struct timespec t0, t1;

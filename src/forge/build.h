@@ -3,7 +3,7 @@
 //
 // Order of use: fill BuildOptions, call run_build(); it returns true when every
 // requested index was written. Phases: read every input line by line (JSON
-// observations or raw index lines, plain or gzip), turn each accepted line into
+// observations or raw index lines, plain or compressed), turn each accepted line into
 // sorted-table entries keyed so that bytewise order is index order (key_codec.h), spill
 // them in sorted runs within the memory budget, merge the runs (equal keys fold with
 // merge_counts: counts add, earliest first, latest last), and stream the merged lines
