@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
   clock_gettime(CLOCK_MONOTONIC, &t0);
   const pid_t pid = fork();
   if (pid == 0) {
-    execl(gf.c_str(), gf.c_str(), "-f", "-m", budget.c_str(), "-o", rr.c_str(), "-d", rd.c_str(),
+    execl(gf.c_str(), gf.c_str(), "--force", "-m", budget.c_str(), "-o", rr.c_str(), "-d", rd.c_str(),
           input.c_str(), static_cast<char*>(nullptr));
     perror(gf.c_str());
     _exit(127);
