@@ -29,8 +29,8 @@ namespace quarn {
 // never overlap: reading sorts entries into runs, then the runs are merged into the
 // index writers (the sort arena is freed in between, unless the whole input fits in
 // one small batch that stays in memory and is charged to the writers' budget, and the
-// two writers run one after the other). Each phase gets what is left of the budget after what it needs whatever
-// the input:
+// two writers run one after the other). Each phase gets what is left of the budget
+// after what it needs whatever the input:
 //   both:    kProcessReserve, the program's text, its shared libraries, stack and
 //            allocator slack (gramforge --help peaks at about 3 MiB resident, a build
 //            of one line at 5.4 MiB of which 2.5 MiB are the writer's tables);
@@ -300,7 +300,8 @@ class Build {
       // The lists share the budget with the final merge's read buffers and the
       // writer's fixed tables (see list_budget_of).
       const size_t lists = list_budget_of(opt_.memory_budget, spiller_.runs().size());
-      wo.list_budget = lists > kMinListBudget + batch_bytes_ ? lists - batch_bytes_ : kMinListBudget;
+      wo.list_budget =
+          lists > kMinListBudget + batch_bytes_ ? lists - batch_bytes_ : kMinListBudget;
       wo.tmpdir = temps_.dir();
       if (o.kind == IndexKind::kRdata) {
         wo.compare = [](std::string_view a, std::string_view b) {

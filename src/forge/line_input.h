@@ -5,8 +5,9 @@
 // suffix. Order of use: open(), then next() until it returns false; failed()/error()
 // tell a read error from the normal end, and damaged() a stream that is cut short or
 // corrupt: every complete line before the damage has been returned by then, a partial
-// one is dropped, and the error names the last line read. The line returned by next() excludes its line feed (and a carriage
-// return before it) and stays valid until the following call. Lines longer than
+// one is dropped, and the error names the last line read. The line returned by next()
+// excludes its line feed (and a carriage return before it) and stays valid until the
+// following call. Lines longer than
 // kMaxInputLine are returned cut with `too_long()` set, so the caller can reject them
 // without the reader holding an unbounded line in memory.
 #pragma once

@@ -13,7 +13,8 @@ namespace {
 class MemoryRun final : public SortabSource {
  public:
   using Fetch = std::function<bool(size_t i, std::string_view* key, std::string_view* value)>;
-  MemoryRun(Fetch fetch, SortabMergeFunc merge) : fetch_(std::move(fetch)), merge_(std::move(merge)) {}
+  MemoryRun(Fetch fetch, SortabMergeFunc merge)
+      : fetch_(std::move(fetch)), merge_(std::move(merge)) {}
 
   bool next() override {
     std::string_view key, value;
