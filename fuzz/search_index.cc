@@ -65,7 +65,7 @@ std::string base_text() {
 
 Base* make_base() {
   auto* b = new Base;
-  b->path = "/tmp/quarn-fuzz-search-" + std::to_string(::getpid()) + ".tgdb";
+  b->path = "/tmp/quarn-fuzz-search-" + std::to_string(::getpid()) + ".idx";
   std::vector<std::string> lines;
   {
     std::istringstream in(base_text());

@@ -41,7 +41,7 @@ Base* make_base() {
   }
   char dir[] = "/tmp/tgdb-fuzz-XXXXXX";
   if (mkdtemp(dir) == nullptr) abort();
-  const std::string path = std::string(dir) + "/base.tgdb";
+  const std::string path = std::string(dir) + "/base.idx";
   quarn::IndexWriterOptions o;
   o.kind = quarn::IndexKind::kRdata;  // unchecked order: the keys are ad hoc
   std::string error;

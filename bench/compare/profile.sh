@@ -13,7 +13,7 @@ work=${WORK:-/tmp/quarn-compare}
 build=${BUILD_DIR:-build}
 results=${RESULTS:-bench/compare/results}
 bin=$PWD/$build/bin
-idx=$work/$count/names.tgdb
+idx=$work/$count/names.idx
 [ -s "$idx" ] || { echo "profile: $idx missing: run bench/compare/run.sh $count first" >&2; exit 1; }
 command -v perf >/dev/null || { echo "profile: perf is not installed" >&2; exit 1; }
 data=$(mktemp -d)
@@ -40,7 +40,7 @@ profile_search broad 1 -l "$idx" -L -1 -s '[0-9]{3}'
 corpus=$work/1000000/corpus.json
 if [ -s "$corpus" ]; then
   perf record -q -F 1000 -g -o "$data/gf.data" -- \
-    "$bin/gramforge" -q -f -m 256 -o "$data/rr.idx" "$corpus" >/dev/null 2>&1
+    "$bin/gramforge" -q --force -m 256 -o "$data/rr.idx" "$corpus" >/dev/null 2>&1
   report "$data/gf.data" "$results/profile-gramforge-1000000.txt" \
     "gramforge -m 256 -o rr.idx corpus.json (1,000,000 names), self time" gramforge
 fi

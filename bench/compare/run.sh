@@ -110,7 +110,7 @@ for count in "${counts[@]}"; do
     "$bin/bench_compare_corpus" "$count" "$dir"
   fi
   names=$dir/names.txt
-  idx=$dir/names.tgdb
+  idx=$dir/names.idx
   buildtsv=$results/build-$count.tsv
   printf 'metric\tvalue\n' >"$buildtsv"
   put() { printf '%s\t%s\n' "$1" "$2" >>"$buildtsv"; }
@@ -119,18 +119,18 @@ for count in "${counts[@]}"; do
   put names_txt_bytes "$(stat -c %s "$names")"
 
   echo "== gramforge: owner-name index of $count names" >&2
-  /usr/bin/time -f '%e %M' -o "$dir/gf.time" "$bin/gramforge" -f -q -m 256 -o "$idx" "$dir/corpus.json"
+  /usr/bin/time -f '%e %M' -o "$dir/gf.time" "$bin/gramforge" --force -q -m 256 -o "$idx" "$dir/corpus.json"
   read -r secs kb <"$dir/gf.time"
   put gramforge_seconds "$secs"
   put gramforge_peak_kb "$kb"
   put index_bytes "$(stat -c %s "$idx")"
-  /usr/bin/time -f '%e %M' -o "$dir/gf2.time" "$bin/gramforge" -f -q -m 256 -o "$dir/both-names.tgdb" \
-    -d "$dir/rdata.tgdb" "$dir/corpus.json"
+  /usr/bin/time -f '%e %M' -o "$dir/gf2.time" "$bin/gramforge" --force -q -m 256 -o "$dir/both-names.idx" \
+    -d "$dir/rdata.idx" "$dir/corpus.json"
   read -r secs kb <"$dir/gf2.time"
   put gramforge_both_seconds "$secs"
   put gramforge_both_peak_kb "$kb"
-  put rdata_index_bytes "$(stat -c %s "$dir/rdata.tgdb")"
-  rm -f "$dir/both-names.tgdb"
+  put rdata_index_bytes "$(stat -c %s "$dir/rdata.idx")"
+  rm -f "$dir/both-names.idx"
 
   echo "== PostgreSQL: COPY and CREATE INDEX of $count names" >&2
   psql_ -c "DROP TABLE IF EXISTS names"

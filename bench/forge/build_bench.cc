@@ -152,14 +152,14 @@ int main(int argc, char** argv) {
   const std::string bindir = self.find('/') == std::string::npos ? "." : self.substr(0, self.rfind('/'));
   const std::string input = dir + "/gfbench-" + std::to_string(n) + ".json";
   if (size_of(input) == 0) generate(input, n);
-  const std::string rr = dir + "/gfbench.rrname", rd = dir + "/gfbench.rdata";
+  const std::string rr = dir + "/gfbench-names.idx", rd = dir + "/gfbench-rdata.idx";
   const std::string gf = bindir + "/gramforge";
 
   struct timespec t0, t1;
   clock_gettime(CLOCK_MONOTONIC, &t0);
   const pid_t pid = fork();
   if (pid == 0) {
-    execl(gf.c_str(), gf.c_str(), "-f", "-m", budget.c_str(), "-o", rr.c_str(), "-d", rd.c_str(),
+    execl(gf.c_str(), gf.c_str(), "--force", "-m", budget.c_str(), "-o", rr.c_str(), "-d", rd.c_str(),
           input.c_str(), static_cast<char*>(nullptr));
     perror(gf.c_str());
     _exit(127);

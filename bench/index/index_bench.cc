@@ -74,7 +74,7 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 int main(int argc, char** argv) {
   const size_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
   const std::string dir = argc > 2 ? argv[2] : "/tmp";
-  const std::string path = dir + "/index_bench." + std::to_string(getpid()) + ".tgdb";
+  const std::string path = dir + "/index_bench." + std::to_string(getpid()) + ".idx";
 
   const std::vector<std::string> names = make_names(count);
   const std::string annotation = "\t4:5f5e1000,93a80:3 n:5f5e1000:1";

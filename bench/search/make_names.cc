@@ -3,7 +3,7 @@
 //
 //   bench_make_names COUNT OUT_DIR
 //
-// Writes OUT_DIR/names.tgdb (the index of at least COUNT distinct names) and
+// Writes OUT_DIR/names.idx (the index of at least COUNT distinct names) and
 // OUT_DIR/names.txt (the same names, one per line, in index order: the input of the grep
 // comparison). The same COUNT always gives the same names.
 #include <sys/resource.h>
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
   opt.earliest_seen = 1500000000;
   opt.latest_seen = 1700000000;
   std::string error;
-  auto writer = IndexWriter::create(dir + "/names.tgdb", opt, &error);
+  auto writer = IndexWriter::create(dir + "/names.idx", opt, &error);
   if (!writer) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;

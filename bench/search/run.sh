@@ -18,11 +18,11 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C "$build" bench_make_names bench_search >/dev/null
 
 mkdir -p "$work"
-if [ ! -s "$work/names.tgdb" ] || [ ! -s "$work/names.txt" ]; then
+if [ ! -s "$work/names.idx" ] || [ ! -s "$work/names.txt" ]; then
   echo "== building the index of $count names in $work" >&2
   /usr/bin/time -f "index build: %e s, peak %M KB" "$build"/bin/bench_make_names "$count" "$work"
 fi
-ls -l "$work"/names.tgdb "$work"/names.txt >&2
+ls -l "$work"/names.idx "$work"/names.txt >&2
 # Warm the page cache for both sides alike.
-cat "$work/names.tgdb" "$work/names.txt" >/dev/null
-"$build"/bin/bench_search "$work/names.tgdb" "$work/names.txt" "$repeats"
+cat "$work/names.idx" "$work/names.txt" >/dev/null
+"$build"/bin/bench_search "$work/names.idx" "$work/names.txt" "$repeats"

@@ -12,6 +12,7 @@
 #include "forge/line_input.h"
 #include "forge/merge_ops.h"
 #include "forge/publish.h"
+#include "forge/reject_log.h"
 #include "forge/run_spiller.h"
 #include "forge/temp_files.h"
 #include "common/check.h"
@@ -26,9 +27,10 @@ namespace quarn {
 
 // The memory budget (-m) covers the whole process, which lives through two phases that
 // never overlap: reading sorts entries into runs, then the runs are merged into the
-// index writers (the sort arena is freed in between, and the two writers run one after
-// the other). Each phase gets what is left of the budget after what it needs whatever
-// the input:
+// index writers (the sort arena is freed in between, unless the whole input fits in
+// one small batch that stays in memory and is charged to the writers' budget, and the
+// two writers run one after the other). Each phase gets what is left of the budget
+// after what it needs whatever the input:
 //   both:    kProcessReserve, the program's text, its shared libraries, stack and
 //            allocator slack (gramforge --help peaks at about 3 MiB resident, a build
 //            of one line at 5.4 MiB of which 2.5 MiB are the writer's tables);
@@ -123,14 +125,16 @@ class Build {
   bool run(std::string* error) {
     start_ = my_gettime();
     last_progress_ = start_;
-    if (!check_outputs(error)) return false;
+    if (!check_outputs(error) || !open_rejects(error)) return false;
     std::vector<std::string> inputs = opt_.inputs;
     if (inputs.empty()) inputs.push_back(kStdinName);
     for (const std::string& in : inputs) {
       if (!read_input(in, error)) return false;
     }
     stats_->read_seconds = elapsed_seconds(start_, my_gettime());
-    if (!spiller_.finish(error)) return false;
+    if (rejects_ && !rejects_->finish(error)) return false;
+    // A batch that leaves the writers at least half their budget stays in memory.
+    if (!spiller_.finish(error, list_budget_of(opt_.memory_budget, 0) / 2)) return false;
     stats_->runs = spiller_.runs_written();
     if (!write_indexes(error)) return false;
     stats_->total_seconds = elapsed_seconds(start_, my_gettime());
@@ -150,12 +154,30 @@ class Build {
       return false;
     }
     for (const Output* o : {&rrname_, &rdata_}) {
-      if (wanted(*o) && !opt_.force && file_exists(o->path)) {
-        *error = str_fmt(kBuildErrExists, o->path.c_str());
+      if (wanted(*o) && same_output_path(o->path, opt_.rejects_out)) {
+        *error = kBuildErrRejectsIsOutput;
+        return false;
+      }
+    }
+    for (const std::string* path : {&opt_.rrname_out, &opt_.rdata_out, &opt_.rejects_out}) {
+      if (!path->empty() && !opt_.force && file_exists(*path)) {
+        *error = str_fmt(kBuildErrExists, path->c_str());
         return false;
       }
     }
     return true;
+  }
+
+  // The rejects file is staged beside its final name like the indexes.
+  bool open_rejects(std::string* error) {
+    if (opt_.rejects_out.empty()) return true;
+    rejects_staged_ = str_fmt("%s.gf-%d", opt_.rejects_out.c_str(), static_cast<int>(getpid()));
+    if (!temps_.add(rejects_staged_)) {
+      *error = kTempErrTooMany;
+      return false;
+    }
+    rejects_ = RejectLog::create(rejects_staged_, error);
+    return rejects_ != nullptr;
   }
 
   // One progress line per interval, so that only long builds show any.
@@ -177,25 +199,30 @@ class Build {
   }
 
   // Counts and reports a malformed line; false when the build must stop.
-  bool reject(const LineInput& in, const char* reason, std::string* error) {
+  bool reject(const LineInput& in, std::string_view text, const char* reason,
+              std::string* error) {
     ++stats_->malformed;
-    return report_fault(in, reason, error);
+    return report_fault(in, text, reason, error);
   }
 
   // Each rdata element left out of an accepted line counts as a value left out and is
   // reported like a malformed line.
-  bool leave_out_bad_elements(const LineInput& in, std::string* error) {
+  bool leave_out_bad_elements(const LineInput& in, std::string_view text, std::string* error) {
     for (size_t i = 0; i < parsed_.rdata_bad; ++i) {
       ++stats_->rdata_skipped;
-      if (!report_fault(in, kReasonBadRdataElement, error)) return false;
+      ++stats_->rdata_skipped_records;
+      if (!report_fault(in, text, kReasonBadRdataElement, error)) return false;
     }
     return true;
   }
 
-  // Reports a fault of the current line; false when the build must stop (strict).
-  bool report_fault(const LineInput& in, const char* reason, std::string* error) {
+  // Reports a fault of the current line (and writes the line to the rejects file); false
+  // when the build must stop (strict).
+  bool report_fault(const LineInput& in, std::string_view text, const char* reason,
+                    std::string* error) {
     ++faults_;
     const auto line = static_cast<unsigned long long>(in.line_number());
+    if (rejects_ && !rejects_->add(in.name(), line, reason, text, error)) return false;
     if (opt_.strict) {
       *error = str_fmt(kBuildErrStrict, in.name().c_str(), line, reason);
       return false;
@@ -218,19 +245,24 @@ class Build {
       ++stats_->lines;
       if ((stats_->lines & 0xffff) == 0) progress("reading");
       if (in->too_long()) {
-        if (!reject(*in, kReasonTooLong, error)) return false;
+        if (!reject(*in, line, kReasonTooLong, error)) return false;
         continue;
       }
       const ParseStatus st = parse_input_line(line, opt_.format, &parsed_, &reason);
       if (st == ParseStatus::kBlank) continue;
       if (st == ParseStatus::kBad) {
-        if (!reject(*in, reason, error)) return false;
+        if (!reject(*in, line, reason, error)) return false;
         continue;
       }
       ++stats_->records;
-      if (!leave_out_bad_elements(*in, error) || !accept(error)) return false;
+      if (!leave_out_bad_elements(*in, line, error) || !accept(error)) return false;
     }
     stats_->input_bytes += in->bytes_read();
+    if (in->damaged() && opt_.skip_damaged) {
+      ++stats_->damaged_inputs;
+      fprintf(opt_.report, kBuildWarnDamaged, in->error().c_str());
+      return true;
+    }
     if (in->failed()) {
       *error = in->error();
       return false;
@@ -255,7 +287,11 @@ class Build {
         key_.assign(1, kRdataTag);
         encode_rdata_key(r.raw, r.rrtype, key_);
         value_.clear();
-        encode_count_value(r.value, value_);
+        // Counted per record, so that the summary can tell how many observations the
+        // values left out after the merge stood for.
+        CountValue v = r.value;
+        v.observations = 1;
+        encode_count_value(v, value_);
         if (!spiller_.add(key_, value_, error)) return false;
         rdata_.fence.add(r.value);
       }
@@ -282,7 +318,9 @@ class Build {
       wo.latest_seen = o.fence.latest;
       // The lists share the budget with the final merge's read buffers and the
       // writer's fixed tables (see list_budget_of).
-      wo.list_budget = list_budget_of(opt_.memory_budget, spiller_.runs().size());
+      const size_t lists = list_budget_of(opt_.memory_budget, spiller_.runs().size());
+      wo.list_budget =
+          lists > kMinListBudget + batch_bytes_ ? lists - batch_bytes_ : kMinListBudget;
       wo.tmpdir = temps_.dir();
       if (o.kind == IndexKind::kRdata) {
         wo.compare = [](std::string_view a, std::string_view b) {
@@ -317,6 +355,7 @@ class Build {
     if (!rdata_to_text(rrtype, std::span<const uint8_t>(bytes, raw_.size()), &text_) ||
         !is_line_safe(text_)) {
       ++stats_->rdata_skipped;
+      stats_->rdata_skipped_records += v.observations;
       return true;
     }
     line_.assign(text_);
@@ -343,6 +382,8 @@ class Build {
       if (!reader) return false;
       merger.add_source(std::move(reader));
     }
+    batch_bytes_ = spiller_.memory_run_bytes();
+    if (auto batch = spiller_.take_memory_run()) merger.add_source(std::move(batch));
     std::string stem;
     while (merger.next()) {
       const std::string_view key = merger.key().substr(1);
@@ -383,6 +424,7 @@ class Build {
     for (Output* o : {&rdata_, &rrname_}) {
       if (o->complete) staged.push_back({o->staged, o->path});
     }
+    if (rejects_) staged.push_back({rejects_staged_, opt_.rejects_out});
     if (!publish_outputs(staged, opt_.force, error)) return false;
     for (const StagedOutput& o : staged) temps_.release(o.staged);
     stats_->rrname_lines = rrname_.lines;
@@ -402,6 +444,9 @@ class Build {
   uint64_t faults_ = 0;  // malformed lines and bad rdata elements reported so far
   std::string key_, value_, line_, name_, raw_, text_;
   std::vector<rrtype_summary> summaries_;
+  std::unique_ptr<RejectLog> rejects_;
+  std::string rejects_staged_;
+  size_t batch_bytes_ = 0;  // held by the input batch kept in memory while writing
 };
 
 }  // namespace
@@ -419,13 +464,20 @@ bool run_build(const BuildOptions& options, BuildStats* stats, std::string* erro
   }
 }
 
+std::string build_error_line(const std::string& error) {
+  if (error.starts_with(kBuildErrPrefix)) return error;
+  return kBuildErrPrefix + error;
+}
+
 void print_build_summary(FILE* out, const BuildOptions& options, const BuildStats& s) {
   auto ull = [](uint64_t v) { return static_cast<unsigned long long>(v); };
   fprintf(out,
-          "gramforge: read %llu lines (%llu bytes) from %llu inputs: %llu records, "
-          "%llu malformed lines skipped, %llu rdata values left out\n",
-          ull(s.lines), ull(s.input_bytes), ull(s.inputs), ull(s.records), ull(s.malformed),
-          ull(s.rdata_skipped));
+          "gramforge: read %llu lines (%llu bytes) from %llu inputs (%llu damaged): %llu "
+          "records, %llu malformed lines skipped, %llu rdata values left out (%llu "
+          "observations)\n",
+          ull(s.lines), ull(s.input_bytes), ull(s.inputs), ull(s.damaged_inputs),
+          ull(s.records), ull(s.malformed), ull(s.rdata_skipped),
+          ull(s.rdata_skipped_records));
   if (!options.rrname_out.empty()) {
     fprintf(out, "gramforge: rrname index %s: %llu keys, %llu bytes\n",
             options.rrname_out.c_str(), ull(s.rrname_lines), ull(s.rrname_bytes));

@@ -3,7 +3,7 @@
 //
 // Order of use: fill BuildOptions, call run_build(); it returns true when every
 // requested index was written. Phases: read every input line by line (JSON
-// observations or raw index lines, plain or gzip), turn each accepted line into
+// observations or raw index lines, plain or compressed), turn each accepted line into
 // sorted-table entries keyed so that bytewise order is index order (key_codec.h), spill
 // them in sorted runs within the memory budget, merge the runs (equal keys fold with
 // merge_counts: counts add, earliest first, latest last), and stream the merged lines
@@ -14,9 +14,13 @@
 // Malformed lines are skipped and counted; bad elements of an rdata array are left out
 // alone (counted with the rdata values left out) while the rest of their line is kept.
 // The first `max_reported` of these faults are reported on the report stream with file
-// name, line number and reason; with `strict` the first one ends the build. An unreadable input, an output that exists, a write failure, or a
-// requested index that would be empty end the build (false, *error says why, nothing is
-// written). So does a memory budget the system cannot grant (kBuildErrNoMemory).
+// name, line number and reason, and every rejected line goes to the rejects file when
+// one is asked for (reject_log.h; it is an output like the indexes); with `strict` the
+// first fault ends the build. An unreadable input, a damaged compressed input (unless
+// `skip_damaged`, which keeps its lines before the damage and warns), an output that
+// exists, a write failure, or a requested index that would be empty end the build
+// (false, *error says why, nothing is written). So does a memory budget the system
+// cannot grant (kBuildErrNoMemory).
 // Publishing is all or none and never replaces a file without `force` (publish.h), so
 // of two builds racing for one output, the later one fails.
 #pragma once
@@ -37,10 +41,12 @@ struct BuildOptions {
   std::vector<std::string> inputs;  // empty: standard input ("-")
   std::string rrname_out;           // empty: no owner-name index
   std::string rdata_out;            // empty: no rdata index
+  std::string rejects_out;          // empty: no rejects file
   InputFormat format = InputFormat::kAuto;
   size_t memory_budget = kDefaultMemoryBudget;
   bool force = false;
   bool strict = false;
+  bool skip_damaged = false;  // keep a damaged input's lines before the damage
   bool progress = true;      // periodic progress lines and the final summary
   size_t max_reported = 10;  // malformed lines reported individually
   std::string tmpdir;        // empty: TMPDIR or /tmp
@@ -53,8 +59,10 @@ struct BuildStats {
   uint64_t lines = 0;           // lines read, blank ones included
   uint64_t records = 0;         // lines accepted
   uint64_t malformed = 0;       // lines rejected
-  uint64_t rdata_skipped = 0;   // rdata values left out: bad array elements and the
-                                // rdata text rules
+  uint64_t rdata_skipped = 0;   // rdata values left out: bad array elements, and distinct
+                                // values the rdata text rules leave out
+  uint64_t rdata_skipped_records = 0;  // input records of those values
+  uint64_t damaged_inputs = 0;  // inputs cut short by damage (with skip_damaged)
   uint64_t rrname_lines = 0;    // lines written per index
   uint64_t rdata_lines = 0;
   uint64_t rrname_bytes = 0;    // file sizes
@@ -68,6 +76,7 @@ struct BuildStats {
 // Error texts of the build.
 inline constexpr const char* kBuildErrNoOutput = "no output requested (use --rrname and/or --rdata)";
 inline constexpr const char* kBuildErrSameOutput = "the two outputs are the same file";
+inline constexpr const char* kBuildErrRejectsIsOutput = "the rejects file is one of the index outputs";
 inline constexpr const char* kBuildErrExists = "output file exists: %s (use --force to replace it)";
 inline constexpr const char* kBuildErrStrict = "%s:%llu: %s";
 inline constexpr const char* kBuildErrEmpty = "no records for the %s index %s";
@@ -75,8 +84,14 @@ inline constexpr const char* kBuildErrNoMemory =
     "not enough memory for the memory budget (try a smaller -m)";
 inline constexpr const char* kBuildWarnLine = "Warning: %s:%llu: %s\n";
 inline constexpr const char* kBuildWarnMore = "Warning: further malformed lines are not reported\n";
+inline constexpr const char* kBuildWarnDamaged = "Warning: %s; the lines before it are kept\n";
+inline constexpr const char* kBuildErrPrefix = "Error: ";
 
 bool run_build(const BuildOptions& options, BuildStats* stats, std::string* error);
+
+// The line a program prints for a build error: "Error: " and the text, which keeps its
+// own prefix when it has one (the index writer's texts are complete as they stand).
+std::string build_error_line(const std::string& error);
 
 // How the memory budget is shared between the phases (build.cc explains the split).
 // Sort budget of the reading phase (never below kMinSortBudget).

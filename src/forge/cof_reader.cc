@@ -93,6 +93,10 @@ int on_number(void* ctx, const char* s, size_t len) {
   if (CofValue* v = take_slot(c)) {
     v->kind = CofKind::kNumber;
     v->is_integer = integer_from_text(s, len, &v->integer);
+    // Digits alone that are no integer overflowed: the lexer checked the syntax.
+    v->too_large = !v->is_integer && len > 0 && s[0] != '-' &&
+                   memchr(s, '.', len) == nullptr && memchr(s, 'e', len) == nullptr &&
+                   memchr(s, 'E', len) == nullptr;
   }
   return 1;
 }

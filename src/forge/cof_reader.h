@@ -14,7 +14,8 @@
 //    text holding one (cutting it there would turn "a.example\u0000.b" into a.example);
 //  - a number is an integer only when it is written without fraction or exponent and
 //    its value fits a signed 64-bit integer without being its most negative value;
-//    other numbers are kept as "a number that is not an integer", never an error;
+//    other numbers are kept as "a number that is not an integer", never an error, and
+//    `too_large` tells a non-negative integer beyond that range from the rest;
 //  - comments are allowed; trailing text, a second value, truncation and a top-level
 //    value that is not an object make the line fail.
 //
@@ -43,12 +44,14 @@ enum class CofKind : unsigned char {
 struct CofValue {
   CofKind kind = CofKind::kAbsent;
   bool is_integer = false;  // kNumber only: written as an integer that fits
+  bool too_large = false;   // kNumber only: written as a non-negative integer that does not
   long long integer = 0;    // valid when is_integer
   std::string text;         // kString only: the whole text, NULs included
 
   void reset() {
     kind = CofKind::kAbsent;
     is_integer = false;
+    too_large = false;
     integer = 0;
     text.clear();
   }

@@ -20,11 +20,13 @@ constexpr const char* kUsage =
 constexpr const char* kHelp =
     "Builds trigram index files from passive-DNS observations.\n"
     "\n"
-    "Inputs are files or standard input (no file, or \"-\"), plain or gzip-compressed,\n"
-    "holding one observation per line: a JSON object with rrname, rrtype, rdata,\n"
-    "time_first, time_last and count (zone_time_first/zone_time_last when the first two\n"
-    "are missing), or a raw index line \"key<TAB>annotation\" as quarnsearch -r prints it,\n"
-    "whose owner-name key is lower-cased and loses one trailing dot as a JSON rrname does.\n"
+    "Inputs are files or standard input (no file, or \"-\"), plain or compressed with\n"
+    "gzip, zstd or xz (recognised by content), holding one observation per line: a\n"
+    "JSON object with rrname, rrtype, rdata, time_first, time_last and count\n"
+    "(zone_time_first/zone_time_last when the first two are missing; one time alone\n"
+    "is taken for both), or a raw index line \"key<TAB>annotation\" as quarnsearch -r\n"
+    "prints it, whose owner-name key is lower-cased and loses one trailing dot as a\n"
+    "JSON rrname does.\n"
     "\n"
     "Options:\n"
     "  -o, --rrname FILE     write the owner-name index to FILE\n"
@@ -32,8 +34,12 @@ constexpr const char* kHelp =
     "  -F, --format FMT      input format: auto (default, per line), cof or raw\n"
     "  -m, --memory MIB      memory budget for sorting and index writing, in MiB\n"
     "                        (default 256)\n"
-    "  -f, --force           replace existing output files\n"
-    "  -s, --strict          stop at the first malformed input line\n"
+    "      --force           replace existing output files\n"
+    "      --strict          stop at the first malformed input line\n"
+    "      --rejects FILE    write every malformed line to FILE (tab-separated: input,\n"
+    "                        line number, reason, the line with \\t \\n \\r \\\\ escaped)\n"
+    "      --skip-damaged    keep the lines of a damaged compressed input up to the\n"
+    "                        damage, with a warning, instead of ending the build\n"
     "  -q, --quiet           no progress lines and no summary\n"
     "  -v, --verbose         raise the log level (repeatable)\n"
     "  -h, --help            show this help\n"
@@ -41,6 +47,10 @@ constexpr const char* kHelp =
     "Temporary files go to TMPDIR (default /tmp) and are removed in every case. Outputs\n"
     "appear under their names only when complete. Exit status: 0 when every requested\n"
     "index was written, 1 otherwise.\n";
+
+// Options without a short letter: -f and -s mean a fileset and a search to quarnsearch,
+// so gramforge gives force and strict no letter rather than another meaning.
+enum LongOnly { kOptForce = 256, kOptStrict, kOptRejects, kOptSkipDamaged };
 
 bool parse_size(const char* text, unsigned long long max, unsigned long long* out) {
   if (text == nullptr || *text < '0' || *text > '9') return false;
@@ -65,12 +75,14 @@ int main(int argc, char** argv) {
   static const option kLong[] = {
       {"rrname", required_argument, nullptr, 'o'}, {"rdata", required_argument, nullptr, 'd'},
       {"format", required_argument, nullptr, 'F'}, {"memory", required_argument, nullptr, 'm'},
-      {"force", no_argument, nullptr, 'f'},        {"strict", no_argument, nullptr, 's'},
+      {"force", no_argument, nullptr, kOptForce},  {"strict", no_argument, nullptr, kOptStrict},
+      {"rejects", required_argument, nullptr, kOptRejects},
+      {"skip-damaged", no_argument, nullptr, kOptSkipDamaged},
       {"quiet", no_argument, nullptr, 'q'},        {"verbose", no_argument, nullptr, 'v'},
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0}};
   int c;
-  while ((c = getopt_long(argc, argv, "o:d:F:m:fsqvh", kLong, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "o:d:F:m:qvh", kLong, nullptr)) != -1) {
     unsigned long long v = 0;
     switch (c) {
       case 'o': opt.rrname_out = optarg; break;
@@ -94,8 +106,10 @@ int main(int argc, char** argv) {
         }
         opt.memory_budget = static_cast<size_t>(v) << 20;
         break;
-      case 'f': opt.force = true; break;
-      case 's': opt.strict = true; break;
+      case kOptForce: opt.force = true; break;
+      case kOptStrict: opt.strict = true; break;
+      case kOptRejects: opt.rejects_out = optarg; break;
+      case kOptSkipDamaged: opt.skip_damaged = true; break;
       case 'q': opt.progress = false; break;
       case 'v': log_set_level(log_get_level() + 1); break;
       case 'h': fputs(kUsage, stdout); fputs(kHelp, stdout); return 0;
@@ -107,7 +121,7 @@ int main(int argc, char** argv) {
   BuildStats stats;
   std::string error;
   if (!run_build(opt, &stats, &error)) {
-    fprintf(stderr, "Error: %s\n", error.c_str());
+    fprintf(stderr, "%s\n", build_error_line(error).c_str());
     return 1;
   }
   if (opt.progress) print_build_summary(stderr, opt, stats);

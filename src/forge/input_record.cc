@@ -189,7 +189,8 @@ ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** 
   if (f.count.kind != CofKind::kAbsent && f.count.kind != CofKind::kNull) {
     long long n = 0;
     if (!json_integer(f.count, 0, std::numeric_limits<long long>::max(), &n)) {
-      return bad(kReasonBadCount);
+      return bad(f.count.kind == CofKind::kNumber && f.count.too_large ? kReasonCountTooLarge
+                                                                        : kReasonBadCount);
     }
     count = static_cast<uint64_t>(n);
   }

@@ -22,6 +22,9 @@
 //
 // Times must be non-zero and fit 32 bits, with last >= first: a first-seen time of 0
 // cannot be written back into an annotation unambiguously, and index times are 32-bit.
+// An observation with only one of time_first and time_last (or of the zone times) was
+// seen at that one time, which stands for both: a sensor that saw a record once may
+// write just one, and dropping it would lose a real sighting. Both missing is a fault.
 #pragma once
 
 #include <cstdint>
@@ -79,10 +82,11 @@ inline constexpr const char* kReasonNoRdata = "missing rdata";
 inline constexpr const char* kReasonBadRdata = "rdata does not parse";
 inline constexpr const char* kReasonBadRdataElement =
     "an rdata element does not parse (left out, the rest of the line is kept)";
-inline constexpr const char* kReasonNoTime = "missing time_first/time_last";
+inline constexpr const char* kReasonNoTime = "missing both time_first and time_last";
 inline constexpr const char* kReasonBadTime = "time is not a non-zero 32-bit integer";
 inline constexpr const char* kReasonTimeOrder = "time_last is before time_first";
 inline constexpr const char* kReasonBadCount = "count is not a non-negative integer";
+inline constexpr const char* kReasonCountTooLarge = "count is too large (over 9223372036854775807)";
 inline constexpr const char* kReasonNoTab = "raw line without a tab";
 inline constexpr const char* kReasonBadAnnotation = "annotation does not parse";
 inline constexpr const char* kReasonTooLong = "line too long";

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -12,11 +11,13 @@
 namespace quarn {
 namespace {
 
-constexpr size_t kInputChunk = 256 * 1024;
-
-gzFile as_gz(void* p) { return static_cast<gzFile>(p); }
+// Decoded text handed out per refill; lines are cut from it in place.
+constexpr size_t kLineChunk = 256 * 1024;
 
 }  // namespace
+
+LineInput::LineInput(std::string name, std::unique_ptr<InputDecoder> decoder)
+    : name_(std::move(name)), decoder_(std::move(decoder)) {}
 
 std::unique_ptr<LineInput> LineInput::open(const std::string& name, std::string* error) {
   int fd = name == kStdinName ? dup(STDIN_FILENO) : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -24,49 +25,41 @@ std::unique_ptr<LineInput> LineInput::open(const std::string& name, std::string*
     *error = str_fmt(kInputErrOpen, name.c_str(), strerror(errno));
     return nullptr;
   }
-  gzFile gz = gzdopen(fd, "rb");
-  if (gz == nullptr) {
-    *error = str_fmt(kInputErrOpen, name.c_str(), strerror(errno ? errno : ENOMEM));
-    close(fd);
+  std::string why;
+  auto decoder = InputDecoder::open(fd, &why);
+  if (!decoder) {
+    *error = str_fmt(kInputErrOpen, name.c_str(), why.c_str());
     return nullptr;
   }
-  gzbuffer(gz, kInputChunk);
-  std::unique_ptr<LineInput> in(new LineInput(name, gz));
-  in->buf_.resize(kInputChunk);
+  std::unique_ptr<LineInput> in(new LineInput(name, std::move(decoder)));
+  in->buf_.resize(kLineChunk);
   return in;
 }
 
-LineInput::~LineInput() { gzclose(as_gz(gz_)); }
+LineInput::~LineInput() = default;
 
-uint64_t LineInput::bytes_read() const {
-  const z_off_t off = gzoffset(as_gz(gz_));
-  return off < 0 ? 0 : static_cast<uint64_t>(off);
-}
+uint64_t LineInput::bytes_read() const { return decoder_->bytes_in(); }
 
 bool LineInput::refill() {
   if (eof_ || failed()) return false;
-  const int got = gzread(as_gz(gz_), buf_.data(), static_cast<unsigned>(buf_.size()));
-  if (got < 0) {
-    int code = 0;
-    const char* msg = gzerror(as_gz(gz_), &code);
-    error_ = str_fmt(kInputErrRead, name_.c_str(),
-                     code == Z_ERRNO ? strerror(errno) : msg);
-    return false;
-  }
-  if (got == 0) {
-    // gzread reports a stream cut short only through gzerror.
-    int code = 0;
-    const char* msg = gzerror(as_gz(gz_), &code);
-    if (code != Z_OK && code != Z_STREAM_END) {
-      error_ = str_fmt(kInputErrRead, name_.c_str(), msg);
+  size_t got = 0;
+  switch (decoder_->read(buf_.data(), buf_.size(), &got)) {
+    case InputDecoder::Result::kData:
+      pos_ = 0;
+      end_ = got;
+      return true;
+    case InputDecoder::Result::kEnd:
+      eof_ = true;
       return false;
-    }
-    eof_ = true;
-    return false;
+    case InputDecoder::Result::kError:
+      break;
   }
-  pos_ = 0;
-  end_ = static_cast<size_t>(got);
-  return true;
+  damaged_ = decoder_->damaged();
+  error_ = damaged_ ? str_fmt(kInputErrDamaged, name_.c_str(),
+                              static_cast<unsigned long long>(line_number_),
+                              decoder_->error().c_str())
+                    : str_fmt(kInputErrRead, name_.c_str(), decoder_->error().c_str());
+  return false;
 }
 
 bool LineInput::next(std::string_view* line) {

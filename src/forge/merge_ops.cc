@@ -11,6 +11,7 @@ void encode_count_value(const CountValue& v, std::string& out) {
   sortab_varint_append32(out, v.first);
   sortab_varint_append32(out, v.last);
   sortab_varint_append64(out, v.count);
+  if (v.observations != 0) sortab_varint_append64(out, v.observations);
 }
 
 bool decode_count_value(std::string_view value, CountValue* v) {
@@ -25,7 +26,9 @@ bool decode_count_value(std::string_view value, CountValue* v) {
   if (n == 0) return false;
   p += n;
   n = sortab_varint_decode64(p, limit, &v->count);
-  return n != 0;
+  if (n == 0) return false;
+  p += n;
+  return p == limit || sortab_varint_decode64(p, limit, &v->observations) != 0;
 }
 
 void merge_counts(std::string_view, std::string_view a, std::string_view b,
@@ -40,6 +43,9 @@ void merge_counts(std::string_view, std::string_view a, std::string_view b,
   m.last = std::max(va.last, vb.last);
   // Saturate: a wrapped sum would turn the most-seen record into a rarely-seen one.
   m.count = va.count > UINT64_MAX - vb.count ? UINT64_MAX : va.count + vb.count;
+  m.observations = va.observations > UINT64_MAX - vb.observations
+                       ? UINT64_MAX
+                       : va.observations + vb.observations;
   encode_count_value(m, out);
 }
 

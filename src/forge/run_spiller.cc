@@ -6,6 +6,43 @@
 #include "common/strfmt.h"
 
 namespace quarn {
+namespace {
+
+// The sorted last batch as a source: folds each group of equal keys on the way out,
+// exactly as spill() does when it writes a run.
+class MemoryRun final : public SortabSource {
+ public:
+  using Fetch = std::function<bool(size_t i, std::string_view* key, std::string_view* value)>;
+  MemoryRun(Fetch fetch, SortabMergeFunc merge)
+      : fetch_(std::move(fetch)), merge_(std::move(merge)) {}
+
+  bool next() override {
+    std::string_view key, value;
+    if (!fetch_(i_, &key, &value)) return false;
+    merged_.assign(value);
+    std::string_view k2, v2;
+    for (++i_; fetch_(i_, &k2, &v2) && k2 == key; ++i_) {
+      scratch_.clear();
+      merge_(key, merged_, v2, scratch_);
+      merged_.swap(scratch_);
+    }
+    key_ = key;
+    return true;
+  }
+  std::string_view key() const override { return key_; }
+  std::string_view value() const override { return merged_; }
+  bool failed() const override { return false; }
+  const std::string& error() const override { return no_error_; }
+
+ private:
+  Fetch fetch_;
+  SortabMergeFunc merge_;
+  size_t i_ = 0;
+  std::string_view key_;
+  std::string merged_, scratch_, no_error_;
+};
+
+}  // namespace
 
 RunSpiller::RunSpiller(TempFiles& temps, size_t budget, SortabMergeFunc merge,
                        size_t max_fan_in)
@@ -40,14 +77,18 @@ bool RunSpiller::add(std::string_view key, std::string_view value, std::string* 
   return true;
 }
 
-bool RunSpiller::spill(std::string* error) {
-  if (entries_.empty()) return true;
+void RunSpiller::sort_entries() {
   std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     const int c = key_of(a).compare(key_of(b));
     // Equal keys keep their input order so that folding is deterministic.
     return c < 0 || (c == 0 && a.offset < b.offset);
   });
+}
+
+bool RunSpiller::spill(std::string* error) {
+  if (entries_.empty()) return true;
+  sort_entries();
   const std::string name = temps_.new_run_name(error);
   if (name.empty()) return false;
   auto writer = SortabWriter::create(name, error);
@@ -101,7 +142,33 @@ bool RunSpiller::merge_runs(size_t first, size_t count, std::string* error) {
   return true;
 }
 
-bool RunSpiller::finish(std::string* error) {
+std::unique_ptr<SortabSource> RunSpiller::take_memory_run() {
+  if (!kept_) return nullptr;
+  kept_ = false;
+  // The source owns the batch from here on; the spiller is done with it.
+  struct Batch {
+    std::vector<char> arena;
+    std::vector<Entry> entries;
+  };
+  auto batch = std::make_shared<Batch>(Batch{std::move(arena_), std::move(entries_)});
+  arena_ = {};
+  entries_ = {};
+  auto fetch = [batch](size_t i, std::string_view* key, std::string_view* value) {
+    if (i >= batch->entries.size()) return false;
+    const Entry& e = batch->entries[i];
+    *key = std::string_view(batch->arena.data() + e.offset, e.key_len);
+    *value = std::string_view(batch->arena.data() + e.offset + e.key_len, e.value_len);
+    return true;
+  };
+  return std::make_unique<MemoryRun>(std::move(fetch), merge_);
+}
+
+bool RunSpiller::finish(std::string* error, size_t keep_limit) {
+  if (runs_.empty() && !entries_.empty() && memory_bytes() <= keep_limit) {
+    sort_entries();
+    kept_ = true;
+    return true;
+  }
   if (!spill(error)) return false;
   // Give the arena back before the final merge and the index writers need memory.
   std::vector<char>().swap(arena_);

@@ -3,16 +3,26 @@
 // Entries are packed into one arena; when arena and entry table would pass the budget,
 // they are sorted bytewise by key, entries with equal keys are folded with the merge
 // function, and the result is written as one sorted-table run under the TempFiles
-// directory. finish() spills the rest and, when there are more runs than a merge may
-// read at once (kMaxFanIn), merges groups of them into larger runs, so the final merge
-// opens at most kMaxFanIn files. The run files belong to the TempFiles object.
+// directory. finish() deals with the last batch: when no run was written and the batch
+// takes at most `keep_limit` bytes, it stays in memory, sorted, and take_memory_run()
+// hands it out as a source (so a small build never touches the temporary directory);
+// otherwise it is spilled like the others. When there are more runs than a merge may
+// read at once (kMaxFanIn), finish() merges groups of them into larger runs, so the
+// final merge opens at most kMaxFanIn files. The run files belong to the TempFiles
+// object.
+//
+// Order of use: add()..., finish(), then runs() and take_memory_run() (once); the
+// final stream is the merge of all of them, and the kept batch, if any, is the only
+// source.
 //
 // Memory: the budget bounds the arena plus the entry table; the arena and table are
-// reserved once, at most the budget together. Failures (a full disk, a registry that
-// is full) return false with the reason in *error and leave the spiller unusable.
+// reserved once, at most the budget together; a kept batch holds memory_run_bytes()
+// until its source is destroyed. Failures (a full disk, a registry that is full)
+// return false with the reason in *error and leave the spiller unusable.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,10 +47,15 @@ class RunSpiller {
 
   // Keys are at most kSortabMaxField bytes and non-empty; values at most 255 bytes.
   bool add(std::string_view key, std::string_view value, std::string* error);
-  bool finish(std::string* error);
+  bool finish(std::string* error, size_t keep_limit = 0);
 
   // After finish(): the runs to merge (at most max_fan_in).
   const std::vector<std::string>& runs() const { return runs_; }
+  // After finish(): the batch kept in memory as a sorted source with distinct keys,
+  // or null when there is none (or it was taken already).
+  std::unique_ptr<SortabSource> take_memory_run();
+  // Memory held by the kept batch (0 when there is none).
+  size_t memory_run_bytes() const { return kept_ ? memory_bytes() : 0; }
   uint64_t runs_written() const { return runs_written_; }
   uint64_t bytes_spilled() const { return bytes_spilled_; }
 
@@ -53,6 +68,8 @@ class RunSpiller {
     uint32_t key_len;
     uint32_t value_len;
   };
+  void sort_entries();
+  size_t memory_bytes() const { return arena_.size() + entries_.size() * sizeof(Entry); }
   bool spill(std::string* error);
   bool merge_runs(size_t first, size_t count, std::string* error);
   std::string_view key_of(const Entry& e) const { return {arena_.data() + e.offset, e.key_len}; }
@@ -70,6 +87,7 @@ class RunSpiller {
   std::vector<std::string> runs_;
   uint64_t runs_written_ = 0;
   uint64_t bytes_spilled_ = 0;
+  bool kept_ = false;
   std::string merged_;
   std::string scratch_;
 };

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,8 +52,8 @@ class BuildTest : public testing::Test {
   BuildOptions options(std::vector<std::string> inputs, const std::string& tag) {
     BuildOptions o;
     o.inputs = std::move(inputs);
-    o.rrname_out = dir_ + "/" + tag + ".rrname";
-    o.rdata_out = dir_ + "/" + tag + ".rdata";
+    o.rrname_out = dir_ + "/" + tag + "-names.idx";
+    o.rdata_out = dir_ + "/" + tag + "-rdata.idx";
     o.tmpdir = tmp_;
     o.memory_budget = kMinSortBudget;
     o.report = report_;
@@ -132,27 +133,30 @@ TEST_F(BuildTest, RdataTextsOfCommonTypesAndTheSkipRules) {
   in += cof("example.", "\"SOA\"", "\"ns.example. admin.example. 1 2 3 4 5\"", 100, 200, 1);
   in += cof("_s._tcp.example.", "33", "\"0 5 5060 Sip.Example.\"", 100, 200, 1);
   // Left out: a refused-ANY HINFO, a value over 256 bytes, a lone zero byte.
-  in += cof("example.", "\"HINFO\"", "\"\\\"RFC8482\\\" \\\"draft-ietf-dnsop-refuse-any\\\"\"",
-            100, 200, 1);
+  for (int seen = 0; seen < 2; ++seen) {
+    in += cof("example.", "\"HINFO\"", "\"\\\"RFC8482\\\" \\\"draft-ietf-dnsop-refuse-any\\\"\"",
+              100 + seen, 200, 1);
+  }
   in += cof("example.", "\"TXT\"", "\"" + std::string(150, 'x') + " " + std::string(150, 'y') + "\"",
             100, 200, 1);
   in += cof("example.", "65280", "\"\\\\# 1 00\"", 100, 200, 1);
   ASSERT_TRUE(build(options({file("in.json", in)}, "t"))) << error_;
-  EXPECT_EQ(stats_.records, 11u);
+  EXPECT_EQ(stats_.records, 12u);
   EXPECT_EQ(stats_.malformed, 0u);
-  EXPECT_EQ(stats_.rdata_skipped, 3u);
+  EXPECT_EQ(stats_.rdata_skipped, 3u);  // distinct values
+  EXPECT_EQ(stats_.rdata_skipped_records, 4u);
 
   std::vector<std::string> keys;
-  for (const auto& line : lines_of(dir_ + "/t.rdata")) keys.push_back(line.substr(0, line.find('\t')));
+  for (const auto& line : lines_of(dir_ + "/t-rdata.idx")) keys.push_back(line.substr(0, line.find('\t')));
   std::sort(keys.begin(), keys.end());
   const std::vector<std::string> want = {
       "\"v=spf1 -ALL\"", "0 5 5060 Sip.Example.", "10 mail.example.", "192.0.2.1",
       "2001:db8::1", "ns.example. admin.example.", "ns1.example.net.", "target.example."};
   EXPECT_EQ(keys, want);
   // Owner names: lower case, no trailing dot, one line per name with every type.
-  const auto names = lines_of(dir_ + "/t.rrname");
+  const auto names = lines_of(dir_ + "/t-names.idx");
   ASSERT_EQ(names.size(), 4u);
-  EXPECT_EQ(names[0], "example\tn:64,64:1 s:64,64:1 h:64,64:1 m:64,64:1 t:64,64:2 65280:64,64:1");
+  EXPECT_EQ(names[0], "example\tn:64,64:1 s:64,64:1 h:64,64:2 m:64,64:1 t:64,64:2 65280:64,64:1");
 }
 
 TEST_F(BuildTest, MergesObservationsAcrossFilesAndFormats) {
@@ -168,20 +172,20 @@ TEST_F(BuildTest, MergesObservationsAcrossFilesAndFormats) {
            true);
   ASSERT_TRUE(build(options({a, b}, "m"))) << error_;
   EXPECT_EQ(stats_.records, 5u);
-  EXPECT_EQ(lines_of(dir_ + "/m.rrname"),
+  EXPECT_EQ(lines_of(dir_ + "/m-names.idx"),
             (std::vector<std::string>{"example.com\tn:1f4,64:3",
                                       "www.example.com\t4:384,44c:7"}));
-  EXPECT_EQ(lines_of(dir_ + "/m.rdata"),
+  EXPECT_EQ(lines_of(dir_ + "/m-rdata.idx"),
             (std::vector<std::string>{"ns.example.com.\t16/026e73076578616d706c6503636f6d00 n:1f4:1",
                                       "192.0.2.1\t4/c0000201 4:384,834:c",
                                       "192.0.2.2\t4/c0000202 4:384,258:4"}));
-  TgdbRef t = tgdb_load(dir_ + "/m.rrname");
+  TgdbRef t = tgdb_load(dir_ + "/m-names.idx");
   ASSERT_TRUE(t);
   EXPECT_TRUE(t->has_timefence());
   EXPECT_EQ(t->earliest_seen(), 500u);
   EXPECT_EQ(t->latest_seen(), 2000u);
   EXPECT_FALSE(t->is_rdata());
-  EXPECT_TRUE(tgdb_load(dir_ + "/m.rdata")->is_rdata());
+  EXPECT_TRUE(tgdb_load(dir_ + "/m-rdata.idx")->is_rdata());
   // Runs and staged outputs are all gone; only the two indexes remain.
   EXPECT_EQ(entries(tmp_), 0u);
   EXPECT_EQ(entries(dir_), 5u);  // a.json, b.gz, tmp, and the two indexes
@@ -197,12 +201,12 @@ TEST_F(BuildTest, SpellingsOfOneValueMergeIntoOneKey) {
   in += "WWW.Example.COM.\t4:64,64:4\n";
   ASSERT_TRUE(build(options({file("in.json", in)}, "s"))) << error_;
   EXPECT_EQ(stats_.rdata_skipped, 0u);
-  EXPECT_EQ(lines_of(dir_ + "/s.rdata"),
+  EXPECT_EQ(lines_of(dir_ + "/s-rdata.idx"),
             (std::vector<std::string>{
                 "10 mail.example.com.\t20/000a046d61696c076578616d706c6503636f6d00 m:64,c8:3",
                 "\"tab\\009sep\"\t8/0774616209736570 t:64,64:1",
                 "192.0.2.1\t4/c0000201 4:64,64:1"}));
-  EXPECT_EQ(lines_of(dir_ + "/s.rrname"),
+  EXPECT_EQ(lines_of(dir_ + "/s-names.idx"),
             (std::vector<std::string>{"www.example.com\t4:64,64:5", "example\tm:64,c8:3",
                                       "t.example\tt:64,64:1"}));
 }
@@ -214,8 +218,8 @@ TEST_F(BuildTest, ABadRdataElementIsLeftOutAlone) {
   EXPECT_EQ(stats_.records, 1u);
   EXPECT_EQ(stats_.malformed, 0u);
   EXPECT_EQ(stats_.rdata_skipped, 2u);
-  EXPECT_EQ(lines_of(dir_ + "/e.rrname"), (std::vector<std::string>{"b.example\t4:a,a:1"}));
-  EXPECT_EQ(lines_of(dir_ + "/e.rdata"), (std::vector<std::string>{"192.0.2.1\t4/c0000201 4:a,a:1"}));
+  EXPECT_EQ(lines_of(dir_ + "/e-names.idx"), (std::vector<std::string>{"b.example\t4:a,a:1"}));
+  EXPECT_EQ(lines_of(dir_ + "/e-rdata.idx"), (std::vector<std::string>{"192.0.2.1\t4/c0000201 4:a,a:1"}));
   const std::string rep = report();
   const std::string want = std::string("in.json:1: ") + kReasonBadRdataElement;
   const size_t first = rep.find(want);
@@ -238,13 +242,13 @@ TEST_F(BuildTest, ReIndexingTheLinesOfAnIndexGivesTheSameFiles) {
   }
   ASSERT_TRUE(build(options({file("in.json", in)}, "first"))) << error_;
   std::string raw;
-  for (const char* kind : {"/first.rrname", "/first.rdata"}) {
+  for (const char* kind : {"/first-names.idx", "/first-rdata.idx"}) {
     for (const auto& line : lines_of(dir_ + kind)) raw += line + "\n";
   }
   ASSERT_TRUE(build(options({file("raw.txt", raw)}, "second"))) << error_;
   EXPECT_EQ(stats_.malformed, 0u);
-  EXPECT_EQ(slurp(dir_ + "/first.rrname"), slurp(dir_ + "/second.rrname"));
-  EXPECT_EQ(slurp(dir_ + "/first.rdata"), slurp(dir_ + "/second.rdata"));
+  EXPECT_EQ(slurp(dir_ + "/first-names.idx"), slurp(dir_ + "/second-names.idx"));
+  EXPECT_EQ(slurp(dir_ + "/first-rdata.idx"), slurp(dir_ + "/second-rdata.idx"));
 }
 
 TEST_F(BuildTest, MalformedLinesAreCountedReportedAndFatalWhenStrict) {
@@ -261,17 +265,28 @@ TEST_F(BuildTest, MalformedLinesAreCountedReportedAndFatalWhenStrict) {
   hidden.insert(hidden.size() - 1, std::string("\0junk", 5));
   in += hidden;
   const std::string path = file("in.json", in);
-  ASSERT_TRUE(build(options({path}, "loose"))) << error_;
+  BuildOptions loose = options({path}, "loose");
+  loose.rejects_out = dir_ + "/rejects.tsv";
+  loose.max_reported = 2;
+  ASSERT_TRUE(build(loose)) << error_;
   EXPECT_EQ(stats_.lines, 10u);
   EXPECT_EQ(stats_.records, 1u);
   EXPECT_EQ(stats_.malformed, 7u);
   const std::string rep = report();
-  for (const char* want : {":2: not a valid JSON object", ":3: unknown rrtype",
-                           ":4: rdata does not parse", ":5: time is not a non-zero",
-                           ":6: time_last is before time_first", ":9: annotation does not parse",
-                           ":10: not a valid JSON object"}) {
-    EXPECT_NE(rep.find(want), std::string::npos) << want << "\n" << rep;
+  EXPECT_NE(rep.find(":3: unknown rrtype\nWarning: further malformed"), std::string::npos) << rep;
+  // The rejects file holds every one, the line escaped so that it stays one field.
+  std::vector<std::string> rejects;
+  std::istringstream tsv(slurp(loose.rejects_out));
+  for (std::string l; std::getline(tsv, l);) rejects.push_back(l);
+  ASSERT_EQ(rejects.size(), 7u);
+  const char* want[] = {"2\tnot a valid JSON object", "3\tunknown rrtype",
+                        "4\trdata does not parse", "5\ttime is not a non-zero",
+                        "6\ttime_last is before time_first", "9\tannotation does not parse",
+                        "10\tnot a valid JSON object"};
+  for (size_t i = 0; i < rejects.size(); ++i) {
+    EXPECT_EQ(rejects[i].rfind(path + "\t" + want[i], 0), 0u) << rejects[i];
   }
+  EXPECT_EQ(rejects[5], path + "\t9\tannotation does not parse\texample.com\\tq:zz");
 
   BuildOptions strict = options({path}, "strict");
   strict.strict = true;
@@ -280,6 +295,46 @@ TEST_F(BuildTest, MalformedLinesAreCountedReportedAndFatalWhenStrict) {
   EXPECT_FALSE(exists(strict.rrname_out));
   EXPECT_FALSE(exists(strict.rdata_out));
   EXPECT_EQ(entries(tmp_), 0u);
+  // A rejects file is an output like the others: refused when it exists, and never
+  // left behind by a failed build.
+  strict.rejects_out = loose.rejects_out;
+  EXPECT_FALSE(build(strict));
+  EXPECT_NE(error_.find("output file exists: " + loose.rejects_out), std::string::npos);
+  strict.rejects_out = dir_ + "/strict.tsv";
+  EXPECT_FALSE(build(strict));
+  EXPECT_FALSE(exists(strict.rejects_out));
+  EXPECT_EQ(entries(dir_), 5u);  // in.json, tmp, the loose outputs and rejects.tsv
+}
+
+TEST_F(BuildTest, ADamagedInputStopsTheBuildUnlessSkipped) {
+  std::string in;
+  for (int i = 0; i < 20000; ++i) {
+    in += cof("h" + std::to_string(i) + ".example.", "\"A\"", "\"192.0.2.1\"", 10, 20, 1);
+  }
+  const std::string gz = slurp(file("whole.gz", in, true));
+  const std::string cut = file("cut.gz", gz.substr(0, gz.size() / 2));
+  BuildOptions o = options({cut}, "d");
+  EXPECT_FALSE(build(o));
+  EXPECT_NE(error_.find("input " + cut + " is damaged after line "), std::string::npos) << error_;
+  EXPECT_FALSE(exists(o.rrname_out));
+  o.skip_damaged = true;
+  ASSERT_TRUE(build(o)) << error_;
+  EXPECT_EQ(stats_.damaged_inputs, 1u);
+  EXPECT_GT(stats_.records, 0u);
+  EXPECT_EQ(lines_of(o.rrname_out).size(), stats_.records);
+  EXPECT_NE(report().find("Warning: input " + cut + " is damaged after line " +
+                          std::to_string(stats_.records) + ": unexpected end of file; "
+                          "the lines before it are kept"),
+            std::string::npos)
+      << report();
+}
+
+TEST_F(BuildTest, ASmallBuildNeedsNoTemporaryDirectory) {
+  BuildOptions o = options({file("one.json", cof("a.example.", "\"A\"", "\"192.0.2.1\"", 1, 2, 1))}, "one");
+  o.tmpdir = dir_ + "/no-such-dir";
+  ASSERT_TRUE(build(o)) << error_;
+  EXPECT_EQ(stats_.runs, 0u);
+  EXPECT_EQ(lines_of(o.rrname_out), std::vector<std::string>{"a.example\t4:1,1:1"});
 }
 
 TEST_F(BuildTest, FailuresLeaveNoIndexBehind) {
@@ -340,7 +395,7 @@ TEST_F(BuildTest, ASmallBudgetGivesTheSameFilesAsALargeOne) {
   BuildOptions large = options({input}, "large");
   large.memory_budget = size_t{1} << 30;
   ASSERT_TRUE(build(large)) << error_;
-  EXPECT_EQ(stats_.runs, 1u);
+  EXPECT_EQ(stats_.runs, 0u);  // one batch, kept in memory
   EXPECT_EQ(slurp(small.rrname_out), slurp(large.rrname_out));
   EXPECT_EQ(slurp(small.rdata_out), slurp(large.rdata_out));
   EXPECT_EQ(lines_of(small.rrname_out).size(), 25000u);

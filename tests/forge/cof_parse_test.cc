@@ -114,7 +114,9 @@ ParseStatus tree_parse(std::string_view line, ParsedLine* out, const char** reas
   if (yajl_val c = member(tree, "count"); c != nullptr && !YAJL_IS_NULL(c)) {
     long long n = 0;
     if (!json_integer(c, 0, std::numeric_limits<long long>::max(), &n)) {
-      return bad(kReasonBadCount);
+      const std::string_view t = YAJL_IS_NUMBER(c) ? YAJL_GET_NUMBER(c) : "";
+      const bool digits = !t.empty() && t.find_first_not_of("0123456789") == t.npos;
+      return bad(digits ? kReasonCountTooLarge : kReasonBadCount);
     }
     count = static_cast<uint64_t>(n);
   }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -96,6 +97,9 @@ TEST_F(GramforgeE2E, HelpUsageAndExitStatus) {
   EXPECT_NE(err_.find("invalid memory budget"), std::string::npos);
   EXPECT_EQ(run(gf() + " in.json"), 1);
   EXPECT_NE(err_.find("no output requested"), std::string::npos);
+  // -f and -s would mean a fileset and a search to quarnsearch: long options only.
+  EXPECT_EQ(run(gf() + " -f -o x.idx in.json"), 1);
+  EXPECT_EQ(run(gf() + " -s -o x.idx in.json"), 1);
 }
 
 TEST_F(GramforgeE2E, StandardInputStrictModeAndExistingOutputs) {
@@ -103,11 +107,12 @@ TEST_F(GramforgeE2E, StandardInputStrictModeAndExistingOutputs) {
   EXPECT_EQ(run("gzip -c in.json | " + gf() + " -o n.idx -d d.idx"), 0) << err_;
   EXPECT_NE(err_.find("Warning: -:"), std::string::npos) << err_;
   EXPECT_NE(err_.find("1 malformed lines skipped"), std::string::npos) << err_;
+  EXPECT_EQ(err_.find("(0 bytes)"), std::string::npos) << err_;  // a pipe is counted too
   EXPECT_TRUE(exists("n.idx") && exists("d.idx"));
   // Outputs exist now: refused without --force, whatever else happens.
   EXPECT_EQ(run(gf() + " -q -o n.idx -d d.idx in.json"), 1);
   EXPECT_NE(err_.find("output file exists"), std::string::npos);
-  EXPECT_EQ(run(gf() + " -q --strict -f -o n2.idx -d d2.idx in.json"), 1);
+  EXPECT_EQ(run(gf() + " -q --strict --force -o n2.idx -d d2.idx in.json"), 1);
   EXPECT_NE(err_.find("in.json:"), std::string::npos) << err_;
   EXPECT_FALSE(exists("n2.idx") || exists("d2.idx"));
   EXPECT_EQ(run(gf() + " -q -o n3.idx nonexistent.json"), 1);
@@ -120,13 +125,33 @@ TEST_F(GramforgeE2E, OutputFaultsFailCleanly) {
   EXPECT_EQ(run(gf() + " -q -o a.idx -d ./a.idx in.json"), 1);
   EXPECT_NE(err_.find("the two outputs are the same file"), std::string::npos) << err_;
   ASSERT_EQ(run(gf() + " -q -d d.idx in.json && cp d.idx d.old && mkdir dir"), 0) << err_;
-  EXPECT_EQ(run(gf() + " -q -f -o dir -d d.idx in.json"), 1);
+  EXPECT_EQ(run(gf() + " -q --force -o dir -d d.idx in.json"), 1);
   EXPECT_NE(err_.find("Error: output is a directory: dir"), std::string::npos) << err_;
   EXPECT_EQ(slurp(dir_ + "/d.idx"), slurp(dir_ + "/d.old"));
   EXPECT_EQ(run(gf() + " -q -m 1073741824 -o m.idx in.json"), 1);
   EXPECT_NE(err_.find("Error: not enough memory"), std::string::npos) << err_;
+  EXPECT_EQ(run(gf() + " -q -o dir/sub/n.idx in.json"), 1);
+  EXPECT_EQ(err_.rfind("Error: could not create dir/sub/n.idx", 0), 0u) << err_;
   EXPECT_EQ(run("ls | sort | tr '\\n' ' '"), 0);
   EXPECT_EQ(out_, "d.idx d.old dir err.txt in.json out.txt ");
+}
+
+TEST_F(GramforgeE2E, CompressedInputsDamageAndRejects) {
+  const std::string good = observations(2000);
+  put("in.json", good + "{\"rrname\":\"broken\"\n");
+  ASSERT_EQ(run("zstd -q in.json -o in.zst && xz -k in.json && "
+                "n=$(stat -c %s in.json.xz) && head -c $((n / 2)) in.json.xz >cut.xz && test -s cut.xz"),
+            0);
+  ASSERT_EQ(run(gf() + " -o a.idx -d b.idx --rejects bad.tsv in.zst in.json.xz"), 0) << err_;
+  EXPECT_NE(err_.find("from 2 inputs (0 damaged)"), std::string::npos) << err_;
+  const std::string bad = "\t" + std::to_string(std::count(good.begin(), good.end(), '\n') + 1) +
+                          "\tnot a valid JSON object\t{\"rrname\":\"broken\"\n";
+  EXPECT_EQ(slurp(dir_ + "/bad.tsv"), "in.zst" + bad + "in.json.xz" + bad);
+  EXPECT_EQ(run(gf() + " -q -o c.idx cut.xz"), 1);
+  EXPECT_EQ(err_.rfind("Error: input cut.xz is damaged after line ", 0), 0u) << err_;
+  EXPECT_FALSE(exists("c.idx"));
+  EXPECT_EQ(run(gf() + " --skip-damaged -o c.idx cut.xz"), 0) << err_;
+  EXPECT_NE(err_.find("from 1 inputs (1 damaged)"), std::string::npos) << err_;
 }
 
 TEST_F(GramforgeE2E, InterruptedBuildLeavesNothingBehind) {
@@ -137,7 +162,7 @@ TEST_F(GramforgeE2E, InterruptedBuildLeavesNothingBehind) {
   if (pid == 0) {
     setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
     const std::string gfp = bin_ + "/gramforge", in = dir_ + "/in.json";
-    const std::string rr = dir_ + "/i.rrname", rd = dir_ + "/i.rdata";
+    const std::string rr = dir_ + "/i-names.idx", rd = dir_ + "/i-rdata.idx";
     // Read the input several times over so that the build is still running when the
     // signal comes.
     execl(gfp.c_str(), gfp.c_str(), "-q", "-m", "1", "-o", rr.c_str(), "-d", rd.c_str(),
@@ -159,22 +184,22 @@ TEST_F(GramforgeE2E, InterruptedBuildLeavesNothingBehind) {
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
   EXPECT_EQ(run("ls tmp | wc -l"), 0);
   EXPECT_EQ(out_, "0\n");
-  EXPECT_FALSE(exists("i.rrname") || exists("i.rdata"));
+  EXPECT_FALSE(exists("i-names.idx") || exists("i-rdata.idx"));
 }
 
 TEST_F(GramforgeE2E, RoundTripThroughRawSearchOutput) {
   const std::string qs = bin_ + "/quarnsearch";
   if (access(qs.c_str(), X_OK) != 0) GTEST_SKIP() << "quarnsearch is not built: " << qs;
   put("in.json", observations(3000));
-  ASSERT_EQ(run(gf() + " -q -m 1 -o a.rrname -d a.rdata in.json"), 0) << err_;
+  ASSERT_EQ(run(gf() + " -q -m 1 -o a-names.idx -d a-rdata.idx in.json"), 0) << err_;
   const std::string search = "'" + qs + "' -r -L 100000000 -s .";
-  ASSERT_EQ(run(search + " -l a.rrname > names.txt 2>/dev/null; " + search +
-                " -l a.rdata > rdata.txt 2>/dev/null; cat names.txt rdata.txt"),
+  ASSERT_EQ(run(search + " -l a-names.idx > names.txt 2>/dev/null; " + search +
+                " -l a-rdata.idx > rdata.txt 2>/dev/null; cat names.txt rdata.txt"),
             0);
   ASSERT_FALSE(out_.empty());
-  ASSERT_EQ(run(gf() + " -q -F raw -o b.rrname -d b.rdata names.txt rdata.txt"), 0) << err_;
-  EXPECT_EQ(slurp(dir_ + "/a.rrname"), slurp(dir_ + "/b.rrname"));
-  EXPECT_EQ(slurp(dir_ + "/a.rdata"), slurp(dir_ + "/b.rdata"));
+  ASSERT_EQ(run(gf() + " -q -F raw -o b-names.idx -d b-rdata.idx names.txt rdata.txt"), 0) << err_;
+  EXPECT_EQ(slurp(dir_ + "/a-names.idx"), slurp(dir_ + "/b-names.idx"));
+  EXPECT_EQ(slurp(dir_ + "/a-rdata.idx"), slurp(dir_ + "/b-rdata.idx"));
 }
 
 }  // namespace

@@ -135,5 +135,21 @@ TEST(RawLines, OwnerAndRdataLinesAreToldApart) {
   EXPECT_EQ(p.rdata_records[0].raw, std::string("\0\x0a\x02mx\x01" "a", 8));
 }
 
+TEST(CofLines, CountsAndTimesAtTheirLimits) {
+  ParsedLine p;
+  const char* reason = nullptr;
+  const std::string head = R"({"rrname":"a.","rrtype":"A","rdata":"192.0.2.1",)";
+  EXPECT_EQ(parse_cof_line(head + R"("time_first":5,"count":18446744073709551615})", &p, &reason),
+            ParseStatus::kBad);
+  EXPECT_STREQ(reason, kReasonCountTooLarge);
+  EXPECT_EQ(parse_cof_line(head + R"("time_first":5,"count":-1})", &p, &reason), ParseStatus::kBad);
+  EXPECT_STREQ(reason, kReasonBadCount);
+  // One time alone stands for both.
+  ASSERT_EQ(parse_cof_line(head + R"("time_first":5})", &p, &reason), ParseStatus::kOk);
+  EXPECT_EQ(p.name_records[0].value.last, 5u);
+  EXPECT_EQ(parse_cof_line(head + R"("count":1})", &p, &reason), ParseStatus::kBad);
+  EXPECT_STREQ(reason, kReasonNoTime);
+}
+
 }  // namespace
 }  // namespace quarn

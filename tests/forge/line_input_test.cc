@@ -1,13 +1,16 @@
-// Input lines: plain and gzip files, carriage returns, over-long lines, truncated
-// streams and missing files.
+// Input lines: plain, gzip, zstd and xz files, carriage returns, over-long lines,
+// concatenated and truncated streams, and missing files.
 #include "forge/line_input.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <lzma.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -78,6 +81,89 @@ TEST(LineInput, PlainGzipLongLinesAndMissingFiles) {
   EXPECT_NE(error.find("missing"), std::string::npos);
   unlink(plain.c_str());
   unlink(packed.c_str());
+  rmdir(dir.c_str());
+}
+
+std::string gzip_of(const std::string& text) {
+  std::string out(compressBound(static_cast<uLong>(text.size())) + 64, '\0');
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+std::string zstd_of(const std::string& text) {
+  std::string out(ZSTD_compressBound(text.size()), '\0');
+  out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
+  return out;
+}
+
+std::string xz_of(const std::string& text) {
+  std::string out(lzma_stream_buffer_bound(text.size()), '\0');
+  size_t pos = 0;
+  lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr,
+                          reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                          reinterpret_cast<uint8_t*>(out.data()), &pos, out.size());
+  out.resize(pos);
+  return out;
+}
+
+struct ReadBack {
+  std::vector<std::string> lines;
+  bool failed, damaged;
+  std::string error;
+};
+
+ReadBack read_back(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+  std::string error;
+  auto in = LineInput::open(path, &error);
+  EXPECT_TRUE(in) << error;
+  ReadBack r;
+  std::string_view line;
+  while (in->next(&line)) r.lines.emplace_back(line);
+  r.failed = in->failed();
+  r.damaged = in->damaged();
+  r.error = in->error();
+  EXPECT_EQ(in->bytes_read(), bytes.size());
+  unlink(path.c_str());
+  return r;
+}
+
+// Every compression a collector uses reads back the same lines, frames and members
+// concatenated; cut short, it keeps the lines before the break and names the last one.
+TEST(LineInput, CompressedFormatsWholeConcatenatedAndCut) {
+  const std::string dir = fresh_dir("codecs");
+  std::string text;
+  for (int i = 0; i < 100000; ++i) text += "line " + std::to_string(i) + "\n";
+  const std::string half = text.substr(0, text.find('\n', text.size() / 2) + 1);
+  const std::string rest = text.substr(half.size());
+  for (auto codec : {gzip_of, zstd_of, xz_of}) {
+    const std::string path = dir + "/in";
+    ReadBack whole = read_back(path, codec(half) + codec(rest));
+    EXPECT_FALSE(whole.failed) << whole.error;
+    ASSERT_EQ(whole.lines.size(), 100000u);
+    EXPECT_EQ(whole.lines.back(), "line 99999");
+
+    const std::string packed = codec(text);
+    ReadBack cut = read_back(path, packed.substr(0, packed.size() * 3 / 4));
+    EXPECT_TRUE(cut.failed && cut.damaged);
+    EXPECT_LT(cut.lines.size(), 100000u);
+    for (size_t i = 0; i < cut.lines.size(); ++i) ASSERT_EQ(cut.lines[i], "line " + std::to_string(i));
+    EXPECT_EQ(cut.error, "input " + path + " is damaged after line " +
+                             std::to_string(cut.lines.size()) + ": unexpected end of file");
+
+    std::string spoiled = packed;
+    spoiled[spoiled.size() / 2] ^= 0x55;
+    ReadBack bad = read_back(path, spoiled);
+    EXPECT_TRUE(bad.failed && bad.damaged) << bad.error;
+  }
   rmdir(dir.c_str());
 }
 

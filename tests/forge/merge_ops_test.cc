@@ -50,6 +50,17 @@ TEST(MergeCounts, EarliestFirstLatestLastCountsAdd) {
   out.clear();
   merge_counts("k", enc(1, 2, ~0ull - 1), enc(1, 2, 5), out);
   EXPECT_EQ(dec(out).count, ~0ull);
+
+  // Record numbers add when tracked and leave untracked values three varints long.
+  std::string a, b;
+  encode_count_value({5, 6, 2, 1}, a);
+  encode_count_value({4, 7, 3, 2}, b);
+  out.clear();
+  merge_counts("k", a, b, out);
+  EXPECT_EQ(dec(out).observations, 3u);
+  out.clear();
+  merge_counts("k", enc(1, 2, 3), enc(1, 2, 3), out);
+  EXPECT_EQ(out, enc(1, 2, 6));
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ using TempDir = quarn::testing::ScratchDir;
 
 inline std::string write_index(const TempDir& dir, const std::string& text,
                                const IndexWriterOptions& options = {},
-                               const std::string& name = "t.tgdb") {
+                               const std::string& name = "t.idx") {
   std::string path = dir.file(name);
   std::string error;
   EXPECT_TRUE(write_index_from_text(path, text, options, &error)) << error;

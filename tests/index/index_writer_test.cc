@@ -156,7 +156,7 @@ TEST(IndexWriter, RefusesBadInputAndLeavesNoFile) {
       {"", "Error: an index needs at least one line"},
   };
   for (const Case& c : cases) {
-    const std::string path = dir.file("out.tgdb");
+    const std::string path = dir.file("out.idx");
     std::string error;
     EXPECT_FALSE(write_index_from_text(path, c.text, {}, &error)) << c.text;
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
@@ -166,7 +166,7 @@ TEST(IndexWriter, RefusesBadInputAndLeavesNoFile) {
 
   // Equal keys are allowed; a refused writer stays refused; a custom order is used.
   std::string error;
-  auto w = IndexWriter::create(dir.file("eq.tgdb"), {}, &error);
+  auto w = IndexWriter::create(dir.file("eq.idx"), {}, &error);
   ASSERT_TRUE(w);
   EXPECT_TRUE(w->add_line("a.com\t4", &error));
   EXPECT_TRUE(w->add_line("a.com\tn", &error));
@@ -174,13 +174,13 @@ TEST(IndexWriter, RefusesBadInputAndLeavesNoFile) {
   EXPECT_FALSE(w->add_line("b.com\tx", &error));
   EXPECT_FALSE(w->finish(&error));
   w.reset();
-  EXPECT_FALSE(std::filesystem::exists(dir.file("eq.tgdb")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("eq.idx")));
 
   IndexWriterOptions reverse;
   reverse.kind = IndexKind::kRdata;
   reverse.compare = [](std::string_view a, std::string_view b) { return -a.compare(b); };
-  EXPECT_FALSE(write_index_from_text(dir.file("r.tgdb"), "a\tx\nb\tx\n", reverse, &error));
-  EXPECT_TRUE(write_index_from_text(dir.file("r.tgdb"), "b\tx\na\tx\n", reverse, &error)) << error;
+  EXPECT_FALSE(write_index_from_text(dir.file("r.idx"), "a\tx\nb\tx\n", reverse, &error));
+  EXPECT_TRUE(write_index_from_text(dir.file("r.idx"), "b\tx\na\tx\n", reverse, &error)) << error;
 }
 
 TEST(IndexWriter, ReplacesAnExistingFileOnlyWhenFinished) {
@@ -273,8 +273,8 @@ TEST(IndexWriter, ListsAreTheWholeListEncodingAtEveryBudget) {
   o.tmpdir = dir.path();
   for (const size_t budget : {size_t{0}, size_t{1}, size_t{3000}}) {
     o.list_budget = budget;
-    write_lines(dir.file("t.tgdb"), lines, o);
-    TgdbRef t = tgdb_load(dir.file("t.tgdb"));
+    write_lines(dir.file("t.idx"), lines, o);
+    TgdbRef t = tgdb_load(dir.file("t.idx"));
     ASSERT_TRUE(t);
     for (uint32_t g = 0; g < kTrigramCount; ++g) {
       auto it = expected.find(g);
@@ -320,13 +320,13 @@ TEST(IndexWriter, SpillFilesNeverOutliveTheWriter) {
   o.tmpdir = spill;
   std::string error;
   {  // abandoned before finish()
-    auto w = IndexWriter::create(dir.file("a.tgdb"), o, &error);
+    auto w = IndexWriter::create(dir.file("a.idx"), o, &error);
     ASSERT_TRUE(w);
     for (const char* l : {"a.com	x", "b.com	x", "c.com	x"}) EXPECT_TRUE(w->add_line(l, &error));
     EXPECT_GT(w->spill_runs(), 0u);
   }
   {  // refused line after spills, then a failing finish()
-    auto w = IndexWriter::create(dir.file("b.tgdb"), o, &error);
+    auto w = IndexWriter::create(dir.file("b.idx"), o, &error);
     ASSERT_TRUE(w);
     for (const char* l : {"a.com	x", "b.com	x"}) EXPECT_TRUE(w->add_line(l, &error));
     EXPECT_FALSE(w->add_line("a.com	x", &error));
@@ -334,12 +334,12 @@ TEST(IndexWriter, SpillFilesNeverOutliveTheWriter) {
     EXPECT_GT(w->spill_runs(), 0u);
   }
   EXPECT_TRUE(std::filesystem::is_empty(spill));
-  EXPECT_FALSE(std::filesystem::exists(dir.file("a.tgdb")));
-  EXPECT_FALSE(std::filesystem::exists(dir.file("b.tgdb")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("a.idx")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("b.idx")));
 
   // A spill directory that cannot take the file fails the line that needed it.
   o.tmpdir = dir.file("missing");
-  auto w = IndexWriter::create(dir.file("c.tgdb"), o, &error);
+  auto w = IndexWriter::create(dir.file("c.idx"), o, &error);
   ASSERT_TRUE(w);
   EXPECT_FALSE(w->add_line("a.com	x", &error));
   EXPECT_NE(error.find("missing/"), std::string::npos) << error;

@@ -65,7 +65,7 @@ class LineSourceTest : public ::testing::Test {
     std::sort(keys_.begin(), keys_.end(),
               [](const std::string& a, const std::string& b) { return name_order(a, b) < 0; });
     for (const std::string& k : keys_) text_ += k + "\t4:5e0be100:1\n";
-    path_ = dir_.file("names.tgdb");
+    path_ = dir_.file("names.idx");
     testing::write_index(path_, text_);
     index_ = tgdb_load(path_);
     ASSERT_TRUE(index_);

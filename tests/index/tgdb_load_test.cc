@@ -32,7 +32,7 @@ class TgdbLoadTest : public ::testing::Test {
   // Writes the modified bytes to a new file and loads it, expecting a refusal whose log
   // holds `message` and the closing line.
   void expect_refused(const std::vector<uint8_t>& bytes, const std::string& message) {
-    const std::string bad = dir_.file("bad.tgdb");
+    const std::string bad = dir_.file("bad.idx");
     write_file(bad, bytes);
     LogCapture log(LOG_ERROR);
     TgdbRef t = tgdb_load(bad);
@@ -68,11 +68,11 @@ TEST_F(TgdbLoadTest, WrittenFileLoadsWithItsHeader) {
 TEST_F(TgdbLoadTest, OpenSizeAndMagicRefusals) {
   {
     LogCapture log(LOG_ERROR);
-    EXPECT_FALSE(tgdb_load(dir_.file("missing.tgdb")));
-    EXPECT_TRUE(log.contains("Error opening database file \"" + dir_.file("missing.tgdb") + "\": No such file"));
+    EXPECT_FALSE(tgdb_load(dir_.file("missing.idx")));
+    EXPECT_TRUE(log.contains("Error opening database file \"" + dir_.file("missing.idx") + "\": No such file"));
   }
   // A FIFO would block the open until a writer came; a directory has no size to map.
-  const std::string fifo = dir_.file("fifo.tgdb");
+  const std::string fifo = dir_.file("fifo.idx");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& name : {fifo, dir_.path()}) {
     LogCapture log(LOG_ERROR);
@@ -114,7 +114,7 @@ TEST_F(TgdbLoadTest, RealNrefTable) {
   b.resize(line_index_offset(0, st), 0);
   const uint64_t old_li = line_index_offset(kWriterHeaderLength, st);
   b.insert(b.end(), bytes_.begin() + old_li, bytes_.begin() + old_li + li);
-  const std::string moved = dir_.file("moved.tgdb");
+  const std::string moved = dir_.file("moved.idx");
   write_file(moved, b);
   TgdbRef t = tgdb_load(moved);
   ASSERT_TRUE(t);
@@ -151,7 +151,7 @@ TEST_F(TgdbLoadTest, ListsMustLieInsideTheFile) {
            {1, ~uint64_t{0} - 2},
            {~uint64_t{0} / 5 + 1, 0},  // nrefs * 5 overflows
            {bytes_.size() / 5 + 1, 0}}) {
-    const std::string bad = dir_.file("list.tgdb");
+    const std::string bad = dir_.file("list.idx");
     write_file(bad, bytes_);
     index_test::patch_entry(bad, k, nrefs, offset);
     LogCapture log(LOG_ERROR);
@@ -159,7 +159,7 @@ TEST_F(TgdbLoadTest, ListsMustLieInsideTheFile) {
     EXPECT_TRUE(log.contains("Error: reference list of trigram 3403 (abc)")) << log.text();
   }
   // A list ending exactly at the end of the file is fine.
-  const std::string ok = dir_.file("edge.tgdb");
+  const std::string ok = dir_.file("edge.idx");
   write_file(ok, bytes_);
   index_test::patch_entry(ok, k, 1, bytes_.size() - 5);
   EXPECT_TRUE(tgdb_load(ok));

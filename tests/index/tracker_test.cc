@@ -27,7 +27,7 @@ constexpr uint32_t kOrdinal = kTrigramCount - 1;
 class TrackerTest : public ::testing::Test {
  protected:
   TgdbRef load_with(const std::vector<uint64_t>& entries) {
-    const std::string path = dir_.file("t" + std::to_string(serial_++) + ".tgdb");
+    const std::string path = dir_.file("t" + std::to_string(serial_++) + ".idx");
     testing::write_index(path, "a.example\t4:10:1\nb.example\t4:10:1\n");
     testing::patch_list(path, kOrdinal, entries);
     TgdbRef t = tgdb_load(path);

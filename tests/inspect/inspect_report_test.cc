@@ -52,11 +52,11 @@ class InspectReportTest : public ::testing::Test {
       std::snprintf(name, sizeof name, "h%04d.com\tn:1\n", i);
       lines += name;
     }
-    wide_ = index_test::write_index(dir_, lines, {}, "wide.tgdb");
+    wide_ = index_test::write_index(dir_, lines, {}, "wide.idx");
   }
   // A copy of the base file whose trigram abc holds `entries`.
   std::string with_abc(const std::vector<uint64_t>& entries) {
-    const std::string path = dir_.file("abc.tgdb");
+    const std::string path = dir_.file("abc.idx");
     index_test::write_file(path, index_test::read_file(wide_));
     index_test::patch_list(path, kAbc, entries);
     return path;
@@ -131,7 +131,7 @@ TEST_F(InspectReportTest, HeaderReport) {
   setenv("TZ", "UTC", 1);
   tzset();
   std::vector<uint8_t> b = index_test::read_file(base_);
-  const std::string path = dir_.file("h.tgdb");
+  const std::string path = dir_.file("h.idx");
   auto report = [&](uint32_t flags) {
     store_le32(b.data() + 8, flags);
     store_le32(b.data() + 40, 1600000000);
@@ -161,7 +161,7 @@ TEST_F(InspectReportTest, GapStatistics) {
   // One list only (the base file's own lists are replaced by empty ones).
   std::vector<uint8_t> b = index_test::read_file(base_);
   for (uint32_t k = 0; k < kTrigramCount; ++k) store_le64(b.data() + kHeaderSize + kWriterHeaderLength + 16ull * k, 0);
-  const std::string empty = dir_.file("empty.tgdb");
+  const std::string empty = dir_.file("empty.idx");
   index_test::write_file(empty, b);
   TgdbRef t = tgdb_load(empty);
   Capture o, e;
@@ -196,7 +196,7 @@ TEST_F(InspectReportTest, CorruptedFilesNeverCrash) {
   for (uint32_t k = 0; k < kTrigramCount; ++k)
     if (load_le64(good.data() + table + 16ull * k) != 0) hot.push_back(table + 16ull * k);
   std::mt19937_64 rng(5);
-  const std::string path = dir_.file("corrupt.tgdb");
+  const std::string path = dir_.file("corrupt.idx");
   for (int iter = 0; iter < 60; ++iter) {
     std::vector<uint8_t> b = good;
     const int edits = 1 + static_cast<int>(rng() % 6);

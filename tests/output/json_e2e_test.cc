@@ -78,7 +78,7 @@ TEST(JsonEndToEnd, LargeOwnerNameSearch) {
     if (e.name == bad) continue;
     for (const Obs& o : e.obs) expected.push_back(expected_line(e.name, o));
   }
-  const std::string index = dir.file("names.tgdb");
+  const std::string index = dir.file("names.idx");
   write_index(index, lines, false);
 
   RunResult run = run_quarnsearch({"-l", index, "-j", "-L", "100000", "-s", "example"});
@@ -114,7 +114,7 @@ TEST(JsonEndToEnd, RdataResults) {
   };
   std::sort(lines.begin(), lines.end(),
             [](const std::string& a, const std::string& b) { return rdata_line_compare(a, b) < 0; });
-  const std::string index = dir.file("rdata.tgdb");
+  const std::string index = dir.file("rdata.idx");
   write_index(index, lines, true);
 
   RunResult run = run_quarnsearch({"-l", index, "-j", "-s", "192\\.0"});

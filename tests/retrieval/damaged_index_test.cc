@@ -56,7 +56,7 @@ void set_byte(int fd, uint64_t at, uint8_t b) {
 
 TEST(DamagedIndexTest, SearchFailsOrReportsNoMoreThanTheIntactFile) {
   testing::ScratchDir dir;
-  const std::string path = dir.file("names.tgdb");
+  const std::string path = dir.file("names.idx");
   // Runs of one key over several lines (counts add up per key), and enough lines for
   // several line index entries with all their steps.
   std::string text;
@@ -124,7 +124,7 @@ TEST(DamagedIndexTest, SearchFailsOrReportsNoMoreThanTheIntactFile) {
 // fails that search and never takes the process down.
 TEST(DamagedIndexTest, FileWrittenInPlaceDuringASearchFailsIt) {
   testing::ScratchDir dir;
-  const std::string path = dir.file("names.tgdb");
+  const std::string path = dir.file("names.idx");
   std::string text;
   char line[64];
   for (int i = 0; i < 40000; ++i) {

@@ -28,9 +28,9 @@ using testing::ScratchDir;
 class DataSourceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    names_a_ = dir_.file("a.tgdb");
-    names_b_ = dir_.file("b.tgdb");
-    rdata_ = dir_.file("r.tgdb");
+    names_a_ = dir_.file("a.idx");
+    names_b_ = dir_.file("b.idx");
+    rdata_ = dir_.file("r.idx");
     testing::write_index(names_a_, "a.example\t4:10:1\nshared.example\t4:10:2\n");
     testing::write_index(names_b_, "b.example\t4:10:1\nshared.example\t4:10:3\n");
     IndexWriterOptions rd;
@@ -91,7 +91,7 @@ TEST_F(DataSourceTest, IndexListFixesItsKindWithTheFirstFile) {
   LogCapture log(LOG_ERROR);
   EXPECT_FALSE(list.add(rdata_));
   EXPECT_TRUE(log.contains("rdata file " + rdata_ + " rejected from rrname file list"));
-  EXPECT_FALSE(list.add(dir_.file("missing.tgdb")));
+  EXPECT_FALSE(list.add(dir_.file("missing.idx")));
   EXPECT_EQ(list.size(), 2u);
   EXPECT_EQ(keys(list), (std::vector<std::string>{"a.example:1", "b.example:1", "shared.example:5"}));
 }
@@ -127,14 +127,14 @@ TEST_F(DataSourceTest, IndexListFollowsAFileReplacedOrChangedOnDisk) {
 }
 
 TEST_F(DataSourceTest, FilesetFollowsAFileReplacedUnderTheSameName) {
-  write_set("a.tgdb\n");
+  write_set("a.idx\n");
   auto fs = make_fileset();
   replace_by_rename(names_a_, "new.example\t4:10:7\n");
-  write_set("a.tgdb\n");
+  write_set("a.idx\n");
   now_ += 10;
   LogCapture log(LOG_INFO);
   EXPECT_EQ(keys(*fs), (std::vector<std::string>{"new.example:7"}));
-  EXPECT_TRUE(log.contains("Fileset " + set_file_ + ": " + dir_.path() + "/a.tgdb changed on disk"));
+  EXPECT_TRUE(log.contains("Fileset " + set_file_ + ": " + dir_.path() + "/a.idx changed on disk"));
   EXPECT_EQ(fs->loaded_count(), 1u);
 
   // Caught half-written, the entry is empty until its file changes again.
@@ -145,11 +145,11 @@ TEST_F(DataSourceTest, FilesetFollowsAFileReplacedUnderTheSameName) {
 }
 
 TEST_F(DataSourceTest, SetFileRewrittenWithTheSameMetadataIsReread) {
-  write_set("a.tgdb\n");
+  write_set("a.idx\n");
   struct stat before;
   ASSERT_EQ(::stat(set_file_.c_str(), &before), 0);
   auto fs = make_fileset();
-  std::ofstream(set_file_, std::ios::trunc) << "b.tgdb\n";  // same inode and size
+  std::ofstream(set_file_, std::ios::trunc) << "b.idx\n";  // same inode and size
   const struct timespec times[2] = {before.st_atim, before.st_mtim};
   ASSERT_EQ(::utimensat(AT_FDCWD, set_file_.c_str(), times, 0), 0);
   now_ += 10;
@@ -157,11 +157,11 @@ TEST_F(DataSourceTest, SetFileRewrittenWithTheSameMetadataIsReread) {
 }
 
 TEST_F(DataSourceTest, SetFileLinesResolveAgainstItsDirectory) {
-  write_set("a.tgdb\n" + names_b_ + "\n");
+  write_set("a.idx\n" + names_b_ + "\n");
   LogCapture log(LOG_DEBUG);
   auto fs = make_fileset();
   EXPECT_TRUE(log.contains("Loading fileset: " + set_file_));
-  EXPECT_TRUE(log.contains("Fileset " + set_file_ + " loading " + dir_.path() + "/a.tgdb"));
+  EXPECT_TRUE(log.contains("Fileset " + set_file_ + " loading " + dir_.path() + "/a.idx"));
   EXPECT_EQ(fs->entry_count(), 2u);
   EXPECT_EQ(fs->loaded_count(), 2u);
   EXPECT_FALSE(fs->is_rdata());
@@ -169,7 +169,7 @@ TEST_F(DataSourceTest, SetFileLinesResolveAgainstItsDirectory) {
 }
 
 TEST_F(DataSourceTest, ReloadWaitsMoreThanTheIntervalAndRetiresDroppedFiles) {
-  write_set("a.tgdb\nb.tgdb\n");
+  write_set("a.idx\nb.idx\n");
   auto fs = make_fileset();
   const Tgdb* kept = fs->entry_index(0);
   ASSERT_NE(kept, nullptr);
@@ -179,7 +179,7 @@ TEST_F(DataSourceTest, ReloadWaitsMoreThanTheIntervalAndRetiresDroppedFiles) {
   auto running = fs->open(running_ctx);
   ASSERT_TRUE(running);
 
-  write_set("a.tgdb\n");
+  write_set("a.idx\n");
   now_ += fileset::kReloadIntervalSeconds;  // exactly the interval: not yet
   EXPECT_EQ(keys(*fs).size(), 3u);
   EXPECT_EQ(fs->entry_count(), 2u);
@@ -188,8 +188,8 @@ TEST_F(DataSourceTest, ReloadWaitsMoreThanTheIntervalAndRetiresDroppedFiles) {
   {
     LogCapture log(LOG_DEBUG);
     EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:1", "shared.example:2"}));
-    EXPECT_TRUE(log.contains("Fileset " + set_file_ + " unloading " + dir_.path() + "/b.tgdb"));
-    EXPECT_FALSE(log.contains("loading " + dir_.path() + "/a.tgdb"));  // kept, not reloaded
+    EXPECT_TRUE(log.contains("Fileset " + set_file_ + " unloading " + dir_.path() + "/b.idx"));
+    EXPECT_FALSE(log.contains("loading " + dir_.path() + "/a.idx"));  // kept, not reloaded
   }
   EXPECT_EQ(fs->entry_count(), 1u);
   EXPECT_EQ(fs->entry_index(0), kept);
@@ -200,7 +200,7 @@ TEST_F(DataSourceTest, ReloadWaitsMoreThanTheIntervalAndRetiresDroppedFiles) {
 }
 
 TEST_F(DataSourceTest, UnchangedSetFileIsNotReread) {
-  write_set("a.tgdb\n");
+  write_set("a.idx\n");
   auto fs = make_fileset();
   now_ += 60;
   LogCapture log(LOG_DEBUG);
@@ -209,7 +209,7 @@ TEST_F(DataSourceTest, UnchangedSetFileIsNotReread) {
 }
 
 TEST_F(DataSourceTest, OtherKindIsRejectedAndTheRestIsSearched) {
-  write_set("a.tgdb\nr.tgdb\n");
+  write_set("a.idx\nr.idx\n");
   LogCapture log(LOG_ERROR);
   auto fs = make_fileset();
   EXPECT_TRUE(log.contains("rdata file " + rdata_ + " rejected from rrname fileset " + set_file_));
@@ -219,11 +219,11 @@ TEST_F(DataSourceTest, OtherKindIsRejectedAndTheRestIsSearched) {
 }
 
 TEST_F(DataSourceTest, UnreadableAndMissingFilesLeaveEntriesWithoutIndex) {
-  write_set("missing.tgdb\n\n");
+  write_set("missing.idx\n\n");
   LogCapture log(LOG_ERROR);
   auto fs = make_fileset();
   EXPECT_TRUE(log.contains("Fileset " + set_file_ + ": cannot read " + dir_.path() +
-                           "/missing.tgdb: No such file or directory"));
+                           "/missing.idx: No such file or directory"));
   EXPECT_EQ(fs->entry_count(), 2u);  // the empty line names the directory itself
   EXPECT_EQ(fs->loaded_count(), 0u);
   search_context ctx;
@@ -232,41 +232,41 @@ TEST_F(DataSourceTest, UnreadableAndMissingFilesLeaveEntriesWithoutIndex) {
 
 TEST_F(DataSourceTest, SetFileListingOneFileTwiceIsRefused) {
   ::testing::internal::CaptureStderr();
-  write_set("a.tgdb\na.tgdb\n");
+  write_set("a.idx\na.idx\n");
   auto fs = make_fileset();
   EXPECT_EQ(fs->entry_count(), 0u);
   search_context ctx;
   EXPECT_EQ(fs->open(ctx), nullptr);
 
-  write_set("a.tgdb\nb.tgdb\n");
+  write_set("a.idx\nb.idx\n");
   now_ += 10;
   EXPECT_EQ(keys(*fs), (std::vector<std::string>{"a.example:1", "b.example:1", "shared.example:5"}));
   const Tgdb* a = fs->entry_index(0);
   // Two names of one file are one file: refused, and the entries before stay in use.
-  write_set("a.tgdb\n./a.tgdb\nb.tgdb\n");
+  write_set("a.idx\n./a.idx\nb.idx\n");
   now_ += 10;
   EXPECT_EQ(keys(*fs).size(), 3u);
   EXPECT_EQ(fs->entry_index(0), a);
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("Error: set file '" + set_file_ + "' lists one file twice ('" + dir_.path() +
-                     "/a.tgdb' and '" + dir_.path() + "/a.tgdb')"),
+                     "/a.idx' and '" + dir_.path() + "/a.idx')"),
             std::string::npos) << err;
-  EXPECT_NE(err.find("('" + dir_.path() + "/a.tgdb' and '" + dir_.path() + "/./a.tgdb')"),
+  EXPECT_NE(err.find("('" + dir_.path() + "/a.idx' and '" + dir_.path() + "/./a.idx')"),
             std::string::npos) << err;
 
   index_list list;
   LogCapture log;
   ASSERT_TRUE(list.add(names_a_));
-  EXPECT_FALSE(list.add(dir_.path() + "/./a.tgdb"));
+  EXPECT_FALSE(list.add(dir_.path() + "/./a.idx"));
   EXPECT_TRUE(log.contains("is the same file as " + names_a_));
   EXPECT_EQ(list.size(), 1u);
 }
 
 // Neither a FIFO as the set file nor one listed in it may block the search that reloads.
 TEST_F(DataSourceTest, FifoSetFileOrEntryIsRefusedWithoutBlocking) {
-  const std::string fifo = dir_.file("fifo.tgdb");
+  const std::string fifo = dir_.file("fifo.idx");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  write_set("fifo.tgdb\na.tgdb\n");
+  write_set("fifo.idx\na.idx\n");
   auto fs = make_fileset();
   EXPECT_EQ(fs->entry_count(), 2u);
   EXPECT_EQ(fs->loaded_count(), 1u);
@@ -282,7 +282,7 @@ TEST_F(DataSourceTest, FifoSetFileOrEntryIsRefusedWithoutBlocking) {
 }
 
 TEST_F(DataSourceTest, SetFileThatVanishesKeepsTheCurrentEntries) {
-  write_set("a.tgdb\n");
+  write_set("a.idx\n");
   auto fs = make_fileset();
   ASSERT_EQ(::unlink(set_file_.c_str()), 0);
   now_ += 10;

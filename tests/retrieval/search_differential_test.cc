@@ -65,7 +65,7 @@ class SearchDifferentialTest : public ::testing::Test {
                       static_cast<unsigned long>(last - first), static_cast<unsigned long>(count));
         text += keys_[i] + ann;
       }
-      const std::string path = dir_.file("f" + std::to_string(f) + ".tgdb");
+      const std::string path = dir_.file("f" + std::to_string(f) + ".idx");
       testing::write_index(path, text);
       indexes_.push_back(tgdb_load(path));
       ASSERT_TRUE(indexes_.back());

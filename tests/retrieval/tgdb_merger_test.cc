@@ -25,7 +25,7 @@ using testing::ScratchDir;
 class MergerTest : public ::testing::Test {
  protected:
   TgdbRef index(const std::string& text, IndexWriterOptions options = {}) {
-    const std::string path = dir_.file("i" + std::to_string(serial_++) + ".tgdb");
+    const std::string path = dir_.file("i" + std::to_string(serial_++) + ".idx");
     if (options.kind == IndexKind::kRdata && !options.compare)
       options.compare = [](std::string_view a, std::string_view b) {
         return rdata_line_compare(a, b);

@@ -350,7 +350,7 @@ std::vector<std::string> write_files(const TempDir& dir, const std::string& stem
         fence.latest = std::max<uint32_t>(fence.latest, static_cast<uint32_t>(std::max(o.first, o.last)));
       }
     }
-    paths.push_back(dir.file(stem + std::to_string(f) + ".tgdb"));
+    paths.push_back(dir.file(stem + std::to_string(f) + ".idx"));
     write_index(paths.back(), lines, rdata, fence, rdata);
   }
   return paths;

@@ -77,9 +77,9 @@ class QuarnsearchCli : public ::testing::Test {
   }
 
   TempDir dir_;
-  std::string a_ = dir_.file("a.tgdb");
-  std::string b_ = dir_.file("b.tgdb");
-  std::string rdata_ = dir_.file("rdata.tgdb");
+  std::string a_ = dir_.file("a.idx");
+  std::string b_ = dir_.file("b.idx");
+  std::string rdata_ = dir_.file("rdata.idx");
   std::string bin_ = quarnsearch_path();
 };
 
@@ -111,7 +111,7 @@ TEST_F(QuarnsearchCli, CommandLineErrorsPrintTheirMessageAndExitOne) {
 
 TEST_F(QuarnsearchCli, ConflictingSourcesAndBadOptionsPrintUsage) {
   const std::string set = dir_.file("set");
-  write_file(set, "a.tgdb\n");
+  write_file(set, "a.idx\n");
   RunResult r = run_quarnsearch({"-l", a_, "-f", set});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("-f may not be used with -l\n" + usage(bin_)), std::string::npos) << r.err;
@@ -129,7 +129,7 @@ TEST_F(QuarnsearchCli, ConflictingSourcesAndBadOptionsPrintUsage) {
 }
 
 TEST_F(QuarnsearchCli, UnloadableIndexFailsToAdd) {
-  const std::string missing = dir_.file("nope.tgdb");
+  const std::string missing = dir_.file("nope.idx");
   RunResult r = run_quarnsearch({"-l", missing, "-s", "x"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Failed to add file " + missing + "\n"), std::string::npos) << r.err;
@@ -186,7 +186,7 @@ TEST_F(QuarnsearchCli, DamagedLineIndexFailsTheSearch) {
     std::snprintf(name, sizeof name, "host%03d.example\t1:%s:1", i, kT0);
     lines.push_back(name);
   }
-  const std::string path = dir_.file("damaged.tgdb");
+  const std::string path = dir_.file("damaged.idx");
   write_index(path, sorted_names(lines), false);
   uint64_t entry3 = 0;
   {
@@ -274,7 +274,7 @@ TEST_F(QuarnsearchCli, TimeFiltersSelectRecords) {
 
   // An index whose time fence touches a bound is still searched: its boundary records
   // pass the inclusive record test.
-  const std::string fenced = dir_.file("fenced.tgdb");
+  const std::string fenced = dir_.file("fenced.idx");
   write_index(fenced, {"edge.example.com\t4:5e0be100,15180:1"}, false,
               TimeFence{true, 1577836800, 1577923200});
   r = run_quarnsearch({"-l", fenced, "-r", "-B", "1577836800", "-s", "edge"});
@@ -344,20 +344,20 @@ TEST_F(QuarnsearchCli, GlobsAreAnchoredAtBothEnds) {
 
 TEST_F(QuarnsearchCli, FilesetSkipsBadEntriesAndRejectsTheOtherKind) {
   const std::string set = dir_.file("set");
-  // Entries are kept sorted by name: a.tgdb fixes the kind before rdata.tgdb is seen.
-  write_file(set, "a.tgdb\n" + b_ + "\nmissing.tgdb\nrdata.tgdb\n");
+  // Entries are kept sorted by name: a.idx fixes the kind before rdata.idx is seen.
+  write_file(set, "a.idx\n" + b_ + "\nmissing.idx\nrdata.idx\n");
   RunResult r = run_quarnsearch({"-f", set, "-r", "-s", "^www"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "www.example.com\t4:32,96:5 n:64:1\n");
   EXPECT_NE(r.err.find("rdata file " + rdata_ + " rejected from rrname fileset " + set),
             std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("Fileset " + set + ": cannot read " + dir_.file("missing.tgdb") + ": "),
+  EXPECT_NE(r.err.find("Fileset " + set + ": cannot read " + dir_.file("missing.idx") + ": "),
             std::string::npos)
       << r.err;
 
   // A set file without a loadable index gives an empty data source.
-  write_file(set, "missing.tgdb\n");
+  write_file(set, "missing.idx\n");
   r = run_quarnsearch({"-f", set, "-s", "^www"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("search-1: Error dispatching search: empty data source"), std::string::npos)
@@ -373,7 +373,7 @@ TEST_F(QuarnsearchCli, TimeoutEndsASearchWithoutResults) {
     std::snprintf(name, sizeof name, "host%05d.scan.example\t4:%s:1", i, kT0);
     lines.push_back(name);
   }
-  const std::string big = dir_.file("big.tgdb");
+  const std::string big = dir_.file("big.idx");
   write_index(big, sorted_names(lines), false);
   const std::string never = "^.{200}$";
 
@@ -395,7 +395,7 @@ TEST_F(QuarnsearchCli, TimeoutEndsASearchWithoutResults) {
 
 TEST_F(QuarnsearchCli, DamagedIndexFilesNeverCrashTheProgram) {
   const std::string good = read_file(a_);
-  const std::string bad = dir_.file("bad.tgdb");
+  const std::string bad = dir_.file("bad.idx");
   // Truncated files are refused at load time.
   for (size_t size : {size_t{0}, size_t{47}, size_t{1102783}, good.size() / 2, good.size() - 1}) {
     write_file(bad, good.substr(0, std::min(size, good.size())));
@@ -423,14 +423,14 @@ TEST_F(QuarnsearchCli, DamagedIndexFilesNeverCrashTheProgram) {
 
 TEST_F(QuarnsearchCli, FilesetReloadsAfterTheIntervalWhenTheSetFileChanges) {
   const std::string set = dir_.file("set");
-  write_file(set, "a.tgdb\n");
+  write_file(set, "a.idx\n");
   InteractiveRun run({"-f", set, "-r"}, {"QUARN_LOGLEVEL=debug"});
   const auto started = std::chrono::steady_clock::now();
 
   run.send_line("^ftp");
   ASSERT_TRUE(run.wait_for_err("Search completed", 1, 5000)) << run.err();
   // Replace the set file (new inode): within the interval nothing changes.
-  write_file(dir_.file("set.new"), "b.tgdb\n");
+  write_file(dir_.file("set.new"), "b.idx\n");
   ASSERT_EQ(std::rename(dir_.file("set.new").c_str(), set.c_str()), 0);
   run.send_line("^ftp");
   ASSERT_TRUE(run.wait_for_err("Search completed", 2, 5000)) << run.err();

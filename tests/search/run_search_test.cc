@@ -52,8 +52,8 @@ class RunSearch : public ::testing::Test {
   }
 
   TempDir dir_;
-  std::string a_ = dir_.file("a.tgdb");
-  std::string b_ = dir_.file("b.tgdb");
+  std::string a_ = dir_.file("a.idx");
+  std::string b_ = dir_.file("b.idx");
   index_list list_;
   SearchOptions options_;
   FILE* out_file_ = nullptr;
@@ -101,7 +101,7 @@ TEST_F(RunSearch, FailuresReturnFalse) {
   EXPECT_EQ(contents(out_file_), "");
 
   const std::string set = dir_.file("set");
-  write_file(set, "missing.tgdb\n");
+  write_file(set, "missing.idx\n");
   auto fs = fileset::create(set);
   ASSERT_TRUE(fs);
   options_.glob = false;
@@ -113,7 +113,7 @@ TEST_F(RunSearch, TimeoutEndsTheSearchAsSuccess) {
   std::vector<std::string> lines;
   for (int i = 0; i < 20000; ++i) lines.push_back("h" + std::to_string(100000 + i) + ".scan\t4:5e0be100:1");
   std::sort(lines.begin(), lines.end());  // one label of equal length: bytewise is name order
-  const std::string big = dir_.file("big.tgdb");
+  const std::string big = dir_.file("big.idx");
   write_index(big, lines, false);
   index_list list;
   ASSERT_TRUE(list.add(big));
