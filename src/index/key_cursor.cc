@@ -29,16 +29,18 @@ const char* key_cursor::after(const char* p) const {
 
 int key_cursor::compare_at(const char* p, std::string_view key) {
   ++compared_;
-  return compare_(line_at(p), key);
+  // Both orders stop at the line's first tab or line feed, so the view may run to the
+  // table's end: that spares a line-feed search per compare.
+  return compare_(std::string_view(p, static_cast<size_t>(end_ - p)), key);
 }
 
 bool key_cursor::seek(std::string_view key, std::string_view* line) {
   if (cursor_ == end_) return false;
-  const int order = compare_at(cursor_, key);
+  int order = compare_at(cursor_, key);
   if (order > 0) return false;  // the common case: this table has nothing more up to key
   if (order < 0) {
-    cursor_ = gallop(key);
-    if (cursor_ == end_ || compare_at(cursor_, key) != 0) return false;
+    cursor_ = gallop(key, &order);
+    if (order != 0) return false;
   }
   *line = line_at(cursor_);
   return true;
@@ -52,32 +54,45 @@ bool key_cursor::next_equal(std::string_view key, std::string_view* line) {
   return true;
 }
 
-const char* key_cursor::gallop(std::string_view key) {
+const char* key_cursor::gallop(std::string_view key, int* order) {
+  *order = 1;  // past the end, or a line known not to order before key
+  // Successive result keys are often neighbours here too: try the next line first.
+  const char* lo = cursor_;
+  const char* next = after(lo);
+  if (next == end_) return end_;
+  *order = compare_at(next, key);
+  if (*order >= 0) return next;
+  *order = 1;
+  lo = next;
   // The cursor's line orders before key, so the table holds at least one line.
   if (last_ == nullptr) {
     const char* stop = end_[-1] == '\n' ? end_ - 1 : end_;
     const void* lf = memrchr(begin_, '\n', static_cast<size_t>(stop - begin_));
     last_ = lf ? static_cast<const char*>(lf) + 1 : begin_;
   }
-  if (compare_at(last_, key) < 0) return end_;
-  // From here on last_ does not order before key and lies after the cursor.
-  const char* lo = cursor_;
-  // Successive result keys are often neighbours here too: try the next line first.
-  const char* next = after(lo);
-  if (next >= last_ || compare_at(next, key) >= 0) return next;
-  lo = next;
+  if (lo == last_) return end_;
+  *order = compare_at(last_, key);
+  const int last_order = *order;
+  if (last_order < 0) {
+    *order = 1;
+    return end_;
+  }
+  // From here on last_ does not order before key and lies after lo.
   uint64_t step = kFirstGallopBytes;
   while (static_cast<uint64_t>(last_ - lo) > step) {
     const char* probe = lo + step;
     const char* p = probe[-1] == '\n' ? probe : after(probe);  // a line start <= last_
-    if (compare_at(p, key) >= 0) return bisect(lo, p, key);
+    *order = compare_at(p, key);
+    if (*order >= 0) return bisect(lo, p, key, order);
     lo = p;
     step *= 2;
   }
-  return bisect(lo, last_, key);
+  *order = last_order;
+  return bisect(lo, last_, key, order);
 }
 
-const char* key_cursor::bisect(const char* lo, const char* hi, std::string_view key) {
+const char* key_cursor::bisect(const char* lo, const char* hi, std::string_view key,
+                               int* order) {
   for (;;) {
     if (after(lo) >= hi) return hi;  // no line start between them
     const char* mid = lo + (hi - lo) / 2;
@@ -87,10 +102,13 @@ const char* key_cursor::bisect(const char* lo, const char* hi, std::string_view 
       const void* lf = memrchr(lo, '\n', static_cast<size_t>(mid - lo));
       m = static_cast<const char*>(lf) + 1;
     }
-    if (compare_at(m, key) < 0)
+    const int m_order = compare_at(m, key);
+    if (m_order < 0) {
       lo = m;
-    else
+    } else {
       hi = m;
+      *order = m_order;
+    }
   }
 }
 

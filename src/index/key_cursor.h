@@ -5,8 +5,9 @@
 // through this cursor: for every result key it wants that index's lines of the same key,
 // and result keys come in the index kind's order. The cursor therefore only moves
 // forward, and a lookup starts at the cursor: a key before the cursor's line costs one
-// compare, a key past the table's last line costs one more, and anything else a gallop
-// from the cursor followed by a bisection of the bytes it brackets. Lines are found from
+// compare, a key at or before the next line one more, and anything else a compare with
+// the table's last line, a gallop from the cursor by doubling byte distances and a
+// bisection of the bytes it brackets. Lines are found from
 // the table's own line feeds, not through the line index: the bisection needs line starts
 // near a byte position, not line numbers, and it leaves the thread's line-lookup cache to
 // the candidate sources that read the table in order.
@@ -54,9 +55,13 @@ class key_cursor {
   const char* after(const char* p) const;
   int compare_at(const char* p, std::string_view key);
   // First line start in (lo, hi] not ordering before key, given that lo orders before key
-  // and hi does not (hi may be end_).
-  const char* bisect(const char* lo, const char* hi, std::string_view key);
-  const char* gallop(std::string_view key);
+  // and hi (a line start) does not, with *order = compare(hi, key) on entry; on return
+  // *order = compare(that line, key).
+  const char* bisect(const char* lo, const char* hi, std::string_view key, int* order);
+  // First line start after the cursor not ordering before key (end_ when none), given
+  // that the cursor's line orders before key; *order = compare(that line, key), or 1 at
+  // end_.
+  const char* gallop(std::string_view key, int* order);
 
   const char* begin_;
   const char* end_;
