@@ -95,8 +95,11 @@ class search_context final : public search_hooks {
     return count >= count_min_ && (count_max_ == 0 || count <= count_max_);
   }
   // Coarse test of an index's time range (header earliest/latest) before it is searched.
-  // Both boundary comparisons are inclusive: records seen exactly at a bound pass the
-  // record test, so an index that holds them must not be skipped.
+  // False only when no record whose observations all lie in such ranges can pass the
+  // record test: the merger then takes no candidates from the index, though it still
+  // merges its lines into keys found elsewhere (tgdb_merger.h). Both boundary comparisons
+  // are inclusive: records seen exactly at a bound pass the record test, so an index that
+  // holds them must not be skipped.
   bool index_may_match(int64_t earliest, int64_t latest) const;
 
   // check_deadline() (from search_hooks) throws search_aborted once the armed deadline

@@ -253,6 +253,8 @@ void tgdb_merger::add_index(Tgdb* index) {
     fence_seen_ = true;
     if (!context_.index_may_match(earliest, latest)) {
       QLOG(LOG_DEBUG, retrieval_msg::kSkipTimeFilter, index->path().c_str());
+      searched_.push_back(TgdbRef::share(index));
+      skipped_.emplace_back(index->string_table(), index->string_table_size(), compare_);
       return;
     }
   } else {
@@ -293,6 +295,20 @@ void tgdb_merger::note_damage(const line_source& lines) {
   if (!lines.damaged()) return;
   failed_ = true;
   done_ = true;
+}
+
+void tgdb_merger::merge_skipped(std::unique_ptr<result_entry>& result) {
+  const std::string_view key = current_key_.text;
+  SearchStats& c = context_.counters();
+  line_ref line;
+  for (key_cursor& cursor : skipped_) {
+    std::string_view text;
+    for (bool more = cursor.seek(key, &text); more; more = cursor.next_equal(key, &text)) {
+      line.assign(text.data(), text.size());
+      c.bytes_read += text.size() + 1;
+      merge_line(result, line);
+    }
+  }
 }
 
 void tgdb_merger::advance() {
@@ -339,6 +355,8 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
   context_.reset_counters();
   std::unique_ptr<result_entry> result;
   bool skip = false;
+  // The key being assembled passed the matcher: its lines in skipped indexes belong to it.
+  bool matched = false;
 
   while (!heap_.empty()) {
     merger_source& top = **heap_.peek();
@@ -347,6 +365,7 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
       current_key_ = top.key;
       have_current_key_ = true;
     } else if (!same_key(current_key_, top.key)) {
+      if (matched && !skipped_.empty()) merge_skipped(result);
       if (!pages_intact()) break;
       if (result_filter(context_, result.get())) {
         current_key_ = top.key;  // top stays on the heap and opens the next call
@@ -355,6 +374,7 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
       if (result) spare_ = std::move(result);
       current_key_ = top.key;
       new_key = true;
+      matched = false;
     }
     const line_ref& line = new_key ? current_key_ : top.key;
 
@@ -369,6 +389,7 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
         context_.note_pattern_match();
         merge_line(result, line);
         skip = false;
+        matched = true;
       } else {
         skip = true;
       }
@@ -377,6 +398,7 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
     if (failed_) break;
   }
 
+  if (!failed_ && matched && !skipped_.empty()) merge_skipped(result);
   if (!failed_ && pages_intact() && result_filter(context_, result.get())) return result;
   if (result) spare_ = std::move(result);
   return nullptr;

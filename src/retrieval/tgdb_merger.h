@@ -26,10 +26,23 @@
 // merging fails the search as damage does; indexes_unchanged(), asked when the search
 // ends, fails it for any other in-place change, after a line naming the file.
 //
-// Out-of-range shortcuts: when every searched index carries a time fence, a
+// Time-skipped indexes: an index whose time fence the context's coarse test rules out
+// (search_context::index_may_match) contributes no candidates, since no key held only by
+// such indexes can pass the record filters. A key that is also in a searched index must
+// still get their lines: a record's times and count are those of all its observations,
+// however they are split into files. So for each matched key, before the record filters
+// run, the lines of the same key in every skipped index are merged in, found by a
+// forward-only search of its string table (index/key_cursor.h): keys come in ascending
+// order, so most skipped indexes cost one compare per key. Skipped indexes count as read
+// for the in-place checks below.
+//
+// Out-of-range shortcuts: when every added index carries a time fence, a
 // time_first_after later than every index's latest time, or a time_last_before earlier
-// than every index's earliest time, ends the search at once. An index without a fence
-// turns the shortcuts off, since its records may lie anywhere in time.
+// than every index's earliest time, ends the search at once. They stay sound with the
+// merging above: the fence covers skipped indexes too, and a merged record's first time
+// is one of its observations' (so not after the greatest latest) and its last time too
+// (so not before the least earliest). An index without a fence turns the shortcuts off,
+// since its records may lie anywhere in time.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +52,7 @@
 #include <vector>
 
 #include "common/heap.h"
+#include "index/key_cursor.h"
 #include "index/tgdb.h"
 #include "retrieval/result_entry.h"
 
@@ -75,7 +89,8 @@ class tgdb_merger {
   tgdb_merger& operator=(const tgdb_merger&) = delete;
 
   // Adds one loaded index (the caller keeps its own reference). An index of the other
-  // kind is ignored silently; one outside the time filter is skipped with a debug line.
+  // kind is ignored silently; one outside the time filter is skipped with a debug line
+  // and then only looked up for the keys of other indexes' results (see above).
   void add_index(Tgdb* index);
   // The next merged result in key order, or nullptr when there is none (for good).
   std::unique_ptr<result_entry> next();
@@ -117,6 +132,8 @@ class tgdb_merger {
   void merge_line(std::unique_ptr<result_entry>& result, const line_ref& line);
   void count_line(merger_source& source, const char* line, size_t length);
   void advance();
+  // Folds the lines of current_key_'s key from every time-skipped index into result.
+  void merge_skipped(std::unique_ptr<result_entry>& result);
   // Fails the search when lines ended on a damaged line index.
   void note_damage(const line_source& lines);
   // Fails the search (logged) when the index's file changed in place; true then.
@@ -150,6 +167,9 @@ class tgdb_merger {
   // Set when an index without a time fence was added: the shortcuts are then unsound.
   bool unfenced_index_ = false;
   size_t sources_added_ = 0;
+  // One cursor per index skipped by the time filter, in the order added; their indexes
+  // are held through searched_.
+  std::vector<key_cursor> skipped_;
 };
 
 }  // namespace quarn
