@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -56,9 +56,13 @@ bool ClientProbe::find_socket() {
   if (dir == nullptr) return false;
   while (dirent* e = readdir(dir)) {
     if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+    // The link text tells a socket without touching the descriptor, which may belong to
+    // a connection another thread is opening or closing right now.
+    char link[64];
+    const std::string path = std::string("/proc/self/fd/") + e->d_name;
+    const ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
+    if (n <= 0 || std::strncmp(link, "socket:", 7) != 0) continue;
     const int fd = std::atoi(e->d_name);
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
     if (end_matches(fd, true, remote_addr_, remote_port_) &&
         end_matches(fd, false, local_addr_, local_port_)) {
       fd_ = fd;

@@ -4,7 +4,8 @@
 // nothing for a while writes nothing that could fail; so the probe finds the socket
 // itself: the open descriptor whose local and peer addresses are those of the request
 // (unique among open sockets, and stable while the handler runs, since the connection
-// cannot close under its own handler). It is looked up on the first question only:
+// cannot close under its own handler). Other threads' descriptors are only named, by
+// their /proc link, and asked for their addresses. It is looked up on the first question only:
 // searches that finish before the first probe interval pay nothing.
 //
 // gone() is true when the peer closed or reset the connection (hang-up, error, or a

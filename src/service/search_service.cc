@@ -26,6 +26,9 @@ constexpr const char* kNdjson = "application/x-ndjson";
 constexpr size_t kMaxBodyBytes = 64 * 1024;
 // A refused request may try again after this many seconds.
 constexpr const char* kRetryAfter = "1";
+// Aborted searches stop within a probe interval; this bounds the wait for them (a
+// search blocked writing to a stalled client waits for the write timeout instead).
+constexpr double kAbortWaitSeconds = 1;
 // Fin codes of refusals that the code table has no own code for.
 constexpr int kFinUnauthorized = 401;
 
@@ -49,6 +52,19 @@ int fin_code_of(const std::string& message) {
 
 }  // namespace
 
+// The HTTP server with a way to stop accepting that leaves running answers alone: the
+// library's stop() also cuts every chunked answer still streaming, which would turn a
+// drain into a cut. Shutting the listening socket down ends the accept loop; marking
+// the socket gone afterwards (forget_listener) ends the idle keep-alive connections.
+class HttpServer final : public httplib::Server {
+ public:
+  void stop_accepting() {
+    const socket_t s = svr_sock_.load();
+    if (s != INVALID_SOCKET) ::shutdown(s, SHUT_RDWR);
+  }
+  void forget_listener() { svr_sock_ = INVALID_SOCKET; }
+};
+
 // What a streamed search needs once the handler has returned: the worker, the compiled
 // context and the request. Owned by the response's content provider.
 struct SearchService::SearchState {
@@ -59,7 +75,7 @@ struct SearchService::SearchState {
   ScopeSource* source = nullptr;
   ClientProbe probe;
   uint32_t number = 0;
-  SearchState(const httplib::Request& req)
+  explicit SearchState(const httplib::Request& req)
       : probe(req.remote_addr, req.remote_port, req.local_addr, req.local_port) {}
 };
 
@@ -71,7 +87,7 @@ struct StreamSink {
 SearchService::SearchService(const ServiceOptions& options, std::unique_ptr<ScopeSource> rrnames,
                              std::unique_ptr<ScopeSource> rdata, std::unique_ptr<ApiKeys> keys)
     : options_(options),
-      server_(std::make_unique<httplib::Server>()),
+      server_(std::make_unique<HttpServer>()),
       gate_(options.workers, options.queue),
       keys_(std::move(keys)),
       started_(my_gettime()) {
@@ -262,13 +278,19 @@ bool SearchService::serve() {
 
 void SearchService::shutdown() {
   QLOG(LOG_INFO, service_msg::kDraining, options_.grace);
-  gate_.close();
-  server_->stop();
+  gate_.close();  // queued and later searches are refused; running ones go on
+  server_->stop_accepting();
+  wait_for_searches(options_.grace);
+  abort_all_ = true;  // the rest stop within a probe interval, each with its fin line
+  wait_for_searches(kAbortWaitSeconds);
+  server_->forget_listener();
+}
+
+void SearchService::wait_for_searches(double seconds) const {
   const auto until = std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(static_cast<int64_t>(options_.grace * 1000));
+                     std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
   while (gate_.running() > 0 && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  abort_all_ = true;
 }
 
 void SearchService::reload() {

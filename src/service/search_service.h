@@ -25,13 +25,13 @@
 #include "service/service_options.h"
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 }  // namespace httplib
 
 namespace quarn {
 
+class HttpServer;
 class ApiKeys;
 class ScopeSource;
 struct query_request;
@@ -69,10 +69,11 @@ class SearchService {
   ScopeSource* scope(int which) const;
   void stream(SearchState& state, struct StreamSink& sink);
   std::shared_ptr<const ApiKeys> keys() const;
+  void wait_for_searches(double seconds) const;
 
   ServiceOptions options_;
   std::unique_ptr<ScopeSource> scopes_[2];
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<HttpServer> server_;
   SearchGate gate_;
   ServiceMetrics metrics_;
   mutable std::mutex keys_mutex_;

@@ -93,7 +93,6 @@ namespace {
 void stream_results(const query_request& r, const SearchLimits& limits, search_context& ctx,
                     tgdb_merger& merger, ResultDeadline& deadline, std::string& batch,
                     const LineSink& sink, SearchOutcome& o) {
-  JsonResultWriter writer;
   uint64_t skipped = 0;
   while (o.results < limits.limit) {
     std::unique_ptr<result_entry> result = merger.next();
@@ -102,7 +101,8 @@ void stream_results(const query_request& r, const SearchLimits& limits, search_c
     if (skipped < limits.offset) {
       ++skipped;
     } else {
-      writer.append_lines(batch, *result, r.rrtype, r.details);
+      // Refused elements are reported by the JSON writer; the rest are still written.
+      format_json(batch, *result, r.rrtype, r.details);
       ++o.results;
       if (batch.size() >= kBatchBytes) {
         if (!sink(batch)) {
