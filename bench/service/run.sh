@@ -34,7 +34,7 @@ for _ in $(seq 50); do grep -q Listening "$work/service.log" && break; sleep 0.1
 
 base="http://127.0.0.1:$port/v1/search?search_method=regex&search_what=rrnames&return_what=details&rrtype=any"
 declare -A queries=(
-  [selective]="$base&limit=100&value=%5Email%5C.shop%5B0-9%5D%2B%5C."
+  [selective]="$base&limit=100&value=account-verify"
   [medium]="$base&limit=100000&value=shop"
 )
 {
