@@ -115,7 +115,7 @@ void SearchService::install_routes() {
   s.set_keep_alive_timeout(options_.io_timeout);
   s.set_keep_alive_max_count(1000);
   s.set_tcp_nodelay(true);
-  s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+  s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
     begin_access_record(req);
     if (!ConnectionPool::busy()) return httplib::Server::HandlerResponse::Unhandled;
     res.set_header("Retry-After", kRetryAfter);
