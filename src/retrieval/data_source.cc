@@ -28,6 +28,7 @@ index_list::~index_list() = default;
 
 bool index_list::add(const std::string& path) {
   TgdbRef index = tgdb_load(path);
+  std::lock_guard<std::mutex> guard(lock_);
   if (!index) return false;
   for (const TgdbRef& listed : indexes_) {
     const FileIdentity& a = listed->identity();
@@ -53,7 +54,13 @@ bool index_list::of_list_kind(const Tgdb& index, const std::string& path) const 
   return false;
 }
 
+size_t index_list::size() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return indexes_.size();
+}
+
 void index_list::refresh_changed() {
+  std::lock_guard<std::mutex> guard(lock_);
   for (size_t i = 0; i < indexes_.size();) {
     if (!indexes_[i]->file_changed()) {
       ++i;
@@ -74,10 +81,17 @@ void index_list::refresh_changed() {
 
 std::unique_ptr<tgdb_merger> index_list::open(search_context& context) {
   refresh_changed();
-  if (indexes_.empty()) return nullptr;
+  // The merger takes its own references, so the list may change once they are taken.
+  const std::vector<TgdbRef> indexes = loaded_indexes();
+  if (indexes.empty()) return nullptr;
   auto merger = std::make_unique<tgdb_merger>(context, is_rdata_);
-  for (const TgdbRef& index : indexes_) merger->add_index(index.get());
+  for (const TgdbRef& index : indexes) merger->add_index(index.get());
   return merger;
+}
+
+std::vector<TgdbRef> index_list::loaded_indexes() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return indexes_;
 }
 
 // ---- fileset -------------------------------------------------------------------------
@@ -155,12 +169,29 @@ void fileset::unload_entry(const std::string& file, TgdbRef& index) {
   index.reset();  // mergers still reading it hold their own references
 }
 
-void fileset::reload() {
+void fileset::reload() { reload_locked(false); }
+
+void fileset::reload_now() { reload_locked(true); }
+
+TimePoint fileset::last_reload() const {
+  std::shared_lock<std::shared_mutex> guard(lock_);
+  return last_reload_;
+}
+
+std::vector<TgdbRef> fileset::loaded_indexes() const {
+  std::shared_lock<std::shared_mutex> guard(lock_);
+  std::vector<TgdbRef> out;
+  for (const auto& e : set_file_->entries())
+    if (e->data) out.push_back(e->data);
+  return out;
+}
+
+void fileset::reload_locked(bool force) {
   // The due check runs under the write lock too, so that two searches opening at once
   // neither both reload nor read the stamp while it changes.
   std::unique_lock<std::shared_mutex> guard(lock_);
   const TimePoint now = clock_();
-  if (now.sec - last_reload_.sec > reload_interval_) {
+  if (force || now.sec - last_reload_.sec > reload_interval_) {
     set_file_->reload();
     last_reload_ = now;
   }

@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <unordered_map>
@@ -57,6 +58,9 @@ class data_source {
   // A merger over the source's current indexes for this search, or nullptr when there
   // is none.
   virtual std::unique_ptr<tgdb_merger> open(search_context& context) = 0;
+  // The indexes a search opened now would read, each with its own reference, in the
+  // order open() adds them (for status reports and plans; nothing is reloaded).
+  virtual std::vector<TgdbRef> loaded_indexes() const = 0;
 };
 
 class index_list final : public data_source {
@@ -70,7 +74,7 @@ class index_list final : public data_source {
   // is of the other kind than the first index of the list, or is a file already listed
   // (same device and inode, under any name).
   bool add(const std::string& path);
-  size_t size() const { return indexes_.size(); }
+  size_t size() const;
   bool is_rdata() const { return is_rdata_; }
 
   // Reloads every index whose file changed since it was loaded ("Reloaded index file %s",
@@ -78,12 +82,15 @@ class index_list final : public data_source {
   // %s", error). open() calls it first.
   void refresh_changed();
   std::unique_ptr<tgdb_merger> open(search_context& context) override;
+  std::vector<TgdbRef> loaded_indexes() const override;
 
  private:
   // True when index is of this list's kind; otherwise logs the refusal.
   bool of_list_kind(const Tgdb& index, const std::string& path) const;
 
   bool is_rdata_ = false;
+  // Guards indexes_: searches running at once may each refresh the list.
+  mutable std::mutex lock_;
   std::vector<TgdbRef> indexes_;  // one reference each
 };
 
@@ -105,7 +112,13 @@ class fileset final : public data_source {
   // Re-reads the set file when the reload interval has passed; then, every time, reloads
   // each entry whose file changed on disk ("Fileset %s: %s changed on disk", info).
   void reload();
+  // Re-reads the set file now, whatever the interval says (a reload asked for by an
+  // operator), then refreshes changed entries as reload() does.
+  void reload_now();
   std::unique_ptr<tgdb_merger> open(search_context& context) override;
+  std::vector<TgdbRef> loaded_indexes() const override;
+  // Wall-clock time of the last read of the set file.
+  TimePoint last_reload() const;
 
   const std::string& path() const { return path_; }
   bool kind_known() const { return kind_known_; }
@@ -122,6 +135,7 @@ class fileset final : public data_source {
   TgdbRef try_load_entry(const std::string& file);
   void unload_entry(const std::string& file, TgdbRef& index);
   bool entry_changed(const std::string& file, const TgdbRef& index) const;
+  void reload_locked(bool force);
 
   std::string path_;
   bool is_rdata_ = false;

@@ -1,7 +1,6 @@
 #include "search/run_search.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -14,6 +13,7 @@
 #include "output/output_buffer.h"
 #include "output/text_output.h"
 #include "retrieval/data_source.h"
+#include "retrieval/result_deadline.h"
 #include "retrieval/search_context.h"
 #include "retrieval/tgdb_merger.h"
 #include "search/messages.h"
@@ -24,21 +24,8 @@ namespace {
 // Names searches in log lines; counts from 1 over the life of the process.
 uint32_t g_search_number = 1;
 
-// A timeout beyond this many seconds (about 30 years) is as good as none, and keeps the
-// deadline arithmetic far from overflow.
-constexpr double kMaxTimeoutSeconds = 1e9;
-
 TimePoint accumulate(const TimePoint& total, const TimePoint& from, const TimePoint& to) {
   return time_add(total, time_diff(from, to));
-}
-
-// Splits the timeout into whole seconds and nanoseconds (fraction truncated).
-TimePoint timeout_duration(double timeout) {
-  TimePoint d;
-  const double secs = std::floor(timeout);
-  d.sec = static_cast<int64_t>(secs);
-  d.nsec = static_cast<int64_t>((timeout - secs) * 1e9);
-  return d;
 }
 
 void install_time_filters(const SearchOptions& o, search_context& ctx) {
@@ -57,47 +44,6 @@ void install_time_filters(const SearchOptions& o, search_context& ctx) {
     }
   }
 }
-
-// The deadline of a search, re-armed after every printed result. Its callback declines
-// every extension and remembers that the search timed out; it refers to this object, so
-// the object stays where it was made for as long as the context lives.
-class ResultDeadline {
- public:
-  ResultDeadline(double timeout, search_context& ctx)
-      // Only a positive, finite timeout arms a deadline; 0, negative or NaN mean none.
-      : armed_(timeout > 0 && timeout == timeout),
-        timeout_(armed_ ? timeout_duration(std::min(timeout, kMaxTimeoutSeconds)) : TimePoint{}),
-        ctx_(ctx) {
-    ctx_.set_timeout_callback([this](TimePoint&) {
-      timed_out_ = true;
-      return false;
-    });
-  }
-  ResultDeadline(const ResultDeadline&) = delete;
-  ResultDeadline& operator=(const ResultDeadline&) = delete;
-
-  // Sets the deadline to one timeout from now (nothing when there is no timeout).
-  void arm() {
-    if (!armed_) return;
-    current_ = time_add(my_gettime(), timeout_);
-    ctx_.set_deadline(&current_);
-  }
-  // Marks the search timed out when the armed deadline lies before `at`: a phase without
-  // deadline checks (planning and compiling) may overrun it.
-  void expire_if_passed(const TimePoint& at) {
-    if (armed_ && time_before(current_, at)) timed_out_ = true;
-  }
-  // A deadline must not outlive the loop it guards.
-  void disarm() { ctx_.set_deadline(nullptr); }
-  bool timed_out() const { return timed_out_; }
-
- private:
-  const bool armed_;
-  const TimePoint timeout_;
-  search_context& ctx_;
-  TimePoint current_;
-  bool timed_out_ = false;
-};
 
 // Plans and compiles the expression, logging a failure. Records the pattern time.
 bool compile_expression(const SearchOptions& options, std::string_view expression,

@@ -1,0 +1,106 @@
+#include "service/service_reports.h"
+
+#include "index/format.h"
+#include "index/line_source.h"
+#include "index/n_iter.h"
+#include "planner/tgr_result.h"
+#include "retrieval/search_context.h"
+#include "service/json_text.h"
+#include "service/scope_source.h"
+#include "service/search_gate.h"
+#include "service/search_service.h"
+
+namespace quarn {
+namespace {
+
+// Bytes of one line-index entry, and the lines one entry covers.
+constexpr uint64_t kLineIndexEntryBytes = 14;
+constexpr uint64_t kLinesPerEntry = 64;
+
+uint64_t lines_at_most(const Tgdb& t) {
+  return t.line_index_size() / kLineIndexEntryBytes * kLinesPerEntry;
+}
+
+void scope_report(JsonText& j, const ScopeSource& s) {
+  j.open();
+  j.key("path").str(s.path());
+  j.key("set_file").boolean(s.is_set_file());
+  j.key("listed").unum(s.listed());
+  j.key("last_reload").num(s.last_reload().sec);
+  j.key("files").open_array();
+  for (const TgdbRef& t : s.indexes()) {
+    j.open();
+    j.key("path").str(t->path());
+    j.key("bytes").unum(t->file_size());
+    j.key("lines_at_most").unum(lines_at_most(*t));
+    j.key("earliest").num(t->earliest_seen());
+    j.key("latest").num(t->latest_seen());
+    j.key("mtime").num(t->identity().mtime_sec);
+    j.close();
+  }
+  j.close_array();
+  j.close();
+}
+
+}  // namespace
+
+std::string status_report(const ScopeSource* rrnames, const ScopeSource* rdata,
+                          const TimePoint& started, const SearchGate& gate) {
+  JsonText j;
+  j.open();
+  j.key("version").str(kServiceVersion);
+  const TimePoint up = time_diff(started, my_gettime());
+  j.key("uptime_seconds").real(static_cast<double>(up.sec) + static_cast<double>(up.nsec) / 1e9);
+  j.key("searches").open();
+  j.key("running").unum(gate.running());
+  j.key("queued").unum(gate.queued());
+  j.key("workers").unum(gate.workers());
+  j.close();
+  j.key("scopes").open();
+  if (rrnames) scope_report(j.key("rrnames"), *rrnames);
+  if (rdata) scope_report(j.key("rdata"), *rdata);
+  j.close();
+  j.close();
+  return j.take();
+}
+
+std::string explain_report(search_context& ctx, const ScopeSource& scope) {
+  JsonText j;
+  j.open();
+  j.key("pattern").str(ctx.pattern_text());
+  j.key("query").str(tgr_to_text(ctx.query()));
+  j.key("table_scan").boolean(ctx.query() == nullptr);
+  j.key("files").open_array();
+  for (const TgdbRef& t : scope.indexes()) {
+    uint64_t estimate = lines_at_most(*t);
+    if (ctx.query() != nullptr) {
+      bool error = false;
+      std::unique_ptr<n_iter> it = build_query_iterator(t.get(), ctx, ctx.query(), &error);
+      uint64_t e = 0;
+      // An iterator knows its estimate once positioned; nothing is read past the first
+      // candidate of each list.
+      if (it) it->seek(0);
+      estimate = it && it->est(&e) ? e : 0;
+    }
+    j.open();
+    j.key("path").str(t->path());
+    j.key("estimated_lines").unum(estimate);
+    j.close();
+  }
+  j.close_array();
+  j.close();
+  return j.take();
+}
+
+ScopeGauges scope_gauges(const ScopeSource& scope, const char* name) {
+  ScopeGauges g{name};
+  for (const TgdbRef& t : scope.indexes()) {
+    ++g.files;
+    g.bytes += t->file_size();
+  }
+  const size_t listed = scope.listed();
+  g.unloaded = listed > g.files ? listed - g.files : 0;
+  return g;
+}
+
+}  // namespace quarn

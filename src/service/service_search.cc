@@ -1,0 +1,153 @@
+#include "service/service_search.h"
+
+#include <cstring>
+#include <memory>
+
+#include "common/log.h"
+#include "output/json_output.h"
+#include "output/status_message.h"
+#include "pattern/parse.h"
+#include "retrieval/data_source.h"
+#include "retrieval/result_deadline.h"
+#include "retrieval/search_context.h"
+#include "retrieval/tgdb_merger.h"
+#include "service/service_messages.h"
+
+namespace quarn {
+namespace {
+
+// Lines are sent in batches of about this size: large enough to amortise the writes,
+// small enough that a client sees the first results early.
+constexpr size_t kBatchBytes = 32 * 1024;
+
+// The part of a printf format before its first conversion.
+std::string_view format_prefix(const char* fmt) {
+  const char* pct = std::strchr(fmt, '%');
+  return pct ? std::string_view(fmt, static_cast<size_t>(pct - fmt)) : std::string_view(fmt);
+}
+
+bool starts_with_format(const std::string& text, const char* fmt) {
+  return text.rfind(format_prefix(fmt), 0) == 0;
+}
+
+void install_filters(const query_request& r, search_context& ctx) {
+  ctx.set_rrtype(r.rrtype);
+  if (r.time_first_before_set) ctx.set_time_first_before(r.time_first_before);
+  if (r.time_first_after_set) ctx.set_time_first_after(r.time_first_after);
+  if (r.time_last_before_set) ctx.set_time_last_before(r.time_last_before);
+  if (r.time_last_after_set) ctx.set_time_last_after(r.time_last_after);
+}
+
+}  // namespace
+
+int expression_error_code(bool regex, const std::string& text) {
+  // The faults of a character the dialect does not know, as opposed to broken syntax.
+  const bool unsupported = starts_with_format(text, reparse_error::kInvalidCharCode) ||
+                           starts_with_format(text, reparse_error::kInvalidEscape) ||
+                           starts_with_format(text, reparse_error::kCollating) ||
+                           starts_with_format(text, reparse_error::kClassName);
+  if (regex) return unsupported ? kStatusRegexUnsupported : kStatusRegexSyntax;
+  return unsupported ? kStatusGlobUnsupported : kStatusGlobSyntax;
+}
+
+std::optional<std::string> prepare_search(const query_request& r, search_context& ctx) {
+  install_filters(r, ctx);
+  const bool glob = !r.regex;
+  std::string error;
+  const bool parses = glob ? glob_parse(r.value, &error) != nullptr
+                           : regex_parse(r.value, &error) != nullptr;
+  if (!parses || !ctx.compile(r.value, glob, &error)) {
+    if (error.empty()) error = status_text(r.regex ? kStatusRegexSyntax : kStatusGlobSyntax);
+    return build_status_message(expression_error_code(r.regex, error), error.c_str());
+  }
+  if (r.exclude && !ctx.compile_exclusion(*r.exclude, glob, &error)) {
+    return build_status_message(kStatusExcludeSyntax,
+                                error.empty() ? nullptr : error.c_str());
+  }
+  return std::nullopt;
+}
+
+std::string decide_fin(const SearchOutcome& o, int* code, const char* abort_text) {
+  const char* text = nullptr;
+  if (o.no_source) {
+    *code = kStatusInternalError;
+    text = service_msg::kNoSourceForScope;
+  } else if (o.damaged) {
+    *code = kStatusInternalError;
+    text = service_msg::kDamagedIndex;
+  } else if (o.aborted) {
+    *code = kStatusInternalError;
+    text = abort_text;
+  } else if (o.timed_out) {
+    *code = kStatusTimedOut;
+  } else {
+    *code = o.results > 0 ? kStatusOk : kStatusNoResults;
+  }
+  return build_status_message(*code, text);
+}
+
+namespace {
+
+// Walks the merger into batches of lines. Returns when the limit is reached, the
+// results end, the deadline passes or the sink fails.
+void stream_results(const query_request& r, const SearchLimits& limits, search_context& ctx,
+                    tgdb_merger& merger, ResultDeadline& deadline, std::string& batch,
+                    const LineSink& sink, SearchOutcome& o) {
+  uint64_t skipped = 0;
+  while (o.results < limits.limit) {
+    std::unique_ptr<result_entry> result = merger.next();
+    o.stats.add(ctx.counters());
+    if (!result) break;
+    if (skipped < limits.offset) {
+      ++skipped;
+    } else {
+      // Refused elements are reported by the JSON writer; the rest are still written.
+      format_json(batch, *result, r.rrtype, r.details);
+      ++o.results;
+      if (batch.size() >= kBatchBytes) {
+        if (!sink(batch)) {
+          o.write_failed = true;
+          return;
+        }
+        batch.clear();
+      }
+    }
+    merger.recycle(std::move(result));
+    deadline.arm();
+  }
+}
+
+}  // namespace
+
+SearchOutcome run_search_request(const query_request& r, const SearchLimits& limits,
+                                 search_context& ctx, data_source& source,
+                                 const LineSink& sink, const AbortProbe& probe) {
+  SearchOutcome o;
+  std::string batch;
+  // While the search runs the probe also sends what has piled up, so that a slow search
+  // shows its first results within a probe interval.
+  ResultDeadline deadline(limits.timeout, ctx, [&]() {
+    if (!batch.empty()) {
+      if (!sink(batch)) return true;
+      batch.clear();
+    }
+    return probe && probe();
+  });
+  deadline.arm();
+  std::unique_ptr<tgdb_merger> merger = source.open(ctx);
+  if (!merger) {
+    deadline.disarm();
+    o.no_source = true;
+    return o;
+  }
+  stream_results(r, limits, ctx, *merger, deadline, batch, sink, o);
+  deadline.disarm();
+  o.timed_out = deadline.timed_out();
+  o.aborted = deadline.aborted();
+  o.damaged = merger->failed();
+  merger.reset();
+  if (!o.write_failed && !batch.empty() && !sink(batch)) o.write_failed = true;
+  return o;
+}
+
+}  // namespace quarn

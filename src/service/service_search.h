@@ -1,0 +1,68 @@
+// One search of the service: a query_request prepared into a search_context, then run
+// over a data source into NDJSON lines with the fin line last.
+//
+// prepare_search installs the request's filters (rrtype, the four time bounds), checks
+// and compiles the expression and the exclusion. The expression is parsed on its own
+// first so that a fault is classified by the parser's own message: syntax (801 regex,
+// 803 glob) or a character the dialect does not support (802, 804); an exclusion that
+// does not compile is 811. The fin's msg is the parser's positioned text.
+//
+// run_search_request walks the merger: results that pass every filter are counted, the
+// first `offset` skipped, then up to `limit` written as JSON lines ("details" or
+// "terse"; with an rrtype only that type's element, otherwise one line per type), in
+// key order. Lines are handed to the sink in batches; the fin line ends the answer, and
+// decide_fin is the one place where the outcome becomes a code. The probe (may be null)
+// is asked every probe interval while the search runs; true aborts it (a client that
+// went away, a server shutting down).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/search_stats.h"
+#include "output/query_message.h"
+
+namespace quarn {
+
+class data_source;
+class search_context;
+
+// Returns std::nullopt when the context is ready, else the fin message (HTTP 400).
+std::optional<std::string> prepare_search(const query_request& request, search_context& ctx);
+
+// The fin code and text of a parse or compile error of the expression.
+int expression_error_code(bool regex, const std::string& parser_text);
+
+struct SearchLimits {
+  uint64_t limit = 0;   // already capped by the server
+  uint64_t offset = 0;
+  double timeout = 0;   // seconds since the last result; 0 = none
+};
+
+// Why a search ended, as the fin line reports it.
+struct SearchOutcome {
+  uint64_t results = 0;     // lines' results written (after offset)
+  bool timed_out = false;
+  bool aborted = false;     // the probe ended it
+  bool damaged = false;     // an index turned out damaged
+  bool no_source = false;   // nothing to search in this scope
+  bool write_failed = false;
+  SearchStats stats;
+};
+
+// The fin code and message of an outcome; abort_text is the message of an abort (the
+// client never sees one when it went away).
+std::string decide_fin(const SearchOutcome& outcome, int* code, const char* abort_text);
+
+// Writes a batch of lines; false when the client can no longer be written to.
+using LineSink = std::function<bool(std::string_view)>;
+using AbortProbe = std::function<bool()>;
+
+SearchOutcome run_search_request(const query_request& request, const SearchLimits& limits,
+                                 search_context& ctx, data_source& source,
+                                 const LineSink& sink, const AbortProbe& probe);
+
+}  // namespace quarn
