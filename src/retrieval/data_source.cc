@@ -186,8 +186,17 @@ std::vector<TgdbRef> fileset::loaded_indexes() const {
   return out;
 }
 
+bool fileset::reload_needed() const {
+  std::shared_lock<std::shared_mutex> guard(lock_);
+  if (clock_().sec - last_reload_.sec > reload_interval_) return true;
+  return set_file_->any_changed();
+}
+
 void fileset::reload_locked(bool force) {
-  // The due check runs under the write lock too, so that two searches opening at once
+  // Nearly every search finds nothing to do, and finds it under the shared lock, so that
+  // concurrent searches do not queue behind one another's stats.
+  if (!force && !reload_needed()) return;
+  // The due check runs again under the write lock, so that two searches opening at once
   // neither both reload nor read the stamp while it changes.
   std::unique_lock<std::shared_mutex> guard(lock_);
   const TimePoint now = clock_();

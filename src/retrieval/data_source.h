@@ -136,6 +136,8 @@ class fileset final : public data_source {
   void unload_entry(const std::string& file, TgdbRef& index);
   bool entry_changed(const std::string& file, const TgdbRef& index) const;
   void reload_locked(bool force);
+  // True when the set file is due for a read or a listed file changed (shared lock).
+  bool reload_needed() const;
 
   std::string path_;
   bool is_rdata_ = false;

@@ -111,6 +111,14 @@ class my_fileset {
     return true;
   }
 
+  // True when the changed callback calls the data of some entry stale. Reads only.
+  bool any_changed() const {
+    if (!changed_) return false;
+    for (const auto& e : entries_)
+      if (changed_(e->name, e->data)) return true;
+    return false;
+  }
+
   // Gives every entry whose data the changed callback calls stale freshly loaded data.
   void refresh_changed() {
     if (!changed_) return;
