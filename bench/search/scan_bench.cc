@@ -32,7 +32,8 @@ double cpu_now() {
 }
 
 constexpr const char* kPatterns[] = {".*", "^[a-z.]+$", "com", "[a-z]{25,}",
-                                     "^[0-9a-f]{32}\\.", "[0-9]", "^mail\\.|\\.net$"};
+                                     "^[0-9a-f]{32}\\.", "[0-9]", "^mail\\.|\\.net$",
+                                     "^.*mail.*$" /* the glob *mail* */};
 
 double seconds_since(double t0) { return cpu_now() - t0; }
 

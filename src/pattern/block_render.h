@@ -19,8 +19,9 @@
 // second end anchor could need the tab the first one consumed); such searches confirm
 // lines one by one.
 //
-// Two shortcuts keep scans cheap. A pattern that matches every key needs no matcher at
-// all (matches_every_key). And since a key passes when any match lies in it, a trailing
+// Shortcuts keep scans cheap. A pattern that matches every key needs no matcher at all
+// (matches_every_key). And since a key passes when any match lies in it, a leading ^.*
+// and a trailing .*$ are dropped (the glob *mail* is then just mail), and a trailing
 // unanchored part that can match the empty string is dropped and a trailing repeat cut
 // to its minimum: the engine then reports far fewer end offsets per line (.* at the end
 // of a pattern would report every byte up to the end of the line).

@@ -119,6 +119,9 @@ TEST(BlockMatcher, MatchesNeverCrossTheKeyEndOrLeaveTheLine) {
   expect_block_equals_per_key("com$", block);        // the last line has no line feed
   expect_block_equals_per_key("[[:space:]]", block); // tab and line feed are no key bytes
   expect_block_equals_per_key("b.c[a-z]*", block);   // trailing repeat cut to its minimum
+  expect_block_equals_per_key("^.*com.*$", block);   // the glob *com*, ends dropped
+  expect_block_equals_per_key("^.*m$", block);       // the glob *m keeps its end anchor
+  expect_block_equals_per_key("^.*(4|b)", block);
 }
 
 TEST(BlockMatcher, EveryKeyPatternsAndTreesWithoutARendering) {
