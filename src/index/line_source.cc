@@ -208,7 +208,7 @@ std::unique_ptr<line_source> line_source::create(Tgdb* index, search_hooks& sear
     }
   }
   if (scan) {
-    source->scan_next_ = source->table_;
+    source->scan_ = std::make_unique<table_scan>(source->table_, source->table_end_, search);
   } else {
     source->root_ = build_query_iterator(index, search, search.query(), &err);
     if (error) *error = err;
@@ -247,21 +247,7 @@ bool line_source::next(const char** line, size_t* length) {
     return true;
   }
 
-  search_.check_deadline();
-  if (scan_next_ == nullptr || scan_next_ >= table_end_) return false;
-  p = scan_next_;
-  // Searching from the line's first byte (not after it) keeps a stray empty line from
-  // swallowing the line that follows it.
-  const void* nl = std::memchr(p, '\n', static_cast<size_t>(table_end_ - p));
-  *line = p;
-  if (nl) {
-    *length = static_cast<size_t>(static_cast<const char*>(nl) - p);
-    scan_next_ = static_cast<const char*>(nl) + 1;
-  } else {
-    *length = static_cast<size_t>(table_end_ - p);
-    scan_next_ = nullptr;
-  }
-  return true;
+  return scan_->next(line, length, &confirmed_);
 }
 
 }  // namespace quarn

@@ -3,11 +3,13 @@
 // build_query_iterator turns the search's trigram query tree into a tree of iterators
 // (trackers at the leaves, union and intersection nodes inside); a line_source pulls
 // ascending line numbers from it and turns each into its line in the mapped string
-// table. Without a query the source scans every line of the string table in file order.
+// table. Without a query the source scans the string table in file order (index/
+// table_scan.h): every line, or, where the search's pattern allows, only the lines
+// whose keys the pattern matches, found many lines at a time and marked confirmed.
 // Every line the query admits is yielded, and possibly more where that is cheaper: a
 // query whose lists admit most lines becomes a table scan, and an intersection leaves
-// out a wide union that would narrow it little. The caller confirms every line with the
-// pattern anyway, so only the amount of work differs.
+// out a wide union that would narrow it little. The caller confirms every line that is
+// not marked confirmed with the pattern anyway, so only the amount of work differs.
 // Nothing is materialised: every candidate is computed on demand, and next() allocates
 // nothing.
 //
@@ -30,6 +32,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "index/table_scan.h"
 #include "index/tgdb.h"
 
 namespace quarn {
@@ -58,6 +61,10 @@ class line_source {
   // true and the next candidate line: its first byte in the mapped string table and its
   // length up to (not including) its line feed; false when there is none left.
   bool next(const char** line, size_t* length);
+  // True when the key of the line next() handed out last is known to match the
+  // search's pattern (only a table scan confirms lines); the exclusion and everything
+  // else still apply to it.
+  bool confirmed() const { return confirmed_; }
 
   // True once the source ended on a damaged line index (see above).
   bool damaged() const { return damaged_; }
@@ -71,12 +78,13 @@ class line_source {
 
   TgdbRef index_;                 // one reference, released on destruction
   search_hooks& search_;
-  std::unique_ptr<n_iter> root_;  // null: table scan
+  std::unique_ptr<n_iter> root_;     // null: table scan
+  std::unique_ptr<table_scan> scan_;  // table scan only
   const char* table_ = nullptr;
   const char* table_end_ = nullptr;
-  const char* scan_next_ = nullptr;  // table scan: next line, nullptr when used up
   const char* last_line_ = nullptr;  // query: the line handed out last
   bool exhausted_ = false;
+  bool confirmed_ = false;
   bool damaged_ = false;
 };
 

@@ -1,12 +1,14 @@
 // What the index iteration needs from the search it serves: the trigram query, the
-// counters it feeds, and the deadline check it makes at every step.
+// counters it feeds, the deadline check it makes at every step, and how a table scan
+// may narrow the lines it hands out.
 //
 // The search itself lives in a higher layer, which derives from search_hooks and owns
 // everything behind it; the index layer only borrows a search_hooks& (or a pointer, null
 // for "no search": nothing counted, no deadline) for as long as a tracker or line source
 // lives. Not copyable: iterators keep the reference.
 //
-// Deadline: check_deadline() is called per seek and per scanned line, so the common case
+// Deadline: check_deadline() is called per seek and per scanned line (per block of lines
+// when a table scan runs the matcher over blocks), so the common case
 // (no deadline armed) is one inline flag test, and an armed deadline costs one clock read
 // with an inline comparison. Only a passed deadline reaches the virtual deadline_passed(),
 // which either returns (the search carries on, perhaps with a later deadline) or throws
@@ -22,6 +24,18 @@
 namespace quarn {
 
 struct tgr_result;
+class block_matcher;
+
+// How a table scan chooses the lines it hands out.
+struct scan_filter {
+  enum kind_t {
+    every_line,  // every line, each confirmed by the caller as usual
+    every_key,   // every line, already confirmed: the pattern matches any key
+    blocks,      // only the lines `matcher` finds in blocks of the table, confirmed
+  };
+  kind_t kind = every_line;
+  block_matcher* matcher = nullptr;  // blocks only; owned by the search
+};
 
 class search_hooks {
  public:
@@ -30,6 +44,11 @@ class search_hooks {
 
   // The trigram query (nullptr: every line is a candidate). Owned by the search.
   virtual const tgr_result* query() const = 0;
+
+  // Called by each table scan before its first line; the first call of a search may
+  // compile (inside the compile budget). The filter's matcher stays valid as long as the
+  // search. The default confirms nothing.
+  virtual scan_filter prepare_table_scan() { return {}; }
 
   // Counters of the current merger call (reset at the start of each next-result call);
   // the mutable form is for the iterators that feed them. The timings are unused here.

@@ -25,6 +25,9 @@ inline constexpr const char* kTrackerUpdateFailed = "Error: could not update tri
 inline constexpr const char* kSubtrackerFailed = "Warning: could not add subtracker!";  // debug/detail
 inline constexpr const char* kTrigramNotAdded = "Warning: could not add trigram to tracker (%u)!";  // debug
 inline constexpr const char* kScanInstead = "Query lists admit about %.0f of at most %lu lines: scanning the table instead";  // detail
+// reports, bytes
+inline constexpr const char* kScanPerLine =
+    "Block scan reported %zu matches in %zu bytes: matching the rest line by line";  // detail
 inline constexpr const char* kUnionLeftOut = "Union of %zu trackers admits too many lines to narrow its intersection: left to the matcher";  // detail
 inline constexpr const char* kEmptyAfterFill = "Warning: tracker was empty after fill (%zu items)";  // debug/detail
 

@@ -18,6 +18,9 @@ namespace {
 // string are accepted rather than refused.
 constexpr unsigned kCompileFlags = HS_FLAG_CASELESS | HS_FLAG_SINGLEMATCH | HS_FLAG_ALLOWEMPTY;
 
+// Block scans must see every match: the first one may lie outside any key.
+constexpr unsigned kMultilineFlags = HS_FLAG_CASELESS | HS_FLAG_ALLOWEMPTY | HS_FLAG_MULTILINE;
+
 int on_match(unsigned int, unsigned long long, unsigned long long, unsigned int, void* ctx) {
   *static_cast<bool*>(ctx) = true;
   return 1;  // stop the scan: one match is all we need
@@ -55,6 +58,15 @@ bool compiled_pattern::matches(const char* text, size_t len) {
   return matched;
 }
 
+bool compiled_pattern::scan(const char* text, size_t len, match_handler handler,
+                            void* context) {
+  if (!ready() || len > UINT32_MAX) return false;
+  // HS_SCAN_TERMINATED (the handler stopped the scan) is a normal outcome.
+  const hs_error_t rc =
+      hs_scan(db_, text, static_cast<unsigned>(len), 0, scratch_, handler, context);
+  return rc == HS_SUCCESS || rc == HS_SCAN_TERMINATED;
+}
+
 // The library refuses any repetition bound above this at once, with its own message,
 // before doing any costly work; such patterns are left to it.
 constexpr uint32_t kLibraryMaxBound = 32767;
@@ -73,14 +85,8 @@ uint64_t pattern_text_cost(std::string_view pattern) {
   return pattern_cost(tree.get());
 }
 
-bool pattern_compile(std::string_view pattern, compiled_pattern& out, std::string& err) {
-  const uint64_t cost = pattern_text_cost(pattern);
-  if (cost > kCompileBudget) {
-    out.reset();
-    err = str_fmt(matcher_error::kTooComplex, static_cast<unsigned long long>(cost),
-                  static_cast<unsigned long long>(kCompileBudget));
-    return false;
-  }
+bool compile_with_flags(std::string_view pattern, unsigned flags, compiled_pattern& out,
+                        std::string& err) {
   hs_platform_info_t platform;
   if (hs_populate_platform(&platform) != HS_SUCCESS) {
     err = matcher_error::kPlatform;
@@ -95,7 +101,7 @@ bool pattern_compile(std::string_view pattern, compiled_pattern& out, std::strin
     err = str_fmt(matcher_error::kCompile, "pattern contains a NUL byte", text.c_str());
     return false;
   }
-  if (hs_compile(text.c_str(), kCompileFlags, HS_MODE_BLOCK, &platform, &out.db_,
+  if (hs_compile(text.c_str(), flags, HS_MODE_BLOCK, &platform, &out.db_,
                  &compile_err) != HS_SUCCESS) {
     err = str_fmt(matcher_error::kCompile,
                   compile_err && compile_err->message ? compile_err->message : "unknown",
@@ -112,6 +118,22 @@ bool pattern_compile(std::string_view pattern, compiled_pattern& out, std::strin
     return false;
   }
   return true;
+}
+
+bool pattern_compile(std::string_view pattern, compiled_pattern& out, std::string& err) {
+  const uint64_t cost = pattern_text_cost(pattern);
+  if (cost > kCompileBudget) {
+    out.reset();
+    err = str_fmt(matcher_error::kTooComplex, static_cast<unsigned long long>(cost),
+                  static_cast<unsigned long long>(kCompileBudget));
+    return false;
+  }
+  return compile_with_flags(pattern, kCompileFlags, out, err);
+}
+
+bool pattern_compile_multiline(std::string_view pattern, compiled_pattern& out,
+                               std::string& err) {
+  return compile_with_flags(pattern, kMultilineFlags, out, err);
 }
 
 bool pattern_match(compiled_pattern* match, compiled_pattern* exclude, const char* text,

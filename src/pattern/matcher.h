@@ -70,12 +70,21 @@ class compiled_pattern {
   // Whether the text matches; false when not ready.
   bool matches(const char* text, size_t len);
 
+  // Called for each match of a scan with the end offset of the match; returning non-zero
+  // stops the scan.
+  using match_handler = int (*)(unsigned int id, unsigned long long from,
+                                unsigned long long to, unsigned int flags, void* context);
+  // Reports every match in the text to `handler` (a pattern compiled by
+  // pattern_compile_multiline reports each end offset; see there). False when not ready
+  // or the text is too long for one scan (more than 4 GiB - 1); allocates nothing.
+  bool scan(const char* text, size_t len, match_handler handler, void* context);
+
   // Releases the database and the scratch space.
   void reset();
 
  private:
-  friend bool pattern_compile(std::string_view pattern, compiled_pattern& out,
-                              std::string& err);
+  friend bool compile_with_flags(std::string_view pattern, unsigned flags,
+                                 compiled_pattern& out, std::string& err);
   hs_database* db_ = nullptr;
   hs_scratch* scratch_ = nullptr;
 };
@@ -83,6 +92,14 @@ class compiled_pattern {
 // Compiles `pattern` (caseless, single match, empty match allowed, block mode) into
 // `out`, replacing what it held. Returns false with an error text in `err` on failure.
 bool pattern_compile(std::string_view pattern, compiled_pattern& out, std::string& err);
+
+// Compiles `pattern` for scans over many lines at once: caseless, empty match allowed,
+// every match end reported (not only the first), '^' and '$' also matching after and
+// before each line feed. The text may use what the library reads beyond our dialect
+// (\xHH escapes), so no cost estimate is made here: the caller checks the budget on
+// the pattern tree it rendered. Failures as pattern_compile.
+bool pattern_compile_multiline(std::string_view pattern, compiled_pattern& out,
+                               std::string& err);
 
 // Whether a candidate text passes: with no usable `match` pattern (null or not ready)
 // every text passes; otherwise the text must match `match` and, when `exclude` is given

@@ -7,6 +7,9 @@ namespace quarn::retrieval_msg {
 
 // search context
 inline constexpr const char* kDecomposition = "Error in decomposition: %s";  // debug
+// pattern, reason
+inline constexpr const char* kNoBlockScan =
+    "Table scans of [%s] confirm keys one by one: %s";  // debug
 
 // record merger
 inline constexpr const char* kSkipTimeFilter = "Skipping %s due to time filter";  // debug

@@ -1,10 +1,11 @@
 // The compile steps of the search context: planning the expression into a trigram query
-// and compiling the matcher, and the optional exclusion pattern. Kept apart from the
+// and compiling the matcher, the optional exclusion pattern, and the table-scan filter. Kept apart from the
 // filters so that code using only the filters and the deadline does not pull in the
 // planner.
 #include <utility>
 
 #include "common/log.h"
+#include "pattern/block_render.h"
 #include "pattern/collapse.h"
 #include "pattern/parse.h"
 #include "pattern/render.h"
@@ -25,6 +26,9 @@ bool search_context::compile(std::string_view expression, bool glob, std::string
   }
   query_ = std::move(query);
   pattern_text_ = std::move(pattern);
+  scan_filter_planned_ = false;
+  scan_filter_ = scan_filter{};
+  block_matcher_.reset();
 
   std::string compile_error;
   if (!pattern_compile(pattern_text_, match_, compile_error)) {
@@ -51,6 +55,36 @@ bool search_context::compile_exclusion(std::string_view expression, bool glob,
     return false;
   }
   return true;
+}
+
+scan_filter search_context::prepare_table_scan() {
+  if (!scan_filter_planned_) {
+    scan_filter_planned_ = true;
+    plan_scan_filter();
+  }
+  return scan_filter_;
+}
+
+void search_context::plan_scan_filter() {
+  // Without a ready matcher match() has its own answers (everything, or nothing), which
+  // the scan leaves to it.
+  if (!match_.ready()) return;
+  // The matcher's text is a rendering of the planned tree, so it parses back into an
+  // equivalent one (a rewritten tree's \xHH bytes do not: such patterns scan per line).
+  re_elem_ptr tree = regex_parse(pattern_text_, nullptr);
+  if (!tree) return;
+  if (matches_every_key(*tree)) {
+    scan_filter_.kind = scan_filter::every_key;
+    return;
+  }
+  auto matcher = std::make_unique<block_matcher>();
+  std::string reason;
+  if (!matcher->compile(*tree, reason)) {
+    QLOG(LOG_DEBUG, retrieval_msg::kNoBlockScan, pattern_text_.c_str(), reason.c_str());
+    return;
+  }
+  block_matcher_ = std::move(matcher);
+  scan_filter_ = scan_filter{scan_filter::blocks, block_matcher_.get()};
 }
 
 }  // namespace quarn

@@ -6,9 +6,11 @@
 // destroy at the end of the search.
 //
 // The index layer sees the context only through the search_hooks interface that it
-// implements: the query, the counters and the deadline check.
+// implements: the query, the counters, the deadline check and the table-scan filter.
 //
-// Ownership: the context owns the compiled matcher(s), the trigram query tree and the
+// Ownership: the context owns the compiled matcher(s) (the block matcher of table scans
+// too, compiled on the first scan's request: a search that never scans never pays for
+// it), the trigram query tree and the
 // pattern texts, and frees them on destruction. It is neither copyable nor movable
 // (iterators and mergers keep a reference to it): hold it on the stack or in a
 // std::unique_ptr. The merger and the index iteration only borrow it.
@@ -34,6 +36,7 @@
 
 #include "common/my_time.h"
 #include "index/search_hooks.h"
+#include "pattern/block_matcher.h"
 #include "pattern/matcher.h"
 #include "planner/tgr_result.h"
 
@@ -89,6 +92,10 @@ class search_context final : public search_hooks {
   // True if the text matches the pattern and not the exclusion; true for every text
   // when nothing was compiled.
   bool match(const char* text, size_t length);
+  // match() for a text already known to match the pattern (a confirmed scan line).
+  bool match_confirmed(const char* text, size_t length) {
+    return !(exclude_.ready() && exclude_.matches(text, length));
+  }
   bool record_passes(int64_t time_first, int64_t time_last) const;
   bool rrtype_passes(uint16_t rrtype) const { return rrtype_ == 0 || rrtype_ == rrtype; }
   bool count_passes(uint64_t count) const {
@@ -107,6 +114,11 @@ class search_context final : public search_hooks {
 
   // The trigram query (nullptr: every line is a candidate) and the matcher pattern.
   const tgr_result* query() const override { return query_.get(); }
+  // How table scans of this search may narrow their lines (index/search_hooks.h): every
+  // key when the pattern matches any key, blocks when the pattern has a block matcher,
+  // else every line. Planned and compiled once per compile(); a block matcher that does
+  // not compile only costs the speed-up (logged at level "debug").
+  scan_filter prepare_table_scan() override;
   const std::string& pattern_text() const { return pattern_text_; }
   const std::string& exclusion_text() const { return exclusion_text_; }
 
@@ -124,10 +136,14 @@ class search_context final : public search_hooks {
   // The armed deadline has passed: the callback may move it and carry on; otherwise
   // throws search_aborted.
   void deadline_passed() override;
+  void plan_scan_filter();
 
   compiled_pattern match_;
   compiled_pattern exclude_;
   tgr_ptr query_;
+  std::unique_ptr<block_matcher> block_matcher_;
+  scan_filter scan_filter_;
+  bool scan_filter_planned_ = false;
 
   int64_t time_first_after_ = 0;
   int64_t time_first_before_ = 0;

@@ -385,7 +385,8 @@ std::unique_ptr<result_entry> tgdb_merger::next_inner() {
     } else {
       // A key not yet confirmed in this call: match it once.
       ++context_.counters().trigram_matches;
-      if (context_.match(line.text.data(), line.key_length)) {
+      if (top.lines->confirmed() ? context_.match_confirmed(line.text.data(), line.key_length)
+                                 : context_.match(line.text.data(), line.key_length)) {
         context_.note_pattern_match();
         merge_line(result, line);
         skip = false;

@@ -73,11 +73,13 @@ class SearchDifferentialTest : public ::testing::Test {
   }
 
   // What a search must print, by brute force.
-  std::vector<std::string> expected(const std::regex& re, int64_t last_after) const {
+  std::vector<std::string> expected(const std::regex& re, int64_t last_after,
+                                    const std::regex* exclude = nullptr) const {
     std::vector<std::string> out;
     for (const std::string& k : keys_) {
       auto it = truth_.find(k);
       if (it == truth_.end() || !std::regex_search(k, re)) continue;
+      if (exclude && std::regex_search(k, *exclude)) continue;
       if (it->second.last < last_after) continue;
       char buf[96];
       std::snprintf(buf, sizeof buf, " %lu %ld %ld", static_cast<unsigned long>(it->second.count),
@@ -87,11 +89,15 @@ class SearchDifferentialTest : public ::testing::Test {
     return out;
   }
 
-  std::vector<std::string> searched(const std::string& expr, bool glob, int64_t last_after) {
+  std::vector<std::string> searched(const std::string& expr, bool glob, int64_t last_after,
+                                    const char* exclude = nullptr) {
     search_context ctx;
     if (last_after > 0) ctx.set_time_last_after(last_after);
     std::string error;
     EXPECT_TRUE(ctx.compile(expr, glob, &error)) << expr << ": " << error;
+    if (exclude) {
+      EXPECT_TRUE(ctx.compile_exclusion(exclude, false, &error)) << error;
+    }
     tgdb_merger m(ctx, false);
     for (const TgdbRef& t : indexes_) m.add_index(t.get());
     std::vector<std::string> out;
@@ -116,7 +122,11 @@ TEST_F(SearchDifferentialTest, RegexResultsEqualABruteForceScan) {
   const char* exprs[] = {"mail",       "^www\\.",       "\\.com$",      "(shop|api)\\.",
                          "e[a-c]",     "x-?ray",        "^[a-z]{3}\\.", "ab.*de",
                          "^a\\.io$",   "[0-9]+",        "qqqq",         "s.o",
-                         "^(m0|qa)",   "dev(ex)?ample", "z_z\\.(net|org)$", "."};
+                         "^(m0|qa)",   "dev(ex)?ample", "z_z\\.(net|org)$", ".",
+                         // Table scans in blocks: matches that would only exist across
+                         // the key's tab or in the annotation, anchors at line ends.
+                         "com.4",      "[0-9a-f]{3}",   "o$",           "^$",
+                         "4:",         ".*",            "^[a-z.]+$",    "[a-z]{6,}"};
   size_t total = 0;
   for (const char* e : exprs) {
     for (int64_t last_after : {0, 1500, 1990}) {
@@ -139,6 +149,17 @@ TEST_F(SearchDifferentialTest, GlobResultsEqualABruteForceScan) {
     SCOPED_TRACE(glob);
     const std::regex re(regex, std::regex::icase | std::regex::extended);
     EXPECT_EQ(searched(glob, true, 0), expected(re, 0));
+  }
+}
+
+TEST_F(SearchDifferentialTest, ExclusionAppliesToLinesAScanConfirmed) {
+  const std::pair<const char*, const char*> cases[] = {
+      {".*", "\\.com$"}, {"^[a-z.]+$", "^(www|mail)"}, {"o", "[0-9]"}, {"e[a-c]", "ex"}};
+  for (const auto& [expr, exclude] : cases) {
+    SCOPED_TRACE(std::string(expr) + " excluding " + exclude);
+    const std::regex re(expr, std::regex::icase | std::regex::extended);
+    const std::regex ex(exclude, std::regex::icase | std::regex::extended);
+    EXPECT_EQ(searched(expr, false, 0, exclude), expected(re, 0, &ex));
   }
 }
 
