@@ -36,22 +36,27 @@ void add_target(uint16_t type, std::string_view text, std::vector<ValueTarget>* 
   out->push_back(std::move(t));
 }
 
+enum class PrefixParse { kNotPrefix, kBad, kOk };
+
 // "<address>/<bits>" of an A or AAAA prefix into the first and last address it covers.
-bool parse_prefix(std::string_view text, LookupQuery* q) {
+// Text whose part before the "/" is no address is not a prefix (a TXT value may hold a
+// "/"); an address with a bad length is a bad prefix.
+PrefixParse parse_prefix(std::string_view text, LookupQuery* q) {
   const size_t slash = text.find('/');
+  if (slash == std::string_view::npos || slash > 45) return PrefixParse::kNotPrefix;
   const std::string addr(text.substr(0, slash));
   const std::string_view bits_text = text.substr(slash + 1);
   const bool v6 = addr.find(':') != std::string::npos;
   const size_t width = v6 ? 16 : 4;
   unsigned char bytes[16];
-  if (inet_pton(v6 ? AF_INET6 : AF_INET, addr.c_str(), bytes) != 1) return false;
-  if (bits_text.empty() || bits_text.size() > 3) return false;
+  if (inet_pton(v6 ? AF_INET6 : AF_INET, addr.c_str(), bytes) != 1) return PrefixParse::kNotPrefix;
+  if (bits_text.empty() || bits_text.size() > 3) return PrefixParse::kBad;
   unsigned bits = 0;
   for (char c : bits_text) {
-    if (c < '0' || c > '9') return false;
+    if (c < '0' || c > '9') return PrefixParse::kBad;
     bits = bits * 10 + static_cast<unsigned>(c - '0');
   }
-  if (bits > 8 * width) return false;
+  if (bits > 8 * width) return PrefixParse::kBad;
   q->prefix_low.assign(reinterpret_cast<const char*>(bytes), width);
   q->prefix_high = q->prefix_low;
   for (size_t i = 0; i < width; ++i) {
@@ -61,7 +66,7 @@ bool parse_prefix(std::string_view text, LookupQuery* q) {
     q->prefix_high[i] = static_cast<char>((bytes[i] & mask) | static_cast<unsigned char>(~mask));
   }
   q->prefix_type = v6 ? 28 : 1;
-  return true;
+  return PrefixParse::kOk;
 }
 
 }  // namespace
@@ -86,9 +91,8 @@ bool parse_value_query(std::string_view text, uint16_t rrtype, LookupQuery* q,
                        std::string* error) {
   q->rrtype = rrtype;
   const std::string shown(text);
-  if (text.find('/') != std::string_view::npos && text.find(' ') == std::string_view::npos &&
-      (text.find(':') != std::string_view::npos || text.find('.') != std::string_view::npos)) {
-    if (!parse_prefix(text, q)) {
+  if (const PrefixParse p = parse_prefix(text, q); p != PrefixParse::kNotPrefix) {
+    if (p == PrefixParse::kBad) {
       *error = str_fmt(lookup_msg::kBadPrefix, shown.c_str());
       return false;
     }

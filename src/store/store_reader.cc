@@ -125,6 +125,24 @@ bool RecordStore::check_layout(std::string* error) {
     *error = str_fmt(store_msg::kBadLayout, p);
     return false;
   }
+  names_ok_.resize(h.name_block_count);
+  values_ok_.resize(value_block_count());
+  refs_ok_.resize(value_block_count());
+  return true;
+}
+
+void RecordStore::VerifiedSet::resize(uint64_t blocks) {
+  const uint64_t words = blocks / 64 + 1;
+  words_.reset(new std::atomic<uint64_t>[words]);
+  for (uint64_t i = 0; i < words; ++i) words_[i].store(0, std::memory_order_relaxed);
+}
+
+bool RecordStore::crc_matches(VerifiedSet& set, uint64_t b, const uint8_t* p, uint64_t n,
+                              uint32_t crc) const {
+  if (pages_lost()) return false;
+  if (set.contains(b)) return true;
+  if (store_crc(p, n) != crc) return false;
+  set.insert(b);
   return true;
 }
 
@@ -153,7 +171,7 @@ bool RecordStore::name_block(uint64_t b, BlockSpan* out, std::string* error) con
     return false;
   }
   const uint8_t* begin = base_ + h.names_offset + start;
-  if (store_crc(begin, end - start) != get_u32(entry + 16) || pages_lost()) {
+  if (!crc_matches(names_ok_, b, begin, end - start, get_u32(entry + 16))) {
     *error = error_text(store_msg::kDamagedNames, b);
     return false;
   }
@@ -179,7 +197,7 @@ bool RecordStore::value_block(uint64_t b, BlockSpan* out, std::string* error) co
     return false;
   }
   const uint8_t* begin = base_ + h.values_offset + start;
-  if (store_crc(begin, end - start) != get_u32(entry + 8) || pages_lost()) {
+  if (!crc_matches(values_ok_, b, begin, end - start, get_u32(entry + 8))) {
     *error = error_text(store_msg::kDamagedValues, b);
     return false;
   }
@@ -197,8 +215,7 @@ bool RecordStore::refs_of_block(uint64_t b, uint64_t first, uint64_t n, const ui
   }
   const uint8_t* entry = base_ + h.value_index_offset + b * kValueIndexEntry;
   if (first > h.record_count || n > h.record_count - first ||
-      store_crc(base_ + h.refs_offset + first * 4, n * 4) != get_u32(entry + 12) ||
-      pages_lost()) {
+      !crc_matches(refs_ok_, b, base_ + h.refs_offset + first * 4, n * 4, get_u32(entry + 12))) {
     *error = error_text(store_msg::kDamagedRefs, b);
     return false;
   }

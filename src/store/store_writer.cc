@@ -216,7 +216,11 @@ bool StoreWriter::check_input(const RecordInput& r, std::string* error) const {
     *error = str_fmt(store_msg::kOutOfOrder, std::string(n.substr(0, 256)).c_str());
     return false;
   }
-  return r.rrtype != 0 || (*error = str_fmt(store_msg::kBadRdata, r.raw.size()), false);
+  if (r.rrtype == 0) {
+    *error = store_msg::kBadType;
+    return false;
+  }
+  return true;
 }
 
 uint32_t StoreWriter::value_id(const RecordInput& r) {

@@ -189,6 +189,9 @@ TEST_F(LookupTest, BadQueriesAreRefusedWithTheirText) {
   EXPECT_EQ(error, "Error: an address prefix matches A or AAAA values only, not NS");
   EXPECT_FALSE(parse_value_query("not an address", 1, &q, &error));
   EXPECT_EQ(error, "Error: 'not an address' is not the text of a A value");
+  // A "/" after something that is no address belongs to a value, not a prefix.
+  ASSERT_TRUE(parse_value_query("\"a/b\"", 0, &q, &error)) << error;
+  EXPECT_EQ(q.kind, LookupKind::kValue);
   EXPECT_FALSE(parse_name_query("*.", false, &q, &error));
   EXPECT_EQ(error, "Error: invalid owner name '*.'");
   EXPECT_FALSE(parse_name_query("a b.com", false, &q, &error));
