@@ -110,7 +110,10 @@ bool ValueBlockDecoder::decode(const BlockSpan& span, uint64_t b) {
     ValueEntry& e = entries_[i];
     const uint64_t type = cur.varint();
     e.raw = cur.bytes(cur.varint());
-    e.text = cur.bytes(cur.varint());
+    const uint64_t text = cur.varint();
+    e.derived = text == 0;
+    e.text = e.derived ? std::string_view() : cur.bytes(text - 1);
+    derived_done_[i] = false;
     e.nrefs = cur.varint();
     if (!cur.ok() || type == 0 || type > 0xffff || e.nrefs == 0 || ref > records ||
         e.nrefs > records - ref) {
@@ -122,6 +125,18 @@ bool ValueBlockDecoder::decode(const BlockSpan& span, uint64_t b) {
   }
   total_refs_ = ref - first_ref_;
   return cur.ok() && cur.at_end();
+}
+
+bool ValueBlockDecoder::text(size_t i, std::string_view* out) {
+  ValueEntry& e = entries_[i];
+  if (e.derived && !derived_done_[i]) {
+    const size_t n = derive_value_text(e.rrtype, e.raw, derived_[i]);
+    if (n == 0) return false;
+    e.text = std::string_view(derived_[i], n);
+    derived_done_[i] = true;
+  }
+  *out = e.text;
+  return true;
 }
 
 bool ValueBlockDecoder::load(uint64_t b, bool with_refs, std::string* error) {

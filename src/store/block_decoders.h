@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "store/derived_text.h"
 #include "store/store_codec.h"
 #include "store/store_reader.h"
 
@@ -78,7 +79,8 @@ class NameBlockDecoder {
 
 struct ValueEntry {
   std::string_view raw;
-  std::string_view text;
+  std::string_view text;  // empty when derived from raw (see text())
+  bool derived = false;
   uint16_t rrtype = 0;
   uint64_t first_ref = 0;
   uint64_t nrefs = 0;
@@ -97,6 +99,10 @@ class ValueBlockDecoder {
   uint64_t block() const { return block_; }
   size_t size() const { return size_; }
   const ValueEntry& entry(size_t i) const { return entries_[i]; }
+  // The presentation text of entry i: stored, or derived from its bytes on first use
+  // into a buffer of the decoder (valid until the next load of another block). False
+  // when a text marked derivable does not derive: damage.
+  bool text(size_t i, std::string_view* out);
   // Record ordinal of reference r (a global reference index of this block's values).
   uint64_t ref(uint64_t r) const { return get_u32(refs_ + 4 * (r - first_ref_)); }
   void unload() { loaded_ = false; }
@@ -113,6 +119,8 @@ class ValueBlockDecoder {
   uint64_t total_refs_ = 0;
   const uint8_t* refs_ = nullptr;
   ValueEntry entries_[kValuesPerBlock];
+  bool derived_done_[kValuesPerBlock] = {};
+  char derived_[kValuesPerBlock][kMaxDerivedText];
 };
 
 }  // namespace quarn

@@ -21,16 +21,16 @@ bool NameCursor::fill() {
   const NameRecordFields& f = names_.fields();
   const uint64_t rank = f.rank;
   if (!values_.load(rank / kValuesPerBlock, false, &error_)) return false;
-  const ValueEntry& v = values_.entry(static_cast<size_t>(rank % kValuesPerBlock));
+  const size_t i = static_cast<size_t>(rank % kValuesPerBlock);
+  const ValueEntry& v = values_.entry(i);
   // A record points at a value of its own type; anything else is damage.
-  if (v.rrtype != f.rrtype) {
+  if (v.rrtype != f.rrtype || !values_.text(i, &record_.text)) {
     error_ = store_.error_text(store_msg::kDamagedNames, names_.block());
     return false;
   }
   record_.name = names_.name();
   record_.rrtype = f.rrtype;
   record_.raw = v.raw;
-  record_.text = v.text;
   record_.time_first = f.time_first;
   record_.time_last = f.time_last;
   record_.count = f.count;
@@ -166,10 +166,14 @@ bool ValueCursor::enter_value(uint64_t rank) {
     return true;
   }
   if (!values_.load(rank / kValuesPerBlock, true, &error_)) return false;
-  const ValueEntry& v = values_.entry(static_cast<size_t>(rank % kValuesPerBlock));
+  const size_t i = static_cast<size_t>(rank % kValuesPerBlock);
+  const ValueEntry& v = values_.entry(i);
+  if (!values_.text(i, &record_.text)) {
+    error_ = store_.error_text(store_msg::kDamagedValues, values_.block());
+    return false;
+  }
   record_.rrtype = v.rrtype;
   record_.raw = v.raw;
-  record_.text = v.text;
   ref_ = v.first_ref;
   ref_end_ = v.first_ref + v.nrefs;
   valid_ = true;

@@ -34,8 +34,9 @@
 //   values section: the distinct values in value_order, kValuesPerBlock to a block (the
 //        last may hold fewer); value rank r is entry r % 16 of block r / 16. A block is
 //          varint rank of its first reference, then per value: varint type, varint raw
-//          length, raw bytes, varint text length, text bytes, varint reference count
-//          (>= 1).
+//          length, raw bytes, varint text (0: the text derives from the raw bytes, see
+//          derived_text.h; else its length + 1, followed by its bytes), varint reference
+//          count (>= 1).
 //   value index: one 16-byte entry per value block {u64 offset of the block from the
 //        values offset, u32 CRC-32 of the block, u32 CRC-32 of the block's references}.
 //   refs: record count u32 record ordinals: the records of each value, values in rank

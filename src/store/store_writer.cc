@@ -15,19 +15,20 @@
 #include "retrieval/rdata_text.h"
 #include "retrieval/records_messages.h"
 #include "retrieval/rrkit.h"
+#include "store/derived_text.h"
 #include "store/store_codec.h"
 #include "store/store_messages.h"
 #include "store/store_reader.h"
 #include "store/value_order.h"
 
 namespace quarn {
-namespace {
 
 // Bytes of bookkeeping per distinct value beside its raw bytes (hash node, vector entry).
 constexpr uint64_t kValueOverhead = 96;
 // Output is gathered into pieces of this size before each write.
 constexpr size_t kWriteChunk = 1 << 20;
 
+// Buffered output to the store file, with the offset the next byte lands at.
 class FileOut {
  public:
   FileOut(int fd, const std::string& path) : fd_(fd), path_(path) {}
@@ -52,6 +53,8 @@ class FileOut {
   uint64_t offset_ = 0;
   std::string buf_;
 };
+
+namespace {
 
 size_t shared_suffix(std::string_view a, std::string_view b) {
   size_t n = 0;
@@ -307,85 +310,111 @@ void put_header(std::string& h, const StoreHeader& s) {
 
 }  // namespace
 
-bool StoreWriter::write_file(std::string* error) {
-  // Value ranks: the distinct values in value order.
-  std::vector<uint32_t> by_rank(values_.size());
-  for (size_t i = 0; i < by_rank.size(); ++i) by_rank[i] = static_cast<uint32_t>(i);
-  std::sort(by_rank.begin(), by_rank.end(), [this](uint32_t a, uint32_t b) {
+// The layout of the value order: distinct values by rank, and the references of each.
+struct ValueLayout {
+  std::vector<uint32_t> by_rank;  // value id of each rank
+  std::vector<uint32_t> rank;     // rank of each value id
+  std::vector<uint64_t> start;    // first reference of each rank, and the total at the end
+  std::vector<uint32_t> refs;     // record ordinals, grouped by rank, ascending in each
+};
+
+void StoreWriter::lay_out_values(ValueLayout* v) const {
+  v->by_rank.resize(values_.size());
+  for (size_t i = 0; i < v->by_rank.size(); ++i) v->by_rank[i] = static_cast<uint32_t>(i);
+  std::sort(v->by_rank.begin(), v->by_rank.end(), [this](uint32_t a, uint32_t b) {
     return value_order(values_[a].raw, values_[a].rrtype, values_[b].raw, values_[b].rrtype) < 0;
   });
-  std::vector<uint32_t> rank(values_.size());
-  for (size_t r = 0; r < by_rank.size(); ++r) rank[by_rank[r]] = static_cast<uint32_t>(r);
-
-  // References grouped by value rank; within a value in ordinal order, so in name order.
-  std::vector<uint64_t> start(values_.size() + 1, 0);
-  for (uint32_t id : record_value_) ++start[rank[id] + 1];
-  for (size_t r = 0; r < values_.size(); ++r) start[r + 1] += start[r];
-  std::vector<uint32_t> refs(record_value_.size());
-  {
-    std::vector<uint64_t> fill(start.begin(), start.end() - 1);
-    for (size_t ord = 0; ord < record_value_.size(); ++ord) {
-      refs[fill[rank[record_value_[ord]]]++] = static_cast<uint32_t>(ord);
-    }
+  v->rank.resize(values_.size());
+  for (size_t r = 0; r < v->by_rank.size(); ++r) v->rank[v->by_rank[r]] = static_cast<uint32_t>(r);
+  // A counting sort by rank; walking the ordinals in order keeps each value's records in
+  // name order.
+  v->start.assign(values_.size() + 1, 0);
+  for (uint32_t id : record_value_) ++v->start[v->rank[id] + 1];
+  for (size_t r = 0; r < values_.size(); ++r) v->start[r + 1] += v->start[r];
+  v->refs.resize(record_value_.size());
+  std::vector<uint64_t> fill(v->start.begin(), v->start.end() - 1);
+  for (size_t ord = 0; ord < record_value_.size(); ++ord) {
+    v->refs[fill[v->rank[record_value_[ord]]]++] = static_cast<uint32_t>(ord);
   }
+}
 
-  StoreHeader h;
-  h.earliest = earliest_;
-  h.latest = latest_;
-  h.record_count = record_value_.size();
-  h.value_count = values_.size();
-  FileOut out(fd_, path_);
-  if (!out.put(std::string(kStoreHeaderSize, '\0'), error)) return false;
-
-  h.names_offset = out.offset();
-  NameBlockBuilder names(out, h.names_offset);
+bool StoreWriter::write_names(FileOut& out, const ValueLayout& v, StoreHeader* h,
+                              std::string* error) {
+  h->names_offset = out.offset();
+  NameBlockBuilder names(out, h->names_offset);
   ByteCursor pending(reinterpret_cast<const uint8_t*>(pending_.data()),
                      reinterpret_cast<const uint8_t*>(pending_.data() + pending_.size()));
   std::string_view name;
   while (!pending.at_end()) {
     const Pending p = read_pending(pending);
     if (p.new_name) name = p.name;
-    if (!names.add(name, p, rank[p.value], error)) return false;
+    if (!names.add(name, p, v.rank[p.value], error)) return false;
   }
   if (!names.flush_block(error)) return false;
   pending_ = std::string();  // the pending form is no longer needed: give back its memory
-  h.names_length = out.offset() - h.names_offset;
-  h.name_block_count = names.blocks();
-  h.name_index_offset = out.offset();
-  if (!out.put(names.index(), error)) return false;
+  h->names_length = out.offset() - h->names_offset;
+  h->name_block_count = names.blocks();
+  h->name_index_offset = out.offset();
+  return out.put(names.index(), error);
+}
 
-  h.values_offset = out.offset();
-  std::string index, block;
+bool StoreWriter::write_values(FileOut& out, const ValueLayout& v, StoreHeader* h,
+                               std::string* error) {
+  h->values_offset = out.offset();
+  std::string index, block, slice;
+  char derived[kMaxDerivedText];
   for (uint64_t first = 0; first < values_.size(); first += kValuesPerBlock) {
     const uint64_t last = std::min<uint64_t>(first + kValuesPerBlock, values_.size());
     block.clear();
-    put_varint(block, start[first]);
+    put_varint(block, v.start[first]);
     for (uint64_t r = first; r < last; ++r) {
-      const Value& v = values_[by_rank[r]];
-      const std::string text = value_text(v.raw, v.rrtype);
-      put_varint(block, v.rrtype);
-      put_varint(block, v.raw.size());
-      block.append(v.raw);
-      put_varint(block, text.size());
-      block.append(text);
-      put_varint(block, start[r + 1] - start[r]);
+      const Value& value = values_[v.by_rank[r]];
+      const std::string text = value_text(value.raw, value.rrtype);
+      put_varint(block, value.rrtype);
+      put_varint(block, value.raw.size());
+      block.append(value.raw);
+      // Keep the text only when a reader could not derive exactly these bytes.
+      const size_t n = derive_value_text(value.rrtype, value.raw, derived);
+      if (n != 0 && std::string_view(derived, n) == text) {
+        put_varint(block, 0);
+      } else {
+        put_varint(block, text.size() + 1);
+        block.append(text);
+      }
+      put_varint(block, v.start[r + 1] - v.start[r]);
     }
-    put_u64(index, out.offset() - h.values_offset);
+    slice.clear();
+    for (uint64_t k = v.start[first]; k < v.start[last]; ++k) put_u32(slice, v.refs[k]);
+    put_u64(index, out.offset() - h->values_offset);
     put_u32(index, store_crc(reinterpret_cast<const uint8_t*>(block.data()), block.size()));
-    std::string slice;
-    for (uint64_t k = start[first]; k < start[last]; ++k) put_u32(slice, refs[k]);
     put_u32(index, store_crc(reinterpret_cast<const uint8_t*>(slice.data()), slice.size()));
     if (!out.put(block, error)) return false;
   }
-  h.values_length = out.offset() - h.values_offset;
-  h.value_index_offset = out.offset();
+  h->values_length = out.offset() - h->values_offset;
+  h->value_index_offset = out.offset();
   if (!out.put(index, error)) return false;
-  h.refs_offset = out.offset();
+  h->refs_offset = out.offset();
   std::string word;
-  for (uint32_t ord : refs) {
+  for (uint32_t ord : v.refs) {
     word.clear();
     put_u32(word, ord);
     if (!out.put(word, error)) return false;
+  }
+  return true;
+}
+
+bool StoreWriter::write_file(std::string* error) {
+  ValueLayout layout;
+  lay_out_values(&layout);
+  StoreHeader h;
+  h.earliest = earliest_;
+  h.latest = latest_;
+  h.record_count = record_value_.size();
+  h.value_count = values_.size();
+  FileOut out(fd_, path_);
+  if (!out.put(std::string(kStoreHeaderSize, '\0'), error) ||
+      !write_names(out, layout, &h, error) || !write_values(out, layout, &h, error)) {
+    return false;
   }
   h.file_length = out.offset();
   if (!out.flush(error)) return false;

@@ -29,6 +29,10 @@
 
 namespace quarn {
 
+class FileOut;
+struct ValueLayout;
+struct StoreHeader;
+
 class StoreWriter {
  public:
   static std::unique_ptr<StoreWriter> create(const std::string& path, uint64_t memory_budget,
@@ -51,6 +55,10 @@ class StoreWriter {
   StoreWriter() = default;
   bool check_input(const RecordInput& r, std::string* error) const;
   uint32_t value_id(const RecordInput& r);
+  void lay_out_values(ValueLayout* layout) const;
+  bool write_names(FileOut& out, const ValueLayout& layout, StoreHeader* h, std::string* error);
+  bool write_values(FileOut& out, const ValueLayout& layout, StoreHeader* h,
+                    std::string* error);
   bool write_file(std::string* error);
 
   std::string path_;
