@@ -174,11 +174,13 @@ bool print_records(Lookup& lookup, bool json) {
   OutputBuffer out(stdout);
   CofWriter writer;
   std::string line;
+  bool skipped = false;
   for (; lookup.valid(); lookup.next()) {
     line.clear();
     if (json) {
       if (!writer.append_json(line, lookup.record())) {
         fprintf(stderr, msg::kJsonSkipped, std::string(lookup.record().name).c_str());
+        skipped = true;
         continue;
       }
     } else {
@@ -189,7 +191,8 @@ bool print_records(Lookup& lookup, bool json) {
   const bool written = out.flush();
   if (lookup.failed()) fprintf(stderr, msg::kLookupError, lookup.error().c_str());
   if (!written) fputs(msg::kOutputFailed, stderr);
-  return !lookup.failed() && written;
+  // A record left out makes the answer incomplete: say so in the exit status too.
+  return !lookup.failed() && written && !skipped;
 }
 
 }  // namespace

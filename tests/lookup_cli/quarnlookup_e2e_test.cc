@@ -74,7 +74,13 @@ TEST_F(QuarnLookup, PrintsMergedRecordsAsCofOrText) {
   EXPECT_EQ(r.out.rfind("{\"rrname\":\"mail.example.com\"", 0), 0u) << r.out;
 }
 
-TEST_F(QuarnLookup, DamagedStoreFailsNamingTheFile) {
+TEST_F(QuarnLookup, FailuresNameTheFileOrTheRecord) {
+  write_store(dir_.file("odd.qrs"), {{"caf\xe9.example", 1, kAddr, 1, 2, 1, ""}});
+  auto odd = lookup({"-R", dir_.file("odd.qrs"), "-V", "192.0.2.1", "-j"});
+  EXPECT_EQ(odd.status, 1);
+  EXPECT_NE(odd.err.find("Error: record of 'caf\xe9.example' cannot be written as JSON, skipped\n"),
+            std::string::npos) << odd.err;
+
   const std::string bytes = quarn::test::read_file(day1_);
   const std::string bad = dir_.file("bad.qrs");
   std::string flipped = bytes;
