@@ -41,11 +41,12 @@ std::vector<char*> c_strings(std::vector<std::string>& v) {
   return out;
 }
 
-// Starts quarnsearch with standard input from stdin_fd and the two outputs into files.
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            int stdin_fd, const std::string& out_path, const std::string& err_path) {
+// Starts the program with standard input from stdin_fd and the two outputs into files.
+pid_t spawn(const std::string& program, const std::vector<std::string>& args,
+            const std::vector<std::string>& env, int stdin_fd, const std::string& out_path,
+            const std::string& err_path) {
   std::vector<std::string> argv_s;
-  argv_s.push_back(quarnsearch_path());
+  argv_s.push_back(program);
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<std::string> env_s = child_environment(env);
   std::vector<char*> argv = c_strings(argv_s);
@@ -113,12 +114,17 @@ std::string quarnsearch_path() {
 
 RunResult run_quarnsearch(const std::vector<std::string>& args, const std::string& stdin_text,
                           const std::vector<std::string>& env) {
+  return run_program(quarnsearch_path(), args, stdin_text, env);
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& stdin_text, const std::vector<std::string>& env) {
   TempDir dir;
   const std::string in_path = dir.file("stdin");
   write_file(in_path, stdin_text);
   const int in_fd = open(in_path.c_str(), O_RDONLY);
   RunResult r;
-  const pid_t pid = spawn(args, env, in_fd, dir.file("stdout"), dir.file("stderr"));
+  const pid_t pid = spawn(program, args, env, in_fd, dir.file("stdout"), dir.file("stderr"));
   close(in_fd);
   r.status = wait_status(pid);
   r.out = read_file(dir.file("stdout"));
@@ -133,7 +139,7 @@ InteractiveRun::InteractiveRun(const std::vector<std::string>& args, const std::
     ADD_FAILURE() << "pipe failed";
     return;
   }
-  pid_ = spawn(args, env, fds[0], dir_.file("stdout"), dir_.file("stderr"));
+  pid_ = spawn(quarnsearch_path(), args, env, fds[0], dir_.file("stdout"), dir_.file("stderr"));
   close(fds[0]);
   stdin_fd_ = fds[1];
 }

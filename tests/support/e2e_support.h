@@ -44,6 +44,9 @@ struct RunResult {
 // entries ("NAME=value") are added; QUARN_LOGLEVEL is cleared unless given.
 RunResult run_quarnsearch(const std::vector<std::string>& args, const std::string& stdin_text = "",
                           const std::vector<std::string>& env = {});
+// The same for any program, given by its path.
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& stdin_text = "", const std::vector<std::string>& env = {});
 
 // A quarnsearch process fed line by line through a pipe, for tests that must act between
 // two searches (e.g. change a set file). Output goes to files read on demand.

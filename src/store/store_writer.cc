@@ -1,0 +1,430 @@
+// Writing a record store: records kept as they arrive, then laid out in both orders.
+#include "store/store_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "common/hex.h"
+#include "common/strfmt.h"
+#include "index/file_io.h"
+#include "retrieval/rdata_text.h"
+#include "retrieval/records_messages.h"
+#include "retrieval/rrkit.h"
+#include "store/derived_text.h"
+#include "store/store_codec.h"
+#include "store/store_messages.h"
+#include "store/store_reader.h"
+#include "store/value_order.h"
+
+namespace quarn {
+
+// Bytes of bookkeeping per distinct value beside its raw bytes (hash node, vector entry).
+constexpr uint64_t kValueOverhead = 96;
+// Output is gathered into pieces of this size before each write.
+constexpr size_t kWriteChunk = 1 << 20;
+
+// Buffered output to the store file, with the offset the next byte lands at.
+class FileOut {
+ public:
+  FileOut(int fd, const std::string& path) : fd_(fd), path_(path) {}
+  uint64_t offset() const { return offset_ + buf_.size(); }
+  bool put(std::string_view s, std::string* error) {
+    buf_.append(s);
+    return buf_.size() < kWriteChunk || flush(error);
+  }
+  bool flush(std::string* error) {
+    if (write_all(fd_, buf_.data(), buf_.size(), IoReport::kQuiet) != 0) {
+      *error = str_fmt(store_msg::kWriteFailed, path_.c_str(), strerror(errno));
+      return false;
+    }
+    offset_ += buf_.size();
+    buf_.clear();
+    return true;
+  }
+
+ private:
+  int fd_;
+  const std::string& path_;
+  uint64_t offset_ = 0;
+  std::string buf_;
+};
+
+namespace {
+
+size_t shared_suffix(std::string_view a, std::string_view b) {
+  size_t n = 0;
+  while (n < a.size() && n < b.size() && a[a.size() - 1 - n] == b[b.size() - 1 - n]) ++n;
+  return n;
+}
+
+// The text a lookup shows for a value: the rdata index's text, or for a value that index
+// leaves out, the library's text, or the generic "\# length hex" form.
+std::string value_text(const std::string& raw, uint16_t rrtype) {
+  std::string text;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(raw.data());
+  if (rdata_to_text(rrtype, std::span<const uint8_t>(bytes, raw.size()), &text)) return text;
+  if (std::optional<std::string> t = rrkit_rdata_to_str(bytes, raw.size(), rrtype)) {
+    if (!t->empty() && t->find(kRrkitParseError) == std::string::npos) return *t;
+  }
+  text = str_fmt("\\# %zu", raw.size());
+  if (!raw.empty()) text.push_back(' ');
+  for (unsigned char c : raw) {
+    text.push_back(kHexDigitsLower[c >> 4]);
+    text.push_back(kHexDigitsLower[c & 15]);
+  }
+  return text;
+}
+
+// One record of the pending list, read back.
+struct Pending {
+  bool new_name;
+  std::string_view name;
+  uint16_t rrtype;
+  uint32_t value;
+  int64_t time_first, time_last;
+  uint64_t count;
+  std::string_view bailiwick;
+};
+
+Pending read_pending(ByteCursor& c) {
+  Pending p;
+  const uint64_t name_len = c.varint();
+  p.new_name = name_len != 0;
+  if (p.new_name) p.name = c.bytes(name_len - 1);
+  p.rrtype = static_cast<uint16_t>(c.varint());
+  p.value = static_cast<uint32_t>(c.varint());
+  p.time_first = unzigzag(c.varint());
+  p.time_last = unzigzag(c.varint());
+  p.count = c.varint();
+  const uint64_t bw = c.varint();
+  if (bw != 0) p.bailiwick = c.bytes(bw - 1);
+  return p;
+}
+
+// Builds name blocks from records in order and writes each with its index entry.
+class NameBlockBuilder {
+ public:
+  NameBlockBuilder(FileOut& out, uint64_t section_start)
+      : out_(out), section_start_(section_start) {}
+
+  bool add(std::string_view name, const Pending& p, uint64_t rank, std::string* error) {
+    if (block_records_ == kNameBlockRecords && !flush_block(error)) return false;
+    if (group_records_ == 0 || name != group_name_) {
+      close_group();
+      group_name_.assign(name);
+    }
+    put_varint(group_body_, p.rrtype);
+    put_varint(group_body_, rank);
+    put_varint(group_body_, zigzag(p.time_first - prev_time_first_));
+    put_varint(group_body_, zigzag(p.time_last - p.time_first));
+    put_varint(group_body_, p.count);
+    put_varint(group_body_, p.bailiwick.empty() ? 0 : p.bailiwick.size() + 1);
+    group_body_.append(p.bailiwick);
+    prev_time_first_ = p.time_first;
+    ++group_records_;
+    ++block_records_;
+    return true;
+  }
+
+  bool flush_block(std::string* error) {
+    if (block_records_ == 0) return true;
+    close_group();
+    std::string head;
+    put_varint(head, first_ordinal_);
+    put_varint(head, block_records_);
+    head.append(block_);
+    const uint64_t offset = out_.offset() - section_start_;
+    put_u64(index_, offset);
+    put_u64(index_, first_ordinal_);
+    put_u32(index_, store_crc(reinterpret_cast<const uint8_t*>(head.data()), head.size()));
+    put_u32(index_, static_cast<uint32_t>(block_records_));
+    ++blocks_;
+    first_ordinal_ += block_records_;
+    block_records_ = 0;
+    block_.clear();
+    block_name_.clear();
+    prev_time_first_ = 0;
+    return out_.put(head, error);
+  }
+
+  const std::string& index() const { return index_; }
+  uint64_t blocks() const { return blocks_; }
+
+ private:
+  void close_group() {
+    if (group_records_ == 0) return;
+    const size_t shared = shared_suffix(block_name_, group_name_);
+    const size_t prefix = group_name_.size() - (shared == group_name_.size() ? 0 : shared);
+    const size_t used_shared = group_name_.size() - prefix;
+    put_varint(block_, used_shared);
+    put_varint(block_, prefix);
+    block_.append(group_name_, 0, prefix);
+    put_varint(block_, group_records_);
+    block_.append(group_body_);
+    block_name_ = group_name_;
+    group_body_.clear();
+    group_records_ = 0;
+  }
+
+  FileOut& out_;
+  uint64_t section_start_;
+  std::string block_, block_name_, group_name_, group_body_, index_;
+  uint64_t block_records_ = 0, group_records_ = 0, first_ordinal_ = 0, blocks_ = 0;
+  int64_t prev_time_first_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<StoreWriter> StoreWriter::create(const std::string& path,
+                                                 uint64_t memory_budget, std::string* error) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = str_fmt(store_msg::kCreateFailed, path.c_str(), strerror(errno));
+    return nullptr;
+  }
+  std::unique_ptr<StoreWriter> w(new StoreWriter());
+  w->path_ = path;
+  w->fd_ = fd;
+  w->budget_ = memory_budget;
+  return w;
+}
+
+StoreWriter::~StoreWriter() {
+  if (fd_ >= 0) close(fd_);
+  if (!finished_) unlink(path_.c_str());
+}
+
+bool StoreWriter::check_input(const RecordInput& r, std::string* error) const {
+  const std::string_view n = r.name;
+  if (n.empty() || n.size() > kMaxStoreName || n.find_first_of(" \t\n") != n.npos ||
+      r.bailiwick.size() > kMaxStoreName) {
+    *error = str_fmt(store_msg::kBadName, std::string(n.substr(0, 256)).c_str());
+    return false;
+  }
+  if (r.raw.size() > kMaxStoreRdata) {
+    *error = str_fmt(store_msg::kBadRdata, r.raw.size());
+    return false;
+  }
+  if (record_value_.size() >= UINT32_MAX) {
+    *error = store_msg::kTooManyRecords;
+    return false;
+  }
+  if (!record_value_.empty() &&
+      record_order(last_name_, last_type_, last_raw_, n, r.rrtype, r.raw) >= 0) {
+    *error = str_fmt(store_msg::kOutOfOrder, std::string(n.substr(0, 256)).c_str());
+    return false;
+  }
+  if (r.rrtype == 0) {
+    *error = store_msg::kBadType;
+    return false;
+  }
+  return true;
+}
+
+uint32_t StoreWriter::value_id(const RecordInput& r) {
+  key_.clear();
+  key_.push_back(static_cast<char>(r.rrtype >> 8));
+  key_.push_back(static_cast<char>(r.rrtype & 0xff));
+  key_.append(r.raw);
+  auto [it, inserted] = value_ids_.try_emplace(key_, static_cast<uint32_t>(values_.size()));
+  if (inserted) {
+    values_.push_back(Value{std::string(r.raw), r.rrtype});
+    value_bytes_ += 2 * r.raw.size() + kValueOverhead;
+  }
+  return it->second;
+}
+
+bool StoreWriter::add(const RecordInput& r, std::string* error) {
+  if (broken_ || finished_) return false;
+  if (!check_input(r, error)) {
+    broken_ = true;
+    return false;
+  }
+  const uint32_t id = value_id(r);
+  const bool new_name = record_value_.empty() || r.name != last_name_;
+  put_varint(pending_, new_name ? r.name.size() + 1 : 0);
+  if (new_name) pending_.append(r.name);
+  put_varint(pending_, r.rrtype);
+  put_varint(pending_, id);
+  put_varint(pending_, zigzag(r.time_first));
+  put_varint(pending_, zigzag(r.time_last));
+  put_varint(pending_, r.count);
+  put_varint(pending_, r.bailiwick.empty() ? 0 : r.bailiwick.size() + 1);
+  pending_.append(r.bailiwick);
+  if (record_value_.empty() || r.time_first < earliest_) earliest_ = r.time_first;
+  if (record_value_.empty() || r.time_last > latest_) latest_ = r.time_last;
+  record_value_.push_back(id);
+  if (new_name) last_name_.assign(r.name);
+  last_raw_.assign(r.raw);
+  last_type_ = r.rrtype;
+  const uint64_t used = pending_.size() + 4 * record_value_.size() + value_bytes_;
+  if (used > budget_) {
+    *error = str_fmt(store_msg::kOverBudget, static_cast<unsigned long long>(budget_ >> 20));
+    broken_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool StoreWriter::finish(std::string* error) {
+  if (broken_ || finished_) return false;
+  if (!write_file(error)) {
+    broken_ = true;
+    return false;
+  }
+  if (close(fd_) != 0) {
+    fd_ = -1;
+    *error = str_fmt(store_msg::kWriteFailed, path_.c_str(), strerror(errno));
+    broken_ = true;
+    return false;
+  }
+  fd_ = -1;
+  finished_ = true;
+  return true;
+}
+
+}  // namespace quarn
+
+namespace quarn {
+namespace {
+
+void put_header(std::string& h, const StoreHeader& s) {
+  h.assign(kStoreMagic, sizeof kStoreMagic);
+  put_u32(h, kStoreVersion);
+  put_u32(h, 0);  // checksum, filled in below
+  put_u64(h, static_cast<uint64_t>(s.earliest));
+  put_u64(h, static_cast<uint64_t>(s.latest));
+  for (uint64_t v : {s.record_count, s.value_count, s.name_block_count, s.names_offset,
+                     s.names_length, s.name_index_offset, s.values_offset, s.values_length,
+                     s.value_index_offset, s.refs_offset, s.file_length, uint64_t{0}}) {
+    put_u64(h, v);
+  }
+  const uint32_t crc = store_crc(reinterpret_cast<const uint8_t*>(h.data()), h.size());
+  for (int i = 0; i < 4; ++i) h[12 + i] = static_cast<char>(crc >> (8 * i));
+}
+
+}  // namespace
+
+// The layout of the value order: distinct values by rank, and the references of each.
+struct ValueLayout {
+  std::vector<uint32_t> by_rank;  // value id of each rank
+  std::vector<uint32_t> rank;     // rank of each value id
+  std::vector<uint64_t> start;    // first reference of each rank, and the total at the end
+  std::vector<uint32_t> refs;     // record ordinals, grouped by rank, ascending in each
+};
+
+void StoreWriter::lay_out_values(ValueLayout* v) const {
+  v->by_rank.resize(values_.size());
+  for (size_t i = 0; i < v->by_rank.size(); ++i) v->by_rank[i] = static_cast<uint32_t>(i);
+  std::sort(v->by_rank.begin(), v->by_rank.end(), [this](uint32_t a, uint32_t b) {
+    return value_order(values_[a].raw, values_[a].rrtype, values_[b].raw, values_[b].rrtype) < 0;
+  });
+  v->rank.resize(values_.size());
+  for (size_t r = 0; r < v->by_rank.size(); ++r) v->rank[v->by_rank[r]] = static_cast<uint32_t>(r);
+  // A counting sort by rank; walking the ordinals in order keeps each value's records in
+  // name order.
+  v->start.assign(values_.size() + 1, 0);
+  for (uint32_t id : record_value_) ++v->start[v->rank[id] + 1];
+  for (size_t r = 0; r < values_.size(); ++r) v->start[r + 1] += v->start[r];
+  v->refs.resize(record_value_.size());
+  std::vector<uint64_t> fill(v->start.begin(), v->start.end() - 1);
+  for (size_t ord = 0; ord < record_value_.size(); ++ord) {
+    v->refs[fill[v->rank[record_value_[ord]]]++] = static_cast<uint32_t>(ord);
+  }
+}
+
+bool StoreWriter::write_names(FileOut& out, const ValueLayout& v, StoreHeader* h,
+                              std::string* error) {
+  h->names_offset = out.offset();
+  NameBlockBuilder names(out, h->names_offset);
+  ByteCursor pending(reinterpret_cast<const uint8_t*>(pending_.data()),
+                     reinterpret_cast<const uint8_t*>(pending_.data() + pending_.size()));
+  std::string_view name;
+  while (!pending.at_end()) {
+    const Pending p = read_pending(pending);
+    if (p.new_name) name = p.name;
+    if (!names.add(name, p, v.rank[p.value], error)) return false;
+  }
+  if (!names.flush_block(error)) return false;
+  pending_ = std::string();  // the pending form is no longer needed: give back its memory
+  h->names_length = out.offset() - h->names_offset;
+  h->name_block_count = names.blocks();
+  h->name_index_offset = out.offset();
+  return out.put(names.index(), error);
+}
+
+bool StoreWriter::write_values(FileOut& out, const ValueLayout& v, StoreHeader* h,
+                               std::string* error) {
+  h->values_offset = out.offset();
+  std::string index, block, slice;
+  char derived[kMaxDerivedText];
+  for (uint64_t first = 0; first < values_.size(); first += kValuesPerBlock) {
+    const uint64_t last = std::min<uint64_t>(first + kValuesPerBlock, values_.size());
+    block.clear();
+    put_varint(block, v.start[first]);
+    for (uint64_t r = first; r < last; ++r) {
+      const Value& value = values_[v.by_rank[r]];
+      const std::string text = value_text(value.raw, value.rrtype);
+      put_varint(block, value.rrtype);
+      put_varint(block, value.raw.size());
+      block.append(value.raw);
+      // Keep the text only when a reader could not derive exactly these bytes.
+      const size_t n = derive_value_text(value.rrtype, value.raw, derived);
+      if (n != 0 && std::string_view(derived, n) == text) {
+        put_varint(block, 0);
+      } else {
+        put_varint(block, text.size() + 1);
+        block.append(text);
+      }
+      put_varint(block, v.start[r + 1] - v.start[r]);
+    }
+    slice.clear();
+    for (uint64_t k = v.start[first]; k < v.start[last]; ++k) put_u32(slice, v.refs[k]);
+    put_u64(index, out.offset() - h->values_offset);
+    put_u32(index, store_crc(reinterpret_cast<const uint8_t*>(block.data()), block.size()));
+    put_u32(index, store_crc(reinterpret_cast<const uint8_t*>(slice.data()), slice.size()));
+    if (!out.put(block, error)) return false;
+  }
+  h->values_length = out.offset() - h->values_offset;
+  h->value_index_offset = out.offset();
+  if (!out.put(index, error)) return false;
+  h->refs_offset = out.offset();
+  std::string word;
+  for (uint32_t ord : v.refs) {
+    word.clear();
+    put_u32(word, ord);
+    if (!out.put(word, error)) return false;
+  }
+  return true;
+}
+
+bool StoreWriter::write_file(std::string* error) {
+  ValueLayout layout;
+  lay_out_values(&layout);
+  StoreHeader h;
+  h.earliest = earliest_;
+  h.latest = latest_;
+  h.record_count = record_value_.size();
+  h.value_count = values_.size();
+  FileOut out(fd_, path_);
+  if (!out.put(std::string(kStoreHeaderSize, '\0'), error) ||
+      !write_names(out, layout, &h, error) || !write_values(out, layout, &h, error)) {
+    return false;
+  }
+  h.file_length = out.offset();
+  if (!out.flush(error)) return false;
+  std::string head;
+  put_header(head, h);
+  if (pwrite_all(fd_, head.data(), head.size(), 0, IoReport::kQuiet) != 0) {
+    *error = str_fmt(store_msg::kWriteFailed, path_.c_str(), strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quarn

@@ -1,0 +1,83 @@
+// Writes one record store file (format: store_reader.h).
+//
+// Use: create() on a temporary path, add() every record in the store's name order
+// (owner name in name_order, then type, then value in value_order; each (name, type,
+// value) once, already merged), finish(), then publish the file by renaming it. A writer
+// destroyed before a successful finish() removes its file.
+//
+// The rdata order is built here rather than taken as a second sorted stream: while the
+// records arrive the writer keeps their encoded form (about 10 bytes a record), 4 bytes
+// a record for the value it names and each distinct value once; finish() sorts the
+// distinct values, lays out the value order and writes the file. When that would pass
+// the memory budget, add() fails with kOverBudget: the caller then writes several
+// stores (a lookup merges them) or raises the budget.
+//
+// Owner names must be non-empty, at most kMaxStoreName bytes, without blank, tab or line
+// feed (they would not sort as names); rdata values at most kMaxStoreRdata bytes; at
+// most 2^32 - 1 records. Every failure is reported as false with an error text from
+// store_messages.h; after one, the writer accepts nothing more.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "store/store_record.h"
+
+namespace quarn {
+
+class FileOut;
+struct ValueLayout;
+struct StoreHeader;
+
+class StoreWriter {
+ public:
+  static std::unique_ptr<StoreWriter> create(const std::string& path, uint64_t memory_budget,
+                                             std::string* error);
+  ~StoreWriter();
+  StoreWriter(const StoreWriter&) = delete;
+  StoreWriter& operator=(const StoreWriter&) = delete;
+
+  bool add(const RecordInput& record, std::string* error);
+  bool finish(std::string* error);
+
+  uint64_t record_count() const { return record_value_.size(); }
+  uint64_t value_count() const { return values_.size(); }
+
+ private:
+  struct Value {
+    std::string raw;
+    uint16_t rrtype;
+  };
+  StoreWriter() = default;
+  bool check_input(const RecordInput& r, std::string* error) const;
+  uint32_t value_id(const RecordInput& r);
+  void lay_out_values(ValueLayout* layout) const;
+  bool write_names(FileOut& out, const ValueLayout& layout, StoreHeader* h, std::string* error);
+  bool write_values(FileOut& out, const ValueLayout& layout, StoreHeader* h,
+                    std::string* error);
+  bool write_file(std::string* error);
+
+  std::string path_;
+  int fd_ = -1;
+  bool finished_ = false;
+  bool broken_ = false;
+  uint64_t budget_ = 0;
+  uint64_t value_bytes_ = 0;
+  // Records as they came, with provisional value ids (first-seen order).
+  std::string pending_;
+  std::vector<uint32_t> record_value_;
+  std::vector<Value> values_;
+  std::unordered_map<std::string, uint32_t> value_ids_;  // type (2 bytes) + raw
+  std::string key_;                                      // reused lookup key
+  std::string last_name_;
+  std::string last_raw_;
+  uint16_t last_type_ = 0;
+  int64_t earliest_ = 0;
+  int64_t latest_ = 0;
+};
+
+}  // namespace quarn
