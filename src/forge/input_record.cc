@@ -1,7 +1,5 @@
 #include "forge/input_record.h"
 
-#include <arpa/inet.h>
-
 #include <cstring>
 #include <limits>
 
@@ -11,8 +9,6 @@
 #include "retrieval/rrkit.h"
 #include "common/strfmt.h"
 
-// Last: its common.h defines bool as a macro, which breaks C++ headers included after it.
-#include <ldns/ldns.h>
 
 namespace quarn {
 namespace {
@@ -83,57 +79,12 @@ bool normalize_owner_name(std::string_view name, std::string* out, const char** 
   return true;
 }
 
-namespace {
-
-// Addresses are most observations; inet_pton is what the zone parser applies to a lone
-// address token, so when it accepts the text the wire form is the same, and anything
-// it refuses (blanks, comments, odd spellings) still goes the general way.
-bool address_from_text(uint16_t rrtype, std::string_view text, std::string* wire) {
-  char buf[64];
-  if (text.size() >= sizeof buf) return false;
-  memcpy(buf, text.data(), text.size());
-  buf[text.size()] = '\0';
-  unsigned char out[16];
-  if (rrtype == 1 && inet_pton(AF_INET, buf, out) == 1) {
-    wire->assign(reinterpret_cast<const char*>(out), 4);
-    return true;
-  }
-  if (rrtype == 28 && inet_pton(AF_INET6, buf, out) == 1) {
-    wire->assign(reinterpret_cast<const char*>(out), 16);
-    return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 bool rdata_from_text(uint16_t rrtype, std::string_view text, std::string* wire) {
-  // Control characters would be read as field separators or line ends by the zone
-  // parser (and a NUL as the end of the text), so they cannot belong to a
-  // presentation text.
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 && c != '\t') return false;
-  }
-  if (address_from_text(rrtype, text, wire)) return true;
-  // The generic TYPE<n> spelling serves every type, with or without a mnemonic.
-  std::string rr = str_fmt(". 0 IN TYPE%u ", static_cast<unsigned>(rrtype));
-  rr.append(text);
-  ldns_rr* parsed = nullptr;
-  if (ldns_rr_new_frm_str(&parsed, rr.c_str(), 0, nullptr, nullptr) != LDNS_STATUS_OK) {
-    return false;
-  }
-  ldns_buffer* buf = ldns_buffer_new(256);
-  bool ok = buf != nullptr && ldns_rr_rdata2buffer_wire(buf, parsed) == LDNS_STATUS_OK &&
-            ldns_buffer_position(buf) > 0;
-  if (ok) {
-    wire->assign(reinterpret_cast<const char*>(ldns_buffer_begin(buf)),
-                 ldns_buffer_position(buf));
-    fold_rdata_name_case(rrtype, std::span<uint8_t>(reinterpret_cast<uint8_t*>(wire->data()),
-                                                    wire->size()));
-  }
-  if (buf != nullptr) ldns_buffer_free(buf);
-  ldns_rr_free(parsed);
-  return ok;
+  if (!rrkit_str_to_rdata(rrtype, text, wire)) return false;
+  // Keys follow the texts, which show the names of these types in lower case.
+  fold_rdata_name_case(rrtype, std::span<uint8_t>(reinterpret_cast<uint8_t*>(wire->data()),
+                                                  wire->size()));
+  return true;
 }
 
 ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** reason) {

@@ -5,10 +5,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "common/strfmt.h"
 #include "lookup/lookup_messages.h"
-#include "lookup/rdata_wire.h"
+#include "retrieval/rdata_text.h"
 #include "retrieval/rrkit.h"
 #include "store/value_order.h"
 
@@ -30,7 +31,10 @@ std::string lower(std::string_view s) {
 void add_target(uint16_t type, std::string_view text, std::vector<ValueTarget>* out) {
   ValueTarget t;
   t.rrtype = type;
-  if (!rdata_wire_from_text(type, text, &t.raw)) return;
+  if (!rrkit_str_to_rdata(type, text, &t.raw)) return;
+  // Stored values hold the names of these types in lower case, as their texts show them.
+  fold_rdata_name_case(type, std::span<uint8_t>(reinterpret_cast<uint8_t*>(t.raw.data()),
+                                                t.raw.size()));
   for (const ValueTarget& o : *out)
     if (o.rrtype == t.rrtype && o.raw == t.raw) return;
   out->push_back(std::move(t));

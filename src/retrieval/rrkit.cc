@@ -4,6 +4,8 @@
 // std::string values and static mnemonics.
 #include "retrieval/rrkit.h"
 
+#include <arpa/inet.h>
+
 #include <ldns/ldns.h>
 
 #include <charconv>
@@ -14,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/strfmt.h"
 #include "retrieval/records_messages.h"
 
 namespace quarn {
@@ -228,6 +231,49 @@ int rrkit_domain_to_str(const uint8_t* wire, size_t available, std::string* out)
     return 0;
   *out = buffer_text(text.get());
   return static_cast<int>(pos);
+}
+
+namespace {
+
+// Addresses are most observations; inet_pton is what the zone parser applies to a lone
+// address token, so when it accepts the text the wire form is the same, and anything it
+// refuses (blanks, comments, odd spellings) still goes the general way.
+bool address_from_text(uint16_t rrtype, std::string_view text, std::string* wire) {
+  if (rrtype != 1 && rrtype != 28) return false;
+  char buf[64];
+  if (text.size() >= sizeof buf) return false;
+  std::memcpy(buf, text.data(), text.size());
+  buf[text.size()] = '\0';
+  unsigned char out[16];
+  if (inet_pton(rrtype == 1 ? AF_INET : AF_INET6, buf, out) != 1) return false;
+  wire->assign(reinterpret_cast<const char*>(out), rrtype == 1 ? 4 : 16);
+  return true;
+}
+
+}  // namespace
+
+bool rrkit_str_to_rdata(uint16_t rrtype, std::string_view text, std::string* wire) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t') return false;
+  }
+  if (address_from_text(rrtype, text, wire)) return true;
+  // The generic TYPE<n> spelling serves every type, with or without a mnemonic.
+  std::string rr = str_fmt(". 0 IN TYPE%u ", static_cast<unsigned>(rrtype));
+  rr.append(text);
+  ldns_rr* parsed = nullptr;
+  if (ldns_rr_new_frm_str(&parsed, rr.c_str(), 0, nullptr, nullptr) != LDNS_STATUS_OK) {
+    return false;
+  }
+  ldns_buffer* buf = ldns_buffer_new(256);
+  const bool ok = buf != nullptr && ldns_rr_rdata2buffer_wire(buf, parsed) == LDNS_STATUS_OK &&
+                  ldns_buffer_position(buf) > 0;
+  if (ok) {
+    wire->assign(reinterpret_cast<const char*>(ldns_buffer_begin(buf)),
+                 ldns_buffer_position(buf));
+  }
+  if (buf != nullptr) ldns_buffer_free(buf);
+  ldns_rr_free(parsed);
+  return ok;
 }
 
 }  // namespace quarn

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quarn {
 
@@ -38,6 +39,12 @@ const char* rrtype_name(uint16_t type, char (&buf)[kRrtypeNameSize]);
 // library cannot decode gives a text containing kRrkitParseError.
 std::optional<std::string> rrkit_rdata_to_str(const uint8_t* rdata, size_t length,
                                               uint16_t rrtype, uint16_t rrclass = 1);
+
+// The wire form of an rdata presentation text of the type (class IN) into *wire; false
+// when the text does not parse. A text holding a control character other than a tab is
+// refused: the zone-text reader would take it for a field or line end, and a NUL for the
+// end of the text. Addresses of A and AAAA take a fast path with the same result.
+bool rrkit_str_to_rdata(uint16_t rrtype, std::string_view text, std::string* wire);
 
 // Converts the wire-format name at wire[0..available) into *out (dotted, "." for the
 // root, absolute names end in "."). Returns the number of wire bytes the name occupies
