@@ -107,7 +107,8 @@ int send_raw(int port, const std::string& request) {
 TEST(ServiceLoad, FullQueueAndGoneClients) {
   TempDir dir;
   const std::string index = dir.file("n.tgdb");
-  write_entries(index, make_entries(60000));
+  // More answer than the loopback buffers hold, so the search waits on its reader.
+  write_entries(index, make_entries(150000));
   ServiceOptions o;
   o.workers = 1;
   o.queue = 0;
@@ -117,7 +118,9 @@ TEST(ServiceLoad, FullQueueAndGoneClients) {
   // probe sees the hang-up, and the worker is free again.
   const std::string req = "GET " + search_url(".") + " HTTP/1.1\r\nHost: x\r\n\r\n";
   int fd = send_raw(svc.port(), req);
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  for (int i = 0; i < 300 && svc.service().gate().running() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(svc.service().gate().running(), 1u);
   // Meanwhile the only worker is busy and nobody may wait (queue 0): 503.
   auto busy = svc.client()->Get(search_url("h1\\."));
   ASSERT_TRUE(busy);
