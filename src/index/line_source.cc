@@ -179,8 +179,7 @@ std::unique_ptr<n_iter> build_query_iterator(const Tgdb* index, search_hooks& se
   return build_node(index, search, node, error);
 }
 
-line_source::line_source(Tgdb* index, search_hooks& search)
-    : index_(TgdbRef::share(index)), search_(search) {
+line_source::line_source(Tgdb* index) : index_(TgdbRef::share(index)) {
   table_ = index->string_table();
   table_end_ = table_ + index->string_table_size();
 }
@@ -192,7 +191,7 @@ std::unique_ptr<line_source> line_source::create(Tgdb* index, search_hooks& sear
   bool err = false;
   if (error) *error = false;
   if (index == nullptr) return nullptr;
-  std::unique_ptr<line_source> source(new line_source(index, search));
+  std::unique_ptr<line_source> source(new line_source(index));
   // A query whose lists would yield most of the lines costs more through the iterators
   // (a heap step per entry of every union member, a seek into every member of a union
   // under an intersection) than reading the table in order, and the matcher gives the

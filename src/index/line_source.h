@@ -74,10 +74,9 @@ class line_source {
   const char* table_begin() const { return table_; }
 
  private:
-  line_source(Tgdb* index, search_hooks& search);
+  explicit line_source(Tgdb* index);
 
   TgdbRef index_;                 // one reference, released on destruction
-  search_hooks& search_;
   std::unique_ptr<n_iter> root_;     // null: table scan
   std::unique_ptr<table_scan> scan_;  // table scan only
   const char* table_ = nullptr;
