@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "lookup/lookup.h"
+#include "retrieval/rrkit.h"
 #include "store/store_codec.h"
 #include "store/store_cursors.h"
 #include "store/store_reader.h"
@@ -34,17 +35,10 @@ using namespace quarn;
 // Records read from one walk at most: more than the base store holds.
 constexpr int kMaxRecords = 4096;
 
+// The wire form of a dotted name, through the one text-to-wire conversion.
 std::string wire_name(const std::string& dotted) {
   std::string out;
-  size_t start = 0;
-  while (start < dotted.size()) {
-    size_t dot = dotted.find('.', start);
-    if (dot == std::string::npos) dot = dotted.size();
-    out.push_back(static_cast<char>(dot - start));
-    out.append(dotted, start, dot - start);
-    start = dot + 1;
-  }
-  out.push_back('\0');
+  if (!rrkit_str_to_rdata(2 /* NS */, dotted + ".", &out)) std::abort();
   return out;
 }
 

@@ -26,6 +26,7 @@
 
 #include "index/index_writer.h"
 #include "lookup/lookup.h"
+#include "retrieval/rrkit.h"
 #include "retrieval/annotation.h"
 #include "retrieval/rdata_order.h"
 #include "store/store_cursors.h"
@@ -49,17 +50,10 @@ double seconds_since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
+// The wire form of a dotted name, through the one text-to-wire conversion.
 std::string wire(const std::string& dotted) {
   std::string out;
-  size_t start = 0;
-  while (start < dotted.size()) {
-    size_t dot = dotted.find('.', start);
-    if (dot == std::string::npos) dot = dotted.size();
-    out.push_back(static_cast<char>(dot - start));
-    out.append(dotted, start, dot - start);
-    start = dot + 1;
-  }
-  out.push_back('\0');
+  if (!rrkit_str_to_rdata(2 /* NS */, dotted + ".", &out)) std::abort();
   return out;
 }
 
