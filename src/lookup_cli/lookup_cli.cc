@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "common/time_arg.h"
 #include "lookup/lookup.h"
 #include "lookup/lookup_query.h"
 #include "lookup_cli/lookup_cli_messages.h"
@@ -40,24 +40,6 @@ struct Options {
   long long limit = 10000;
   unsigned long long offset = 0;
 };
-
-// Seconds since 1970, -N (N seconds ago), YYYY-MM-DD or "YYYY-MM-DD HH:MM:SS" in UTC.
-std::optional<int64_t> parse_time(const char* text) {
-  char* end = nullptr;
-  errno = 0;
-  const long long n = strtoll(text, &end, 10);
-  if (*text != '\0' && *end == '\0' && errno == 0) {
-    return n < 0 ? static_cast<int64_t>(time(nullptr)) + n : n;
-  }
-  struct tm tm {};
-  const char* rest = strptime(text, "%Y-%m-%d", &tm);
-  if (rest == nullptr) return std::nullopt;
-  if (*rest != '\0') {
-    rest = strptime(rest, " %H:%M:%S", &tm);
-    if (rest == nullptr || *rest != '\0') return std::nullopt;
-  }
-  return static_cast<int64_t>(timegm(&tm));
-}
 
 bool parse_count(const char* text, long long* out) {
   char* end = nullptr;
@@ -95,7 +77,7 @@ int parse_options(int argc, char** argv, Options* o) {
         break;
       case 'A':
       case 'B': {
-        const std::optional<int64_t> t = parse_time(optarg);
+        const std::optional<int64_t> t = parse_time_arg(optarg);
         if (!t) return fprintf(stderr, msg::kBadTime, optarg, c), 1;
         (c == 'A' ? o->after : o->before) = t;
         break;

@@ -43,8 +43,8 @@ inline constexpr const char* kHelp =
     "  -j, --json            Common Output Format JSON lines instead of text\n"
     "  -h, --help            show this help\n"
     "\n"
-    "TIME is seconds since 1970, YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\" (UTC), or -N for N\n"
-    "seconds ago. Records of several stores with the same name, type and value are\n"
+    "TIME is seconds since 1970, YYYY-MM-DD or \"YYYY-MM-DD HH:MM:SS\" (UTC), -N for N\n"
+    "seconds ago, or an age such as 1d12h (units w, d, h, m, s). Records of several stores with the same name, type and value are\n"
     "merged: counts add, the earliest first and the latest last time are kept.\n"
     "Exit status: 0 on success (also when nothing is found), 1 on an error.\n";
 

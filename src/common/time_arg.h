@@ -1,4 +1,5 @@
-// Reading the -A / -B time arguments of quarnsearch.
+// Reading time arguments of the command-line programs (quarnsearch -A / -B and the
+// same options of the other programs).
 //
 // Accepted forms, tried in this order (the first that applies decides):
 //   "YYYY-MM-DD HH:MM:SS" and "YYYY-MM-DD"  a UTC calendar time (midnight for the date);
