@@ -15,7 +15,7 @@
 #include "search/messages.h"
 #include "search/run_search.h"
 #include "search/search_options.h"
-#include "search/time_arg.h"
+#include "common/time_arg.h"
 
 namespace quarn {
 namespace {

@@ -1,4 +1,4 @@
-#include "search/time_arg.h"
+#include "common/time_arg.h"
 
 #include <cerrno>
 #include <cstdlib>

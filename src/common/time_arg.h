@@ -1,4 +1,5 @@
-// Reading the -A / -B time arguments of quarnsearch.
+// Reading time arguments: the -A / -B bounds of quarnsearch and the retention bounds of
+// gramforge.
 //
 // Accepted forms, tried in this order (the first that applies decides):
 //   "YYYY-MM-DD HH:MM:SS" and "YYYY-MM-DD"  a UTC calendar time (midnight for the date);
