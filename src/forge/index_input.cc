@@ -23,6 +23,11 @@ namespace {
 // size small, rarely enough that the system calls cost nothing.
 constexpr uint64_t kReleaseStep = uint64_t{8} << 20;
 
+uint64_t page_size() {
+  static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  return page;
+}
+
 bool valid_times(int64_t first, int64_t last) {
   return first > 0 && last >= first && last <= std::numeric_limits<uint32_t>::max();
 }
@@ -43,7 +48,16 @@ IndexInput::IndexInput(std::string path, TgdbRef tgdb, const RetentionWindow& wi
       tgdb_(std::move(tgdb)),
       window_(window),
       table_(tgdb_->string_table()),
-      table_size_(tgdb_->string_table_size()) {}
+      table_size_(tgdb_->string_table_size()) {
+  // Loading read the trigram tables (1.6 MiB) to check them; only the string table is
+  // read from here on, so a merge of many files does not hold all their tables.
+  const uint64_t page = page_size();
+  auto* base = const_cast<uint8_t*>(tgdb_->base());
+  const uint64_t table_offset = static_cast<uint64_t>(table_ - reinterpret_cast<const char*>(base));
+  madvise(base, table_offset / page * page, MADV_DONTNEED);
+  const uint64_t after = (table_offset + table_size_ + page - 1) / page * page;
+  if (after < tgdb_->file_size()) madvise(base + after, tgdb_->file_size() - after, MADV_DONTNEED);
+}
 
 std::unique_ptr<IndexInput> IndexInput::open(const std::string& path,
                                              const RetentionWindow& window,
@@ -170,7 +184,7 @@ bool IndexInput::parse_rdata_line(std::string_view annotation) {
 // again, and dropping them keeps them out of this process's resident size (they stay
 // in the page cache).
 void IndexInput::release_read_pages() {
-  static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  const uint64_t page = page_size();
   const auto* base = reinterpret_cast<const uint8_t*>(table_);
   const uint64_t table_offset = static_cast<uint64_t>(base - tgdb_->base());
   const uint64_t from = (table_offset + released_) / page * page;
