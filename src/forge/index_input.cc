@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +36,10 @@ bool valid_times(int64_t first, int64_t last) {
 }  // namespace
 
 bool has_index_magic(const std::string& path) {
+  // Only a regular file can be mapped; peeking into a pipe would also eat its first
+  // bytes before the observation reader gets them.
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   char head[sizeof kTgdbMagic];

@@ -45,8 +45,9 @@ inline constexpr const char* kIndexInputBadTime = "a time is zero, over 32 bits 
 inline constexpr const char* kIndexInputOrder = "keys out of order or repeated";
 inline constexpr const char* kIndexInputNoNewline = "the last line has no line feed";
 
-// True when the file at path starts with the index file magic (false when it cannot
-// be read: opening it as an index then reports why).
+// True when path is a regular file that starts with the index file magic (false for
+// pipes and devices, which are read as observations, and for files that cannot be
+// read).
 bool has_index_magic(const std::string& path);
 
 class IndexInput final : public SortabSource {
