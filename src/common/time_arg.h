@@ -1,5 +1,5 @@
-// Reading time arguments of the command-line programs (quarnsearch -A / -B and the
-// same options of the other programs).
+// Reading time arguments: the -A / -B bounds of quarnsearch and quarnlookup, and the
+// retention bounds of gramforge.
 //
 // Accepted forms, tried in this order (the first that applies decides):
 //   "YYYY-MM-DD HH:MM:SS" and "YYYY-MM-DD"  a UTC calendar time (midnight for the date);

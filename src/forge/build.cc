@@ -8,12 +8,14 @@
 #include <memory>
 #include <new>
 
+#include "forge/index_input.h"
 #include "forge/key_codec.h"
 #include "forge/line_input.h"
 #include "forge/merge_ops.h"
 #include "forge/publish.h"
 #include "forge/reject_log.h"
 #include "forge/run_spiller.h"
+#include "forge/set_update.h"
 #include "forge/temp_files.h"
 #include "common/check.h"
 #include "common/my_time.h"
@@ -65,10 +67,8 @@ size_t list_budget_of(size_t memory_budget, size_t runs) {
 
 namespace {
 
-// First byte of every sorted-table key: rdata entries sort before owner-name entries,
-// so one merged pass writes the rdata index and then the owner-name index.
-constexpr char kRdataTag = 'D';
-constexpr char kNameTag = 'N';
+constexpr char kRdataTag = kRdataKeyTag;
+constexpr char kNameTag = kNameKeyTag;
 
 bool file_exists(const std::string& path) {
   struct stat st;
@@ -92,9 +92,10 @@ bool is_line_safe(std::string_view text) {
 struct TimeFence {
   uint32_t earliest = std::numeric_limits<uint32_t>::max();
   uint32_t latest = 0;
-  void add(const CountValue& v) {
-    earliest = std::min(earliest, v.first);
-    latest = std::max(latest, v.last);
+  void add(const CountValue& v) { add(v.first, v.last); }
+  void add(uint32_t first, uint32_t last) {
+    earliest = std::min(earliest, first);
+    latest = std::max(latest, last);
   }
 };
 
@@ -129,14 +130,14 @@ class Build {
     std::vector<std::string> inputs = opt_.inputs;
     if (inputs.empty()) inputs.push_back(kStdinName);
     for (const std::string& in : inputs) {
-      if (!read_input(in, error)) return false;
+      if (!read_any_input(in, error)) return false;
     }
     stats_->read_seconds = elapsed_seconds(start_, my_gettime());
     if (rejects_ && !rejects_->finish(error)) return false;
     // A batch that leaves the writers at least half their budget stays in memory.
     if (!spiller_.finish(error, list_budget_of(opt_.memory_budget, 0) / 2)) return false;
     stats_->runs = spiller_.runs_written();
-    if (!write_indexes(error)) return false;
+    if (!write_indexes(error) || !update_set(error)) return false;
     stats_->total_seconds = elapsed_seconds(start_, my_gettime());
     return true;
   }
@@ -148,6 +149,16 @@ class Build {
     if (!wanted(rrname_) && !wanted(rdata_)) {
       *error = kBuildErrNoOutput;
       return false;
+    }
+    if (!opt_.retention.possible()) {
+      *error = kBuildErrEmptyWindow;
+      return false;
+    }
+    for (const std::string* path : {&opt_.rrname_out, &opt_.rdata_out, &opt_.rejects_out}) {
+      if (!opt_.set_file.empty() && same_output_path(*path, opt_.set_file)) {
+        *error = kBuildErrSetIsOutput;
+        return false;
+      }
     }
     if (same_output_path(rrname_.path, rdata_.path)) {
       *error = kBuildErrSameOutput;
@@ -270,9 +281,44 @@ class Build {
     return true;
   }
 
+  bool kept(const CountValue& v) {
+    if (opt_.retention.keeps(v.first, v.last)) return true;
+    ++stats_->retention_dropped;
+    return false;
+  }
+
+  // Record stores, when they become inputs, are told apart here by their own magic.
+  bool read_any_input(const std::string& in, std::string* error) {
+    const bool is_index = in != kStdinName && (opt_.index_inputs_only || has_index_magic(in));
+    if (opt_.index_inputs_only && in == kStdinName) {
+      *error = kBuildErrIndexStdin;
+      return false;
+    }
+    return is_index ? open_index_input(in, error) : read_input(in, error);
+  }
+
+  // An index input is only checked and mapped now; its lines stream into the merge.
+  bool open_index_input(const std::string& path, std::string* error) {
+    ++stats_->inputs;
+    ++stats_->index_inputs;
+    auto input = IndexInput::open(path, opt_.retention, error);
+    if (!input) return false;
+    const Output& o = input->is_rdata() ? rdata_ : rrname_;
+    if (!wanted(o)) {
+      *error = str_fmt(kBuildErrIndexKind, path.c_str(), o.label, o.label,
+                       input->is_rdata() ? "-d" : "-o");
+      return false;
+    }
+    stats_->input_bytes += input->file_bytes();
+    input_ids_.push_back(input->identity());
+    index_inputs_.push_back(std::move(input));
+    return true;
+  }
+
   bool accept(std::string* error) {
     if (wanted(rrname_)) {
       for (const NameRecord& r : parsed_.name_records) {
+        if (!kept(r.value)) continue;
         key_.assign(1, kNameTag);
         if (!encode_name_key(parsed_.name, r.rrtype, key_)) continue;
         value_.clear();
@@ -284,6 +330,7 @@ class Build {
     if (wanted(rdata_)) {
       for (size_t i = 0; i < parsed_.rdata_used; ++i) {
         const RdataRecord& r = parsed_.rdata_records[i];
+        if (!kept(r.value)) continue;
         key_.assign(1, kRdataTag);
         encode_rdata_key(r.raw, r.rrtype, key_);
         value_.clear();
@@ -367,8 +414,21 @@ class Build {
     return add_line(rdata_, line_, error);
   }
 
+  // The fence is final only now: index inputs contribute theirs as they are read.
+  void set_final_fence(Output& o) {
+    TimeFence fence = o.fence;
+    for (const IndexInput* in : merging_) {
+      uint32_t earliest = 0, latest = 0;
+      if ((in->is_rdata() == (o.kind == IndexKind::kRdata)) && in->fence(&earliest, &latest)) {
+        fence.add(earliest, latest);
+      }
+    }
+    o.writer->set_time_fence(fence.earliest, fence.latest);
+  }
+
   bool close_output(Output& o, std::string* error) {
     if (!o.writer) return true;
+    set_final_fence(o);
     const bool ok = o.writer->finish(error);
     o.writer.reset();
     o.complete = ok;
@@ -384,6 +444,23 @@ class Build {
     }
     batch_bytes_ = spiller_.memory_run_bytes();
     if (auto batch = spiller_.take_memory_run()) merger.add_source(std::move(batch));
+    // The merger owns the index inputs from here; merging_ watches them while it runs.
+    for (auto& in : index_inputs_) {
+      merging_.push_back(in.get());
+      merger.add_source(std::move(in));
+    }
+    index_inputs_.clear();
+    const bool ok = merge_and_publish(merger, error);
+    for (const IndexInput* in : merging_) {
+      stats_->lines += in->lines();
+      stats_->records += in->lines();
+      stats_->retention_dropped += in->dropped();
+    }
+    merging_.clear();
+    return ok;
+  }
+
+  bool merge_and_publish(SortabMerger& merger, std::string* error) {
     std::string stem;
     while (merger.next()) {
       const std::string_view key = merger.key().substr(1);
@@ -425,13 +502,32 @@ class Build {
       if (o->complete) staged.push_back({o->staged, o->path});
     }
     if (rejects_) staged.push_back({rejects_staged_, opt_.rejects_out});
+    step("staged");
     if (!publish_outputs(staged, opt_.force, error)) return false;
     for (const StagedOutput& o : staged) temps_.release(o.staged);
+    step("published");
     stats_->rrname_lines = rrname_.lines;
     stats_->rdata_lines = rdata_.lines;
     if (wanted(rrname_)) stats_->rrname_bytes = file_size(rrname_.path);
     if (wanted(rdata_)) stats_->rdata_bytes = file_size(rdata_.path);
     return true;
+  }
+
+  void step(const char* name) {
+    if (opt_.step_hook) opt_.step_hook(name);
+  }
+
+  // After publishing: the new files join the set file, the merged ones leave it.
+  bool update_set(std::string* error) {
+    if (opt_.set_file.empty()) return true;
+    SetFileChange change;
+    for (const Output* o : {&rdata_, &rrname_}) {
+      if (o->complete) change.add.push_back(o->path);
+    }
+    if (opt_.replace) change.drop = input_ids_;
+    if (update_set_file(opt_.set_file, change, temps_, opt_.step_hook, error)) return true;
+    *error = str_fmt(kBuildErrSetUpdate, error->c_str());
+    return false;
   }
 
   const BuildOptions& opt_;
@@ -447,6 +543,9 @@ class Build {
   std::unique_ptr<RejectLog> rejects_;
   std::string rejects_staged_;
   size_t batch_bytes_ = 0;  // held by the input batch kept in memory while writing
+  std::vector<std::unique_ptr<IndexInput>> index_inputs_;  // opened, not yet merging
+  std::vector<const IndexInput*> merging_;  // owned by the merger while it runs
+  std::vector<FileIdentity> input_ids_;     // of the index inputs, for --replace
 };
 
 }  // namespace
@@ -485,6 +584,10 @@ void print_build_summary(FILE* out, const BuildOptions& options, const BuildStat
   if (!options.rdata_out.empty()) {
     fprintf(out, "gramforge: rdata index %s: %llu keys, %llu bytes\n",
             options.rdata_out.c_str(), ull(s.rdata_lines), ull(s.rdata_bytes));
+  }
+  if (options.retention.limited()) {
+    fprintf(out, "gramforge: %llu observations and aggregates outside the retention window\n",
+            ull(s.retention_dropped));
   }
   fprintf(out, "gramforge: %llu sorted runs, %.2f s reading, %.2f s in all\n", ull(s.runs),
           s.read_seconds, s.total_seconds);

@@ -23,14 +23,26 @@
 // cannot grant (kBuildErrNoMemory).
 // Publishing is all or none and never replaces a file without `force` (publish.h), so
 // of two builds racing for one output, the later one fails.
+//
+// Index files among the inputs (index_input.h) are mapped instead of read line by line:
+// their lines join the final merge as one more sorted source each, so merging index
+// files costs no sorting, and the result is the file a build from all their original
+// observations gives. Each feeds the output of its kind; one of a kind not being built
+// ends the build (kBuildErrIndexKind). A retention window (retention.h) drops
+// observations and index aggregates outside it as they enter; each index's time fence
+// is set from what remains. Last, a set file may list the new outputs and drop the
+// index inputs (set_update.h); when that fails, the outputs stay published and the
+// error says the set file is unchanged.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "forge/input_record.h"
+#include "forge/retention.h"
 
 namespace quarn {
 
@@ -52,6 +64,16 @@ struct BuildOptions {
   std::string tmpdir;        // empty: TMPDIR or /tmp
   double progress_interval = 5.0;  // seconds between progress lines
   FILE* report = stderr;     // progress, warnings and summary
+  // Index files as inputs (index_input.h): recognised by their magic, or every input
+  // taken as one with index_inputs_only. Their lines merge with the observations.
+  bool index_inputs_only = false;
+  RetentionWindow retention;  // observations and aggregates kept (retention.h)
+  std::string set_file;       // non-empty: list the outputs in it (set_update.h)
+  bool replace = false;       // with set_file: drop the index inputs from it
+  // Called as the build's results become visible: "staged" (every output complete
+  // under its temporary name), "published" (under the final names), "set-staged" (the
+  // new set file complete under its temporary name). Tests stop the process there.
+  std::function<void(const char* step)> step_hook;
 };
 
 struct BuildStats {
@@ -69,6 +91,8 @@ struct BuildStats {
   uint64_t rdata_bytes = 0;
   uint64_t input_bytes = 0;     // bytes read from the input files (compressed size)
   uint64_t runs = 0;
+  uint64_t index_inputs = 0;     // inputs that were index files
+  uint64_t retention_dropped = 0;  // observations and aggregates outside the window
   double read_seconds = 0;
   double total_seconds = 0;
 };
@@ -82,6 +106,13 @@ inline constexpr const char* kBuildErrStrict = "%s:%llu: %s";
 inline constexpr const char* kBuildErrEmpty = "no records for the %s index %s";
 inline constexpr const char* kBuildErrNoMemory =
     "not enough memory for the memory budget (try a smaller -m)";
+inline constexpr const char* kBuildErrIndexKind =
+    "input %s is an %s index, but no %s index is being built (%s)";
+inline constexpr const char* kBuildErrIndexStdin = "standard input cannot be an index file";
+inline constexpr const char* kBuildErrEmptyWindow =
+    "the retention window is empty (--keep-after is later than --keep-before)";
+inline constexpr const char* kBuildErrSetIsOutput = "the set file is one of the outputs";
+inline constexpr const char* kBuildErrSetUpdate = "%s (the outputs are written, the set file is unchanged)";
 inline constexpr const char* kBuildWarnLine = "Warning: %s:%llu: %s\n";
 inline constexpr const char* kBuildWarnMore = "Warning: further malformed lines are not reported\n";
 inline constexpr const char* kBuildWarnDamaged = "Warning: %s; the lines before it are kept\n";

@@ -1,6 +1,7 @@
 // gramforge: builds index files from passive-DNS observations. Parses the command line
 // and runs the build; everything else lives in the quarn_forge library.
 #include <getopt.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "forge/build.h"
 #include "forge/temp_files.h"
 #include "common/log.h"
+#include "common/time_arg.h"
 
 namespace {
 
@@ -26,12 +28,15 @@ constexpr const char* kHelp =
     "(zone_time_first/zone_time_last when the first two are missing; one time alone\n"
     "is taken for both), or a raw index line \"key<TAB>annotation\" as quarnsearch -r\n"
     "prints it, whose owner-name key is lower-cased and loses one trailing dot as a\n"
-    "JSON rrname does.\n"
+    "JSON rrname does. Index files (recognised by content) are inputs too: their lines\n"
+    "merge with the rest as observations do, an owner-name index into -o, an rdata\n"
+    "index into -d.\n"
     "\n"
     "Options:\n"
     "  -o, --rrname FILE     write the owner-name index to FILE\n"
     "  -d, --rdata FILE      write the rdata index to FILE\n"
-    "  -F, --format FMT      input format: auto (default, per line), cof or raw\n"
+    "  -F, --format FMT      input format: auto (default, per line), cof, raw, or tgdb\n"
+    "                        (every input is an index file)\n"
     "  -m, --memory MIB      memory budget for sorting and index writing, in MiB\n"
     "                        (default 256)\n"
     "      --force           replace existing output files\n"
@@ -40,6 +45,13 @@ constexpr const char* kHelp =
     "                        line number, reason, the line with \\t \\n \\r \\\\ escaped)\n"
     "      --skip-damaged    keep the lines of a damaged compressed input up to the\n"
     "                        damage, with a warning, instead of ending the build\n"
+    "      --keep-after TIME   drop observations last seen before TIME\n"
+    "      --keep-before TIME  drop observations first seen after TIME (TIME as for\n"
+    "                        quarnsearch -A/-B; an aggregate that overlaps the window\n"
+    "                        is kept whole)\n"
+    "      --set FILE        add the outputs to set FILE (created if missing), replacing\n"
+    "                        it atomically\n"
+    "      --replace         with --set: remove the index inputs from the set file\n"
     "  -q, --quiet           no progress lines and no summary\n"
     "  -v, --verbose         raise the log level (repeatable)\n"
     "  -h, --help            show this help\n"
@@ -50,7 +62,27 @@ constexpr const char* kHelp =
 
 // Options without a short letter: -f and -s mean a fileset and a search to quarnsearch,
 // so gramforge gives force and strict no letter rather than another meaning.
-enum LongOnly { kOptForce = 256, kOptStrict, kOptRejects, kOptSkipDamaged };
+enum LongOnly {
+  kOptForce = 256,
+  kOptStrict,
+  kOptRejects,
+  kOptSkipDamaged,
+  kOptKeepAfter,
+  kOptKeepBefore,
+  kOptSet,
+  kOptReplace
+};
+
+// Names the step at which the process kills itself (SIGKILL, as a crash or kill -9
+// would), so that tests can check what a build interrupted there leaves behind.
+constexpr const char* kKillAtEnv = "GRAMFORGE_KILL_AT";
+
+bool parse_bound(const char* text, int64_t* out) {
+  const auto t = quarn::parse_time_arg(text);
+  if (!t) return false;
+  *out = *t;
+  return true;
+}
 
 bool parse_size(const char* text, unsigned long long max, unsigned long long* out) {
   if (text == nullptr || *text < '0' || *text > '9') return false;
@@ -78,6 +110,10 @@ int main(int argc, char** argv) {
       {"force", no_argument, nullptr, kOptForce},  {"strict", no_argument, nullptr, kOptStrict},
       {"rejects", required_argument, nullptr, kOptRejects},
       {"skip-damaged", no_argument, nullptr, kOptSkipDamaged},
+      {"keep-after", required_argument, nullptr, kOptKeepAfter},
+      {"keep-before", required_argument, nullptr, kOptKeepBefore},
+      {"set", required_argument, nullptr, kOptSet},
+      {"replace", no_argument, nullptr, kOptReplace},
       {"quiet", no_argument, nullptr, 'q'},        {"verbose", no_argument, nullptr, 'v'},
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0}};
@@ -94,6 +130,8 @@ int main(int argc, char** argv) {
           opt.format = InputFormat::kCof;
         } else if (strcmp(optarg, "raw") == 0) {
           opt.format = InputFormat::kRaw;
+        } else if (strcmp(optarg, "tgdb") == 0) {
+          opt.index_inputs_only = true;
         } else {
           fprintf(stderr, "Error: unknown input format: %s\n%s", optarg, kUsage);
           return 1;
@@ -110,6 +148,16 @@ int main(int argc, char** argv) {
       case kOptStrict: opt.strict = true; break;
       case kOptRejects: opt.rejects_out = optarg; break;
       case kOptSkipDamaged: opt.skip_damaged = true; break;
+      case kOptKeepAfter:
+      case kOptKeepBefore:
+        if (!parse_bound(optarg, c == kOptKeepAfter ? &opt.retention.after
+                                                    : &opt.retention.before)) {
+          fprintf(stderr, "Error: invalid time: %s\n%s", optarg, kUsage);
+          return 1;
+        }
+        break;
+      case kOptSet: opt.set_file = optarg; break;
+      case kOptReplace: opt.replace = true; break;
       case 'q': opt.progress = false; break;
       case 'v': log_set_level(log_get_level() + 1); break;
       case 'h': fputs(kUsage, stdout); fputs(kHelp, stdout); return 0;
@@ -117,6 +165,16 @@ int main(int argc, char** argv) {
     }
   }
   for (int i = optind; i < argc; ++i) opt.inputs.push_back(argv[i]);
+  if (opt.replace && opt.set_file.empty()) {
+    fprintf(stderr, "Error: --replace needs --set\n%s", kUsage);
+    return 1;
+  }
+  if (const char* kill_at = getenv(kKillAtEnv)) {
+    const std::string at = kill_at;
+    opt.step_hook = [at](const char* step) {
+      if (at == step) raise(SIGKILL);
+    };
+  }
   TempFiles::install_cleanup_handlers();
   BuildStats stats;
   std::string error;

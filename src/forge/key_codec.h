@@ -25,6 +25,11 @@
 
 namespace quarn {
 
+// First byte of every builder entry key: rdata entries sort before owner-name entries,
+// so one merged pass writes the rdata index and then the owner-name index.
+constexpr char kRdataKeyTag = 'D';
+constexpr char kNameKeyTag = 'N';
+
 // Longest label an owner-name key can carry (its length field is 16 bits).
 constexpr size_t kMaxLabelBytes = 65534;
 

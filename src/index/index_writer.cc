@@ -152,6 +152,11 @@ class IndexWriter::Impl {
   bool finish(std::string* error);
   uint64_t lines() const { return lines_; }
   uint64_t spill_runs() const { return runs_.size(); }
+  void set_time_fence(uint32_t earliest, uint32_t latest) {
+    opt_.timefence = true;
+    opt_.earliest_seen = earliest;
+    opt_.latest_seen = latest;
+  }
 
  private:
   bool fail(std::string* error, std::string text) {
@@ -528,6 +533,9 @@ bool IndexWriter::add_line(std::string_view line, std::string* error) {
   return impl_->add_line(line, error);
 }
 bool IndexWriter::finish(std::string* error) { return impl_->finish(error); }
+void IndexWriter::set_time_fence(uint32_t earliest, uint32_t latest) {
+  impl_->set_time_fence(earliest, latest);
+}
 uint64_t IndexWriter::line_count() const { return impl_->lines(); }
 uint64_t IndexWriter::spill_runs() const { return impl_->spill_runs(); }
 

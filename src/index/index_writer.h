@@ -85,6 +85,9 @@ class IndexWriter {
   bool add_line(std::string_view line, std::string* error);
   // Writes everything else and renames the file into place. false and *error on failure.
   bool finish(std::string* error);
+  // Replaces the time fence of the options (and turns it on); the header is written by
+  // finish(), so a fence known only once every line is in may be set up to then.
+  void set_time_fence(uint32_t earliest, uint32_t latest);
 
   uint64_t line_count() const;
   // Runs spilled so far (0 when the lists stayed within the budget).

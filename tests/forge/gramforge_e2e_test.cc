@@ -202,4 +202,24 @@ TEST_F(GramforgeE2E, RoundTripThroughRawSearchOutput) {
   EXPECT_EQ(slurp(dir_ + "/a-rdata.idx"), slurp(dir_ + "/b-rdata.idx"));
 }
 
+// Inputs are told apart by content, but looking at a pipe's first bytes would eat them;
+// -F tgdb takes every input as an index and refuses standard input.
+TEST_F(GramforgeE2E, InputKindsByContentAndPipesStayWhole) {
+  put("in.json", observations(200));
+  ASSERT_EQ(run(gf() + " -q -o a.idx -d a-d.idx in.json"), 0) << err_;
+  ASSERT_EQ(run("mkfifo pipe && (cat in.json > pipe &) && " + gf() + " -q -o b.idx pipe"), 0)
+      << err_;
+  EXPECT_EQ(slurp(dir_ + "/a.idx"), slurp(dir_ + "/b.idx"));
+  EXPECT_EQ(run(gf() + " -q -F tgdb -o c.idx a.idx in.json"), 1);
+  EXPECT_NE(err_.find("Error: input in.json is not a readable index file"), std::string::npos)
+      << err_;
+  EXPECT_EQ(run(gf() + " -q -F tgdb -o c.idx < a.idx"), 1);
+  EXPECT_NE(err_.find("standard input cannot be an index file"), std::string::npos) << err_;
+  EXPECT_EQ(run(gf() + " -q --replace -o c.idx a.idx"), 1);
+  EXPECT_NE(err_.find("--replace needs --set"), std::string::npos) << err_;
+  EXPECT_EQ(run(gf() + " -q --keep-after 2025-01-01 --keep-before 2024-01-01 -o c.idx a.idx"), 1);
+  EXPECT_NE(err_.find("retention window is empty"), std::string::npos) << err_;
+  EXPECT_FALSE(exists("c.idx"));
+}
+
 }  // namespace
