@@ -366,8 +366,8 @@ class Build {
       // The lists share the budget with the final merge's read buffers and the
       // writer's fixed tables (see list_budget_of).
       const size_t lists = list_budget_of(opt_.memory_budget, spiller_.runs().size());
-      wo.list_budget =
-          lists > kMinListBudget + batch_bytes_ ? lists - batch_bytes_ : kMinListBudget;
+      const size_t held = batch_bytes_ + merging_.size() * kIndexInputResident;
+      wo.list_budget = lists > kMinListBudget + held ? lists - held : kMinListBudget;
       wo.tmpdir = temps_.dir();
       if (o.kind == IndexKind::kRdata) {
         wo.compare = [](std::string_view a, std::string_view b) {

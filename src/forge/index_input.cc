@@ -20,9 +20,6 @@
 namespace quarn {
 namespace {
 
-// Pages read are given back in steps of this size: often enough to keep the resident
-// size small, rarely enough that the system calls cost nothing.
-constexpr uint64_t kReleaseStep = uint64_t{8} << 20;
 
 uint64_t page_size() {
   static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
@@ -130,7 +127,7 @@ bool IndexInput::read_line() {
     if (lf == nullptr) return fail(kIndexInputNoNewline);
     const std::string_view line(start, static_cast<size_t>(lf - start));
     pos_ += line.size() + 1;
-    if (pos_ - released_ >= kReleaseStep) release_read_pages();
+    if (pos_ - released_ >= kIndexInputResident) release_read_pages();
     const size_t tab = line.find('\t');
     if (tab == std::string_view::npos || tab == 0) return fail(kIndexInputBadLine);
     const std::string_view annotation = line.substr(tab + 1);
