@@ -16,8 +16,10 @@
 // std::unique_ptr. The merger and the index iteration only borrow it.
 //
 // Deadline: check_deadline() is called by the index iteration at every step (each seek
-// of a reference-list iterator, each line of a table scan). When the armed deadline has
-// passed and no callback extends it, it throws search_aborted; the merger catches that at
+// of a reference-list iterator, each line of a table scan) and reads the clock at the
+// first check after set_deadline() and then every kDeadlineCheckStride-th check
+// (index/search_hooks.h). When the armed deadline has passed and no callback extends it,
+// it throws search_aborted; the merger catches that at
 // its abort points, so the exception never reaches the caller of tgdb_merger. Everything
 // on the aborted path is owned by RAII objects.
 //
