@@ -10,7 +10,8 @@
 // Deadline: check_deadline() is called per seek and per scanned line (per block of lines
 // when a table scan runs the matcher over blocks), so the common case
 // (no deadline armed) is one inline flag test. An armed deadline reads the clock at the
-// first check after it was set or moved, then only every kDeadlineCheckStride-th check:
+// first check after it was set (or moved by deadline_passed()), then only every
+// kDeadlineCheckStride-th check; move_armed_deadline() keeps the stride running:
 // a clock read costs more than a seek through a dense list, and a deadline (a timeout in
 // seconds, a probe every 100 ms) needs no finer grain than a few thousand steps give.
 // Only a passed deadline reaches the virtual deadline_passed(),
@@ -82,6 +83,12 @@ class search_hooks {
     deadline_armed_ = deadline != nullptr;
     if (deadline != nullptr) deadline_ = *deadline;
     deadline_countdown_ = 1;
+  }
+
+  // Arms `deadline` without restarting the stride: the caller vouches it lies ahead.
+  void move_armed_deadline(const TimePoint& deadline) {
+    deadline_armed_ = true;
+    deadline_ = deadline;
   }
 
   TimePoint deadline_;

@@ -86,6 +86,10 @@ class search_context final : public search_hooks {
   void reset_counters();
   // Counts a pattern match; the first one of the search also records the time. The
   // clock is read once per search, not once per call: a call per result would otherwise
+  // Moves the armed deadline (or arms it) to one the caller has just computed from the
+  // clock, so it lies ahead: the clock is next read when the current stride ends, not at
+  // the next check. For the per-result re-arming of a running search.
+  void move_deadline(const TimePoint& deadline);
   // pay a clock read for every result.
   void note_pattern_match();
   // false until the search has confirmed a pattern match; then *out = that first time.
