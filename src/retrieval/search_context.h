@@ -44,6 +44,8 @@
 
 namespace quarn {
 
+struct prepared_expression;
+
 // Thrown by check_deadline() when the search must stop; caught by the merger only.
 struct search_aborted {};
 
@@ -63,11 +65,16 @@ class search_context final : public search_hooks {
   // "Error in decomposition: %s" at level "debug"; either failure returns false with the
   // stage's message in *error.
   bool compile(std::string_view expression, bool glob, std::string* error);
+  // Installs an expression prepared once (prepared_expression.h), as compile() would have
+  // left the context, sharing its query and database; false with the matcher's scratch
+  // error when the matcher's scratch cannot be allocated.
+  bool install(const prepared_expression& e, std::string* error);
   // Installs a prepared trigram query (nullptr: table scan) in place of the planned one,
   // for callers that plan by other means; the matcher is left as it is.
   void set_query(tgr_ptr query) { query_ = std::move(query); }
   // Compiles an exclusion pattern: texts it matches are rejected by match().
   bool compile_exclusion(std::string_view expression, bool glob, std::string* error);
+  bool install_exclusion(const prepared_expression& e, std::string* error);
 
   // Time bounds (inclusive, seconds since 1970 UTC). Each setter also turns on time
   // filtering as a whole.
@@ -79,6 +86,10 @@ class search_context final : public search_hooks {
   void set_count_range(uint64_t min, uint64_t max);    // max 0 = unbounded
   // nullptr disarms; otherwise the absolute wall-clock time after which to abort.
   void set_deadline(const TimePoint* deadline);
+  // Moves the armed deadline (or arms it) to one the caller has just computed from the
+  // clock, so it lies ahead: the clock is next read when the current stride ends, not at
+  // the next check. For the per-result re-arming of a running search.
+  void move_deadline(const TimePoint& deadline);
   void set_timeout_callback(timeout_callback cb);
 
   // counters() (from search_hooks) are those of the last merger call.
@@ -86,10 +97,6 @@ class search_context final : public search_hooks {
   void reset_counters();
   // Counts a pattern match; the first one of the search also records the time. The
   // clock is read once per search, not once per call: a call per result would otherwise
-  // Moves the armed deadline (or arms it) to one the caller has just computed from the
-  // clock, so it lies ahead: the clock is next read when the current stride ends, not at
-  // the next check. For the per-result re-arming of a running search.
-  void move_deadline(const TimePoint& deadline);
   // pay a clock read for every result.
   void note_pattern_match();
   // false until the search has confirmed a pattern match; then *out = that first time.
@@ -146,7 +153,7 @@ class search_context final : public search_hooks {
 
   compiled_pattern match_;
   compiled_pattern exclude_;
-  tgr_ptr query_;
+  std::shared_ptr<const tgr_result> query_;  // shared with a prepared expression
   std::unique_ptr<block_matcher> block_matcher_;
   scan_filter scan_filter_;
   bool scan_filter_planned_ = false;
