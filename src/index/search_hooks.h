@@ -9,8 +9,12 @@
 //
 // Deadline: check_deadline() is called per seek and per scanned line (per block of lines
 // when a table scan runs the matcher over blocks), so the common case
-// (no deadline armed) is one inline flag test, and an armed deadline costs one clock read
-// with an inline comparison. Only a passed deadline reaches the virtual deadline_passed(),
+// (no deadline armed) is one inline flag test. An armed deadline reads the clock at the
+// first check after it was set (or moved by deadline_passed()), then only every
+// kDeadlineCheckStride-th check; move_armed_deadline() keeps the stride running:
+// a clock read costs more than a seek through a dense list, and a deadline (a timeout in
+// seconds, a probe every 100 ms) needs no finer grain than a few thousand steps give.
+// Only a passed deadline reaches the virtual deadline_passed(),
 // which either returns (the search carries on, perhaps with a later deadline) or throws
 // the search's abort exception through the index code. Everything the index holds on that
 // path is owned by RAII objects.
@@ -37,6 +41,11 @@ struct scan_filter {
   block_matcher* matcher = nullptr;  // blocks only; owned by the search
 };
 
+// Checks between two clock reads of an armed deadline. The slowest step is a matcher run
+// over one table-scan block (well under a millisecond), so a passed deadline is seen
+// within a few milliseconds at worst.
+constexpr uint32_t kDeadlineCheckStride = 32;
+
 class search_hooks {
  public:
   search_hooks(const search_hooks&) = delete;
@@ -58,7 +67,7 @@ class search_hooks {
   // Returns normally, or throws the search's abort exception once the armed deadline has
   // passed and deadline_passed() declines to carry on. Cheap when no deadline is armed.
   void check_deadline() {
-    if (deadline_armed_) check_armed_deadline();
+    if (deadline_armed_ && --deadline_countdown_ == 0) check_armed_deadline();
   }
 
  protected:
@@ -69,17 +78,36 @@ class search_hooks {
   // deadline_, or not), or throws to abort the search.
   virtual void deadline_passed() = 0;
 
+  // Arms `deadline` (or disarms, given null); the next check reads the clock.
+  void arm_deadline(const TimePoint* deadline) {
+    deadline_armed_ = deadline != nullptr;
+    if (deadline != nullptr) deadline_ = *deadline;
+    deadline_countdown_ = 1;
+  }
+
+  // Arms `deadline` without restarting the stride: the caller vouches it lies ahead.
+  void move_armed_deadline(const TimePoint& deadline) {
+    deadline_armed_ = true;
+    deadline_ = deadline;
+  }
+
   TimePoint deadline_;
-  bool deadline_armed_ = false;
   SearchStats counters_;
 
  private:
   void check_armed_deadline() {
+    deadline_countdown_ = kDeadlineCheckStride;
     const TimePoint now = my_gettime();
     if (deadline_.sec > now.sec || (deadline_.sec == now.sec && deadline_.nsec >= now.nsec))
       return;
+    // A deadline moved by the callback is first checked at the very next step, as a
+    // newly set one is: the callback may have set it to one already passed.
+    deadline_countdown_ = 1;
     deadline_passed();
   }
+
+  bool deadline_armed_ = false;
+  uint32_t deadline_countdown_ = 1;
 };
 
 }  // namespace quarn

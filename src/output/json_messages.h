@@ -17,6 +17,8 @@ inline constexpr const char kJsonResultTooLong[] =
 
 // Generator failure, logged at level "error": function name, status number, status text.
 inline constexpr const char kJsonGenFailedFmt[] = "Error: function %s() returned %d {%s}";
+// The function a result key that is not UTF-8 is reported against.
+inline constexpr const char kJsonGenStringFunction[] = "yajl_gen_string";
 // Returned by the status builder when no message could be generated.
 inline constexpr const char kStatusBuildFailed[] = "ERROR";
 

@@ -1,10 +1,13 @@
 #include "output/json_output.h"
 
+#include <algorithm>
 #include <cinttypes>
 
 #include "common/hex.h"
 
+#include "common/log.h"
 #include "output/json_gen.h"
+#include "output/json_write.h"
 #include "output/json_messages.h"
 #include "retrieval/rrkit.h"
 
@@ -33,15 +36,14 @@ size_t hex_upper(const std::vector<uint8_t>& bytes, char (&out)[2 * kJsonMaxRawR
 
 }  // namespace
 
-JsonResultWriter::JsonResultWriter()
-    : gen_(std::make_unique<JsonGen>(kJsonResultBufferSize - 1)) {}
+JsonResultWriter::JsonResultWriter() = default;
 
 JsonResultWriter::~JsonResultWriter() = default;
 
-std::string_view JsonResultWriter::text() const { return gen_->text(); }
+std::string_view JsonResultWriter::text() const { return std::string_view(text_.data(), size_); }
 
 bool JsonResultWriter::build(const result_entry& r, uint16_t rrtype, bool details) {
-  gen_->reset();
+  size_ = 0;
   const rrtype_summary* e = find_element(r, rrtype);
   if (e == nullptr) {
     std::fputs(kJsonNoMatchingRrtype, stderr);
@@ -56,29 +58,49 @@ bool JsonResultWriter::build(const result_entry& r, uint16_t rrtype, bool detail
     }
     hex_len = hex_upper(*r.raw_rdata, hex);
   }
-  if (!gen_->valid()) return false;
-
-  char type_name[kRrtypeNameSize];
-  JsonGen& g = *gen_;
-  bool ok = g.map_open() && g.string(details ? "details" : "terse") && g.map_open() &&
-            g.string(r.raw_rdata ? "rdata" : "rrname") && g.string(r.key) &&
-            g.string("rrtype") && g.string(rrtype_name(e->rrtype, type_name));
-  if (ok && details) {
-    ok = g.string("count") && g.unsigned_integer(e->count) && g.string("time_first") &&
-         g.integer(e->time_first) && g.string("time_last") && g.integer(e->time_last);
-  }
-  if (ok && r.raw_rdata) {
-    ok = g.string("raw_rdata") && g.string(std::string_view(hex, hex_len));
-  }
-  ok = ok && g.map_close() && g.map_close();
-  if (!ok) {
-    // Generator failures were logged as they happened; running out of room is not a
-    // generator failure and is reported here.
-    if (g.overflowed()) std::fputs(kJsonResultTooLong, stderr);
-    g.reset();
+  if (!json_utf8_acceptable(r.key)) {
+    // The line the generator path has always logged for such a key, which operators and
+    // tests match.
+    QLOG(LOG_ERROR, kJsonGenFailedFmt, kJsonGenStringFunction,
+         static_cast<int>(yajl_gen_invalid_string), json_gen_status_text(yajl_gen_invalid_string));
     return false;
   }
+  const size_t n = write_object(r, *e, details, std::string_view(hex, hex_len));
+  if (n > kJsonResultBufferSize - 1) {
+    std::fputs(kJsonResultTooLong, stderr);
+    return false;
+  }
+  size_ = n;
   return true;
+}
+
+size_t JsonResultWriter::write_object(const result_entry& r, const rrtype_summary& e,
+                                      bool details, std::string_view hex) {
+  // Everything but the key and the hexadecimal text is bounded: the key names, four
+  // integers, a type name, punctuation.
+  constexpr size_t kFixedBound = 160;
+  const size_t bound = kFixedBound + json_string_bound(r.key.size()) + hex.size();
+  if (text_.size() < bound) text_.resize(std::max(bound, kJsonResultBufferSize));
+
+  char type_name[kRrtypeNameSize];
+  char* const start = text_.data();
+  char* p = json_write_raw(start, details ? "{\"details\":{" : "{\"terse\":{");
+  p = json_write_raw(p, r.raw_rdata ? "\"rdata\":" : "\"rrname\":");
+  p = json_write_string(p, r.key);
+  p = json_write_raw(p, ",\"rrtype\":");
+  p = json_write_string(p, rrtype_name(e.rrtype, type_name));
+  if (details) {
+    p = json_write_unsigned(json_write_raw(p, ",\"count\":"), e.count);
+    p = json_write_integer(json_write_raw(p, ",\"time_first\":"), e.time_first);
+    p = json_write_integer(json_write_raw(p, ",\"time_last\":"), e.time_last);
+  }
+  if (r.raw_rdata) {
+    p = json_write_raw(p, ",\"raw_rdata\":\"");
+    p = json_write_raw(p, hex);
+    *p++ = '"';
+  }
+  p = json_write_raw(p, "}}");
+  return static_cast<size_t>(p - start);
 }
 
 bool JsonResultWriter::append_lines(std::string& out, const result_entry& r, uint16_t selector,

@@ -8,8 +8,12 @@
 // only, "count", "time_first" and "time_last", and for rdata results "raw_rdata" as
 // upper-case hexadecimal.
 //
-// Use: hold one JsonResultWriter per output loop (it owns the generator and a reusable
-// text buffer, so printing a result allocates nothing once warmed up), or call the free
+// The objects are written straight into a reusable buffer (json_write.h), byte for byte
+// as the yajl generator writes them: result lines are the hot path of every -j search
+// and of the service.
+//
+// Use: hold one JsonResultWriter per output loop (it owns a reusable text buffer, so
+// printing a result allocates nothing once warmed up), or call the free
 // functions, which share one writer per thread. build() produces one object into the
 // writer's buffer; append_lines() / print_json() produce every requested object of a
 // result, each followed by a line feed.
@@ -17,22 +21,21 @@
 // Failures never produce partial or invalid JSON on the output: an element that cannot
 // be generated (no element of the requested type, raw rdata too long, a key that is not
 // valid UTF-8, an object longer than kJsonResultBufferSize - 1 bytes) is refused with
-// one error line on standard error (or a log line at level "error" for a generator
-// failure) and skipped; the other elements of the result are still written.
+// one error line on standard error (a key that is not UTF-8: the generator's failure
+// line, "Error: function yajl_gen_string() returned 7 {...}", at level "error") and
+// skipped; the other elements of the result are still written.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "retrieval/result_entry.h"
 
 namespace quarn {
-
-class JsonGen;
 
 // Size of the buffer one object is generated into, its terminating NUL included; an
 // object of more than kJsonResultBufferSize - 1 bytes is refused rather than cut.
@@ -60,7 +63,13 @@ class JsonResultWriter {
   bool append_lines(std::string& out, const result_entry& r, uint16_t selector, bool details);
 
  private:
-  std::unique_ptr<JsonGen> gen_;
+  // Writes the object into text_ (grown to hold it) and returns its length, which may
+  // pass the object limit: the caller checks.
+  size_t write_object(const result_entry& r, const rrtype_summary& e, bool details,
+                      std::string_view hex);
+
+  std::vector<char> text_;
+  size_t size_ = 0;
 };
 
 // The free forms, sharing one writer per thread. The driver prints results with

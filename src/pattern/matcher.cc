@@ -31,12 +31,12 @@ int on_match(unsigned int, unsigned long long, unsigned long long, unsigned int,
 compiled_pattern::~compiled_pattern() { reset(); }
 
 compiled_pattern::compiled_pattern(compiled_pattern&& other) noexcept
-    : db_(std::exchange(other.db_, nullptr)), scratch_(std::exchange(other.scratch_, nullptr)) {}
+    : db_(std::move(other.db_)), scratch_(std::exchange(other.scratch_, nullptr)) {}
 
 compiled_pattern& compiled_pattern::operator=(compiled_pattern&& other) noexcept {
   if (this != &other) {
     reset();
-    db_ = std::exchange(other.db_, nullptr);
+    db_ = std::move(other.db_);
     scratch_ = std::exchange(other.scratch_, nullptr);
   }
   return *this;
@@ -45,8 +45,24 @@ compiled_pattern& compiled_pattern::operator=(compiled_pattern&& other) noexcept
 void compiled_pattern::reset() {
   if (scratch_) hs_free_scratch(scratch_);
   scratch_ = nullptr;
-  if (db_) hs_free_database(db_);
-  db_ = nullptr;
+  db_.reset();
+}
+
+size_t compiled_pattern::database_bytes() const {
+  size_t bytes = 0;
+  return db_ && hs_database_size(db_.get(), &bytes) == HS_SUCCESS ? bytes : 0;
+}
+
+bool compiled_pattern::adopt(std::shared_ptr<hs_database> db, std::string& err) {
+  reset();
+  db_ = std::move(db);
+  if (!db_) return true;
+  if (hs_alloc_scratch(db_.get(), &scratch_) != HS_SUCCESS) {
+    scratch_ = nullptr;
+    err = matcher_error::kScratch;
+    return false;
+  }
+  return true;
 }
 
 bool compiled_pattern::matches(const char* text, size_t len) {
@@ -54,7 +70,7 @@ bool compiled_pattern::matches(const char* text, size_t len) {
   bool matched = false;
   // The return code only tells whether on_match stopped the scan early, which is the
   // normal case; the flag carries the answer.
-  hs_scan(db_, text, static_cast<unsigned>(len), 0, scratch_, on_match, &matched);
+  hs_scan(db_.get(), text, static_cast<unsigned>(len), 0, scratch_, on_match, &matched);
   return matched;
 }
 
@@ -63,7 +79,7 @@ bool compiled_pattern::scan(const char* text, size_t len, match_handler handler,
   if (!ready() || len > UINT32_MAX) return false;
   // HS_SCAN_TERMINATED (the handler stopped the scan) is a normal outcome.
   const hs_error_t rc =
-      hs_scan(db_, text, static_cast<unsigned>(len), 0, scratch_, handler, context);
+      hs_scan(db_.get(), text, static_cast<unsigned>(len), 0, scratch_, handler, context);
   return rc == HS_SUCCESS || rc == HS_SCAN_TERMINATED;
 }
 
@@ -92,8 +108,7 @@ bool compile_with_flags(std::string_view pattern, unsigned flags, compiled_patte
     err = matcher_error::kPlatform;
     return false;
   }
-  if (out.db_) hs_free_database(out.db_);
-  out.db_ = nullptr;
+  out.db_.reset();
   // The library reads a C string, so an embedded NUL would silently cut the pattern.
   const std::string text(pattern);
   hs_compile_error_t* compile_err = nullptr;
@@ -101,23 +116,16 @@ bool compile_with_flags(std::string_view pattern, unsigned flags, compiled_patte
     err = str_fmt(matcher_error::kCompile, "pattern contains a NUL byte", text.c_str());
     return false;
   }
-  if (hs_compile(text.c_str(), flags, HS_MODE_BLOCK, &platform, &out.db_,
-                 &compile_err) != HS_SUCCESS) {
+  hs_database* db = nullptr;
+  if (hs_compile(text.c_str(), flags, HS_MODE_BLOCK, &platform, &db, &compile_err) !=
+      HS_SUCCESS) {
     err = str_fmt(matcher_error::kCompile,
                   compile_err && compile_err->message ? compile_err->message : "unknown",
                   text.c_str());
     if (compile_err) hs_free_compile_error(compile_err);
-    out.db_ = nullptr;
     return false;
   }
-  if (out.scratch_) hs_free_scratch(out.scratch_);
-  out.scratch_ = nullptr;
-  if (hs_alloc_scratch(out.db_, &out.scratch_) != HS_SUCCESS) {
-    out.scratch_ = nullptr;
-    err = matcher_error::kScratch;
-    return false;
-  }
-  return true;
+  return out.adopt(std::shared_ptr<hs_database>(db, hs_free_database), err);
 }
 
 bool pattern_compile(std::string_view pattern, compiled_pattern& out, std::string& err) {

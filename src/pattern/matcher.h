@@ -8,10 +8,13 @@
 // case-insensitive, stops at the first match, and accepts patterns that can match the
 // empty string.
 //
-// Ownership: a compiled_pattern owns its database and its scratch space and releases
-// both when destroyed or recompiled. It is movable, not copyable; hold it by value or by
-// unique_ptr. One compiled_pattern serves one scan at a time (the scratch space is
-// per-object), so a search context on one thread needs no locking.
+// Ownership: a compiled_pattern owns its scratch space and shares its database, which
+// the library never writes once compiled: database() hands it to another
+// compiled_pattern (adopt(), on any thread), which allocates scratch of its own, so one
+// compilation can serve searches on many threads. The last holder releases it. It is
+// movable, not copyable; hold it by value or by unique_ptr. One compiled_pattern serves
+// one scan at a time (the scratch space is per-object), so a search context on one
+// thread needs no locking.
 //
 // Budget: the library's compile cannot be interrupted and grows steeply with some
 // shapes, so pattern_compile first estimates its cost (pattern_cost of the parsed
@@ -25,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -67,6 +71,15 @@ class compiled_pattern {
   // True when the pattern is ready to scan.
   bool ready() const { return db_ != nullptr && scratch_ != nullptr; }
 
+  // The compiled database, shareable with other threads; null when none is held.
+  std::shared_ptr<hs_database> database() const { return db_; }
+  // The bytes the database occupies; 0 when none is held.
+  size_t database_bytes() const;
+  // Holds `db` (shared, not copied) with scratch space of its own, replacing what was
+  // held. False with kScratch in `err` when the scratch cannot be allocated (the
+  // database is then held, not ready).
+  bool adopt(std::shared_ptr<hs_database> db, std::string& err);
+
   // Whether the text matches; false when not ready.
   bool matches(const char* text, size_t len);
 
@@ -85,7 +98,7 @@ class compiled_pattern {
  private:
   friend bool compile_with_flags(std::string_view pattern, unsigned flags,
                                  compiled_pattern& out, std::string& err);
-  hs_database* db_ = nullptr;
+  std::shared_ptr<hs_database> db_;
   hs_scratch* scratch_ = nullptr;
 };
 

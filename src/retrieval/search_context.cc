@@ -40,14 +40,9 @@ void search_context::set_count_range(uint64_t min, uint64_t max) {
   count_max_ = max;
 }
 
-void search_context::set_deadline(const TimePoint* deadline) {
-  if (deadline == nullptr) {
-    deadline_armed_ = false;
-    return;
-  }
-  deadline_ = *deadline;
-  deadline_armed_ = true;
-}
+void search_context::set_deadline(const TimePoint* deadline) { arm_deadline(deadline); }
+
+void search_context::move_deadline(const TimePoint& deadline) { move_armed_deadline(deadline); }
 
 void search_context::deadline_passed() {
   if (timeout_callback_ && timeout_callback_(deadline_)) return;

@@ -16,8 +16,10 @@
 // std::unique_ptr. The merger and the index iteration only borrow it.
 //
 // Deadline: check_deadline() is called by the index iteration at every step (each seek
-// of a reference-list iterator, each line of a table scan). When the armed deadline has
-// passed and no callback extends it, it throws search_aborted; the merger catches that at
+// of a reference-list iterator, each line of a table scan) and reads the clock at the
+// first check after set_deadline() and then every kDeadlineCheckStride-th check
+// (index/search_hooks.h). When the armed deadline has passed and no callback extends it,
+// it throws search_aborted; the merger catches that at
 // its abort points, so the exception never reaches the caller of tgdb_merger. Everything
 // on the aborted path is owned by RAII objects.
 //
@@ -42,6 +44,8 @@
 
 namespace quarn {
 
+struct prepared_expression;
+
 // Thrown by check_deadline() when the search must stop; caught by the merger only.
 struct search_aborted {};
 
@@ -61,11 +65,16 @@ class search_context final : public search_hooks {
   // "Error in decomposition: %s" at level "debug"; either failure returns false with the
   // stage's message in *error.
   bool compile(std::string_view expression, bool glob, std::string* error);
+  // Installs an expression prepared once (prepared_expression.h), as compile() would have
+  // left the context, sharing its query and database; false with the matcher's scratch
+  // error when the matcher's scratch cannot be allocated.
+  bool install(const prepared_expression& e, std::string* error);
   // Installs a prepared trigram query (nullptr: table scan) in place of the planned one,
   // for callers that plan by other means; the matcher is left as it is.
   void set_query(tgr_ptr query) { query_ = std::move(query); }
   // Compiles an exclusion pattern: texts it matches are rejected by match().
   bool compile_exclusion(std::string_view expression, bool glob, std::string* error);
+  bool install_exclusion(const prepared_expression& e, std::string* error);
 
   // Time bounds (inclusive, seconds since 1970 UTC). Each setter also turns on time
   // filtering as a whole.
@@ -77,6 +86,10 @@ class search_context final : public search_hooks {
   void set_count_range(uint64_t min, uint64_t max);    // max 0 = unbounded
   // nullptr disarms; otherwise the absolute wall-clock time after which to abort.
   void set_deadline(const TimePoint* deadline);
+  // Moves the armed deadline (or arms it) to one the caller has just computed from the
+  // clock, so it lies ahead: the clock is next read when the current stride ends, not at
+  // the next check. For the per-result re-arming of a running search.
+  void move_deadline(const TimePoint& deadline);
   void set_timeout_callback(timeout_callback cb);
 
   // counters() (from search_hooks) are those of the last merger call.
@@ -140,7 +153,7 @@ class search_context final : public search_hooks {
 
   compiled_pattern match_;
   compiled_pattern exclude_;
-  tgr_ptr query_;
+  std::shared_ptr<const tgr_result> query_;  // shared with a prepared expression
   std::unique_ptr<block_matcher> block_matcher_;
   scan_filter scan_filter_;
   bool scan_filter_planned_ = false;

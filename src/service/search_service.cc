@@ -74,6 +74,7 @@ struct SearchService::SearchState {
   SearchLimits limits;
   ScopeSource* source = nullptr;
   ClientProbe probe;
+  PhaseTimes times;
   uint32_t number = 0;
   explicit SearchState(const httplib::Request& req)
       : probe(req.remote_addr, req.remote_port, req.local_addr, req.local_port) {}
@@ -177,7 +178,9 @@ bool SearchService::parse_request(const httplib::Request& req, httplib::Response
 void SearchService::handle_search(const httplib::Request& req, httplib::Response& res, bool post) {
   if (!authorize(req, res)) return;
   auto state = std::make_shared<SearchState>(req);
+  const TimePoint parse_start = my_gettime();
   if (!parse_request(req, res, post, state->request)) return;
+  state->times[Phase::kParse] = elapsed_seconds(parse_start, my_gettime());
   state->source = scope(state->request.scope);
   state->limits.limit = std::min(state->request.limit, options_.max_limit);
   state->limits.offset = state->request.offset;
@@ -197,7 +200,7 @@ void SearchService::handle_search(const httplib::Request& req, httplib::Response
   {
     LogScope log_scope;
     log_set_prefix(service_msg::kSearchPrefix, state->number);
-    if (auto refusal = prepare_search(state->request, *state->ctx)) {
+    if (auto refusal = prepare_search(state->request, *state->ctx, &patterns_, &state->times)) {
       send_fin_text(res, 400, fin_code_of(*refusal), *refusal);
       return;
     }
@@ -231,6 +234,9 @@ void SearchService::stream(SearchState& state, StreamSink& out) {
   rec.fin = (o.write_failed || (o.aborted && !abort_all_.load())) ? kClientGone : code;
   rec.results = o.results;
   metrics_.count_search(o.stats, o.results, out.bytes);
+  state.times[Phase::kSearch] = o.search_seconds;
+  state.times[Phase::kOutput] = o.output_seconds;
+  phases_.observe(state.times);
 }
 
 void SearchService::handle_explain(const httplib::Request& req, httplib::Response& res) {
@@ -238,7 +244,7 @@ void SearchService::handle_explain(const httplib::Request& req, httplib::Respons
   query_request request;
   if (!parse_request(req, res, false, request)) return;
   search_context ctx;
-  if (auto refusal = prepare_search(request, ctx)) {
+  if (auto refusal = prepare_search(request, ctx, &patterns_)) {
     send_fin_text(res, 400, fin_code_of(*refusal), *refusal);
     return;
   }
@@ -256,7 +262,8 @@ void SearchService::handle_metrics(httplib::Response& res) {
   std::vector<ScopeGauges> gauges;
   for (int i = 0; i < 2; ++i)
     if (scopes_[i]) gauges.push_back(scope_gauges(*scopes_[i], i == 1 ? "rdata" : "rrnames"));
-  res.set_content(metrics_.render(gate_.running(), gate_.queued(), gauges),
+  res.set_content(metrics_.render(gate_.running(), gate_.queued(), gauges) +
+                      phases_.render(patterns_.counters()),
                   "text/plain; version=0.0.4");
   access_record().fin = kStatusOk;
 }

@@ -20,6 +20,8 @@
 #include <string>
 
 #include "common/my_time.h"
+#include "service/pattern_cache.h"
+#include "service/phase_metrics.h"
 #include "service/search_gate.h"
 #include "service/service_metrics.h"
 #include "service/service_options.h"
@@ -76,6 +78,8 @@ class SearchService {
   std::unique_ptr<HttpServer> server_;
   SearchGate gate_;
   ServiceMetrics metrics_;
+  PatternCache patterns_;  // shared by every search thread
+  PhaseMetrics phases_;
   mutable std::mutex keys_mutex_;
   std::shared_ptr<const ApiKeys> keys_;
   std::atomic<bool> abort_all_{false};

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "common/log.h"
+#include "common/my_time.h"
 #include "output/json_output.h"
 #include "output/status_message.h"
 #include "pattern/parse.h"
@@ -11,6 +12,9 @@
 #include "retrieval/result_deadline.h"
 #include "retrieval/search_context.h"
 #include "retrieval/tgdb_merger.h"
+#include "retrieval/prepared_expression.h"
+#include "service/pattern_cache.h"
+#include "service/phase_metrics.h"
 #include "service/service_messages.h"
 
 namespace quarn {
@@ -50,20 +54,66 @@ int expression_error_code(bool regex, const std::string& text) {
   return unsupported ? kStatusGlobUnsupported : kStatusGlobSyntax;
 }
 
-std::optional<std::string> prepare_search(const query_request& r, search_context& ctx) {
-  install_filters(r, ctx);
+namespace {
+
+// The prepared expression (or exclusion) of a request: from the cache, or prepared and
+// added to it. Null with *error set when it does not prepare.
+std::shared_ptr<const prepared_expression> find_or_prepare(PatternRole role,
+                                                           const query_request& r,
+                                                           std::string_view expression,
+                                                           PatternCache* cache,
+                                                           PhaseTimes& times,
+                                                           std::string* error) {
+  const TimePoint start = my_gettime();
+  std::string key;
+  if (cache != nullptr) {
+    key = pattern_cache_key(role, r.regex, r.scope, expression);
+    if (auto hit = cache->find(key)) {
+      times[Phase::kPlan] += elapsed_seconds(start, my_gettime());
+      return hit;
+    }
+  }
   const bool glob = !r.regex;
+  std::shared_ptr<const prepared_expression> e;
+  if (role == PatternRole::kExclusion) {
+    e = prepare_exclusion(expression, glob, error);
+  } else {
+    // Parsed on its own first: a fault is classified by the parser's own message.
+    const bool parses = glob ? glob_parse(expression, error) != nullptr
+                             : regex_parse(expression, error) != nullptr;
+    if (parses) e = prepare_expression(expression, glob, error);
+  }
+  const double total = elapsed_seconds(start, my_gettime());
+  const double compile = e ? e->compile_seconds : 0;
+  times[Phase::kPlan] += total - compile;
+  times[Phase::kCompile] += compile;
+  if (e && cache != nullptr) cache->insert(key, e);
+  return e;
+}
+
+}  // namespace
+
+std::optional<std::string> prepare_search(const query_request& r, search_context& ctx,
+                                          PatternCache* cache, PhaseTimes* times) {
+  PhaseTimes ignored;
+  PhaseTimes& t = times != nullptr ? *times : ignored;
+  install_filters(r, ctx);
   std::string error;
-  const bool parses = glob ? glob_parse(r.value, &error) != nullptr
-                           : regex_parse(r.value, &error) != nullptr;
-  if (!parses || !ctx.compile(r.value, glob, &error)) {
+  auto e = find_or_prepare(PatternRole::kSearch, r, r.value, cache, t, &error);
+  TimePoint start = my_gettime();
+  if (!e || !ctx.install(*e, &error)) {
     if (error.empty()) error = status_text(r.regex ? kStatusRegexSyntax : kStatusGlobSyntax);
     return build_status_message(expression_error_code(r.regex, error), error.c_str());
   }
-  if (r.exclude && !ctx.compile_exclusion(*r.exclude, glob, &error)) {
+  t[Phase::kCompile] += elapsed_seconds(start, my_gettime());
+  if (!r.exclude) return std::nullopt;
+  e = find_or_prepare(PatternRole::kExclusion, r, *r.exclude, cache, t, &error);
+  start = my_gettime();
+  if (!e || !ctx.install_exclusion(*e, &error)) {
     return build_status_message(kStatusExcludeSyntax,
                                 error.empty() ? nullptr : error.c_str());
   }
+  t[Phase::kCompile] += elapsed_seconds(start, my_gettime());
   return std::nullopt;
 }
 
@@ -90,6 +140,33 @@ namespace {
 
 // Walks the merger into batches of lines. Returns when the limit is reached, the
 // results end, the deadline passes or the sink fails.
+// Refused elements are reported by the JSON writer; the rest are still written. The
+// first kOutputSampleEvery results are timed each, then one in kOutputSampleEvery,
+// standing for the others.
+void format_result(const query_request& r, const result_entry& result, std::string& batch,
+                   SearchOutcome& o) {
+  const uint64_t weight = o.results < kOutputSampleEvery              ? 1
+                          : o.results % kOutputSampleEvery == 0 ? kOutputSampleEvery
+                                                                    : 0;
+  if (weight == 0) {
+    format_json(batch, result, r.rrtype, r.details);
+    return;
+  }
+  const TimePoint start = my_gettime();
+  format_json(batch, result, r.rrtype, r.details);
+  o.output_seconds += static_cast<double>(weight) * elapsed_seconds(start, my_gettime());
+}
+
+// Hands the batch to the sink, timed as output; false when the client is gone.
+bool send_batch(const LineSink& sink, std::string& batch, SearchOutcome& o) {
+  const TimePoint start = my_gettime();
+  const bool ok = sink(batch);
+  o.output_seconds += elapsed_seconds(start, my_gettime());
+  batch.clear();
+  if (!ok) o.write_failed = true;
+  return ok;
+}
+
 void stream_results(const query_request& r, const SearchLimits& limits, search_context& ctx,
                     tgdb_merger& merger, ResultDeadline& deadline, std::string& batch,
                     const LineSink& sink, SearchOutcome& o) {
@@ -101,16 +178,9 @@ void stream_results(const query_request& r, const SearchLimits& limits, search_c
     if (skipped < limits.offset) {
       ++skipped;
     } else {
-      // Refused elements are reported by the JSON writer; the rest are still written.
-      format_json(batch, *result, r.rrtype, r.details);
+      format_result(r, *result, batch, o);
       ++o.results;
-      if (batch.size() >= kBatchBytes) {
-        if (!sink(batch)) {
-          o.write_failed = true;
-          return;
-        }
-        batch.clear();
-      }
+      if (batch.size() >= kBatchBytes && !send_batch(sink, batch, o)) return;
     }
     merger.recycle(std::move(result));
     deadline.arm();
@@ -133,6 +203,7 @@ SearchOutcome run_search_request(const query_request& r, const SearchLimits& lim
     }
     return probe && probe();
   });
+  const TimePoint start = my_gettime();
   deadline.arm();
   std::unique_ptr<tgdb_merger> merger = source.open(ctx);
   if (!merger) {
@@ -146,7 +217,8 @@ SearchOutcome run_search_request(const query_request& r, const SearchLimits& lim
   o.aborted = deadline.aborted();
   o.damaged = merger->failed();
   merger.reset();
-  if (!o.write_failed && !batch.empty() && !sink(batch)) o.write_failed = true;
+  o.search_seconds = elapsed_seconds(start, my_gettime()) - o.output_seconds;
+  if (!o.write_failed && !batch.empty()) send_batch(sink, batch, o);
   return o;
 }
 

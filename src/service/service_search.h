@@ -29,9 +29,16 @@ namespace quarn {
 
 class data_source;
 class search_context;
+class PatternCache;
+struct PhaseTimes;
 
-// Returns std::nullopt when the context is ready, else the fin message (HTTP 400).
-std::optional<std::string> prepare_search(const query_request& request, search_context& ctx);
+// Returns std::nullopt when the context is ready, else the fin message (HTTP 400). With
+// a cache, the expression and the exclusion are looked up there first and prepared ones
+// are added to it (a refused expression is not kept); with times, the plan and compile
+// phases are added to them.
+std::optional<std::string> prepare_search(const query_request& request, search_context& ctx,
+                                          PatternCache* cache = nullptr,
+                                          PhaseTimes* times = nullptr);
 
 // The fin code and text of a parse or compile error of the expression.
 int expression_error_code(bool regex, const std::string& parser_text);
@@ -51,6 +58,8 @@ struct SearchOutcome {
   bool no_source = false;   // nothing to search in this scope
   bool write_failed = false;
   SearchStats stats;
+  double search_seconds = 0;  // walking the merger
+  double output_seconds = 0;  // formatting (sampled, see phase_metrics.h) and writing
 };
 
 // The fin code and message of an outcome; abort_text is the message of an abort (the

@@ -41,6 +41,18 @@ TEST(ResultDeadline, TimeoutStillEndsASearchWithAProbe) {
   EXPECT_FALSE(d.aborted());
 }
 
+// The index steps check often; the clock is read at the first check after the deadline
+// is set and then once every stride, so a passed deadline shows at the stride's end.
+TEST(ResultDeadline, ClockIsReadOncePerStride) {
+  search_context ctx;
+  const TimePoint soon = time_add(my_gettime(), TimePoint{0, 2000000});
+  ctx.set_deadline(&soon);
+  EXPECT_NO_THROW(ctx.check_deadline());
+  sleep_ms(5);
+  for (uint32_t i = 1; i < kDeadlineCheckStride; ++i) EXPECT_NO_THROW(ctx.check_deadline());
+  EXPECT_THROW(ctx.check_deadline(), search_aborted);
+}
+
 TEST(ResultDeadline, WithoutTimeoutOrProbeNothingIsArmed) {
   search_context ctx;
   ResultDeadline d(0, ctx);
