@@ -26,7 +26,7 @@ inline constexpr const char* kBadName = "Error: record store cannot hold the own
 inline constexpr const char* kBadRdata = "Error: record store cannot hold an rdata value of %zu bytes";
 inline constexpr const char* kBadType = "Error: record store cannot hold record type 0";
 inline constexpr const char* kTooManyRecords = "Error: record store holds at most 4294967295 records";
-inline constexpr const char* kOverBudget = "Error: record store writer needs more than its memory budget of %llu MiB";
+inline constexpr const char* kOverBudget = "Error: record store writer needs more than its memory budget of %llu KiB";
 inline constexpr const char* kCreateFailed = "Error: cannot create record store %s: %s";
 inline constexpr const char* kWriteFailed = "Error: cannot write record store %s: %s";
 

@@ -23,8 +23,12 @@
 
 namespace quarn {
 
-// Bytes of bookkeeping per distinct value beside its raw bytes (hash node, vector entry).
-constexpr uint64_t kValueOverhead = 96;
+// Bytes of bookkeeping per distinct value beside its raw bytes: hash node and vector
+// entry while records arrive (96), then finish()'s layout (rank, order, start, fill).
+constexpr uint64_t kValueOverhead = 96 + 24;
+// Bytes per record beside its pending form: its value id, and its reference in the
+// layout that finish() builds while the pending form is still held.
+constexpr uint64_t kRecordOverhead = 4 + 4;
 // Output is gathered into pieces of this size before each write.
 constexpr size_t kWriteChunk = 1 << 20;
 
@@ -262,9 +266,9 @@ bool StoreWriter::add(const RecordInput& r, std::string* error) {
   if (new_name) last_name_.assign(r.name);
   last_raw_.assign(r.raw);
   last_type_ = r.rrtype;
-  const uint64_t used = pending_.size() + 4 * record_value_.size() + value_bytes_;
+  const uint64_t used = pending_.size() + kRecordOverhead * record_value_.size() + value_bytes_;
   if (used > budget_) {
-    *error = str_fmt(store_msg::kOverBudget, static_cast<unsigned long long>(budget_ >> 20));
+    *error = str_fmt(store_msg::kOverBudget, static_cast<unsigned long long>(budget_ >> 10));
     broken_ = true;
     return false;
   }
