@@ -10,7 +10,7 @@ inline constexpr const char* kNotRegular = "Error: record store %s is not a regu
 inline constexpr const char* kTooSmall = "Error: record store %s is too small to be one";
 inline constexpr const char* kMmapFailed = "Error: cannot map record store %s: %s";
 inline constexpr const char* kBadMagic = "Error: %s is not a record store";
-inline constexpr const char* kBadVersion = "Error: record store %s has version %u, not 1";
+inline constexpr const char* kBadVersion = "Error: record store %s has version %u, not 2";
 inline constexpr const char* kBadHeader = "Error: record store %s has a damaged header";
 inline constexpr const char* kBadLayout = "Error: record store %s: sections outside the file";
 
