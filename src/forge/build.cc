@@ -16,6 +16,7 @@
 #include "forge/reject_log.h"
 #include "forge/run_spiller.h"
 #include "forge/set_update.h"
+#include "forge/store_output.h"
 #include "forge/temp_files.h"
 #include "common/check.h"
 #include "common/my_time.h"
@@ -67,8 +68,22 @@ size_t list_budget_of(size_t memory_budget, size_t runs) {
 
 namespace {
 
+// First byte of every sorted-table key: rdata entries sort before owner-name entries,
+// and those before record-store entries (kStoreTag), so one merged pass writes the rdata
+// index, then the owner-name index, then the record store, one writer at a time.
 constexpr char kRdataTag = kRdataKeyTag;
 constexpr char kNameTag = kNameKeyTag;
+static_assert(kRdataTag < kNameTag && kNameTag < kStoreTag);
+
+// Store entries carry a bailiwick beside their counts; every other entry is a count.
+void merge_entries(std::string_view key, std::string_view a, std::string_view b,
+                   std::string& out) {
+  if (!key.empty() && key[0] == kStoreTag) {
+    merge_store_values(key, a, b, out);
+  } else {
+    merge_counts(key, a, b, out);
+  }
+}
 
 bool file_exists(const std::string& path) {
   struct stat st;
@@ -114,7 +129,8 @@ struct Output {
 class Build {
  public:
   Build(const BuildOptions& o, BuildStats* s)
-      : opt_(o), stats_(s), temps_(o.tmpdir), spiller_(temps_, sort_budget_of(o.memory_budget), merge_counts) {
+      : opt_(o), stats_(s), temps_(o.tmpdir), spiller_(temps_, sort_budget_of(o.memory_budget), merge_entries),
+        store_(o.records_out, temps_) {
     rrname_.label = "rrname";
     rrname_.path = o.rrname_out;
     rrname_.kind = IndexKind::kRrname;
@@ -146,7 +162,7 @@ class Build {
   bool wanted(const Output& o) const { return !o.path.empty(); }
 
   bool check_outputs(std::string* error) {
-    if (!wanted(rrname_) && !wanted(rdata_)) {
+    if (!wanted(rrname_) && !wanted(rdata_) && !store_.wanted()) {
       *error = kBuildErrNoOutput;
       return false;
     }
@@ -154,23 +170,27 @@ class Build {
       *error = kBuildErrEmptyWindow;
       return false;
     }
-    for (const std::string* path : {&opt_.rrname_out, &opt_.rdata_out, &opt_.rejects_out}) {
+    const std::string* outputs[] = {&opt_.rrname_out, &opt_.rdata_out, &opt_.records_out};
+    for (const std::string* path : {outputs[0], outputs[1], outputs[2], &opt_.rejects_out}) {
       if (!opt_.set_file.empty() && same_output_path(*path, opt_.set_file)) {
         *error = kBuildErrSetIsOutput;
         return false;
       }
     }
-    if (same_output_path(rrname_.path, rdata_.path)) {
-      *error = kBuildErrSameOutput;
-      return false;
-    }
-    for (const Output* o : {&rrname_, &rdata_}) {
-      if (wanted(*o) && same_output_path(o->path, opt_.rejects_out)) {
+    for (size_t i = 0; i < 3; ++i) {
+      for (size_t j = i + 1; j < 3; ++j) {
+        if (!outputs[i]->empty() && same_output_path(*outputs[i], *outputs[j])) {
+          *error = kBuildErrSameOutput;
+          return false;
+        }
+      }
+      if (!outputs[i]->empty() && same_output_path(*outputs[i], opt_.rejects_out)) {
         *error = kBuildErrRejectsIsOutput;
         return false;
       }
     }
-    for (const std::string* path : {&opt_.rrname_out, &opt_.rdata_out, &opt_.rejects_out}) {
+    for (const std::string* path : {&opt_.rrname_out, &opt_.rdata_out, &opt_.records_out,
+                                    &opt_.rejects_out}) {
       if (!path->empty() && !opt_.force && file_exists(*path)) {
         *error = str_fmt(kBuildErrExists, path->c_str());
         return false;
@@ -343,6 +363,32 @@ class Build {
         rdata_.fence.add(r.value);
       }
     }
+    return accept_store_records(error);
+  }
+
+  // One entry per (name, type, value) of a JSON line; raw lines have no such pairs.
+  bool accept_store_records(std::string* error) {
+    if (!store_.wanted() || parsed_.name.empty()) return true;
+    for (size_t i = 0; i < parsed_.rdata_used; ++i) {
+      const RdataRecord& r = parsed_.rdata_records[i];
+      key_.assign(1, kStoreTag);
+      if (!encode_store_key(parsed_.name, r.rrtype, r.raw, key_)) continue;
+      value_.clear();
+      encode_store_value(r.value, parsed_.bailiwick, value_);
+      if (!spiller_.add(key_, value_, error)) return false;
+    }
+    return true;
+  }
+
+  // The store writer follows the index writers in the merged stream and gets their
+  // budget: the final merge's read buffers stay, and the reserve for the index writer's
+  // fixed tables is left as margin for the store's write buffers.
+  bool add_store_entry(std::string_view key, std::string_view value, std::string* error) {
+    const size_t lists = list_budget_of(opt_.memory_budget, spiller_.runs().size());
+    const size_t budget =
+        lists > kMinListBudget + batch_bytes_ ? lists - batch_bytes_ : kMinListBudget;
+    if (!store_.add(key, value, budget, error)) return false;
+    if ((store_.records() & 0xffff) == 0) progress("writing");
     return true;
   }
 
@@ -436,7 +482,7 @@ class Build {
   }
 
   bool write_indexes(std::string* error) {
-    SortabMerger merger(merge_counts);
+    SortabMerger merger(merge_entries);
     for (const std::string& run : spiller_.runs()) {
       auto reader = SortabReader::open(run, error);
       if (!reader) return false;
@@ -471,6 +517,14 @@ class Build {
       // The rdata lines are all out: finishing that index now frees its reference lists
       // before the owner-name index builds its own.
       if (!close_output(rdata_, error)) return false;
+      if (merger.key()[0] == kStoreTag) {
+        // Likewise the owner-name index is complete before the store takes memory.
+        if (!flush_name(error) || !close_output(rrname_, error) ||
+            !add_store_entry(key, merger.value(), error)) {
+          return false;
+        }
+        continue;
+      }
       const std::string_view this_stem = name_key_stem(key);
       if (this_stem != std::string_view(stem)) {
         if (!flush_name(error)) return false;
@@ -489,18 +543,26 @@ class Build {
       return false;
     }
     if (!flush_name(error)) return false;
-    if (!close_output(rdata_, error) || !close_output(rrname_, error)) return false;
+    if (!close_output(rdata_, error) || !close_output(rrname_, error) ||
+        !store_.finish(error)) {
+      return false;
+    }
     for (Output* o : {&rdata_, &rrname_}) {
       if (wanted(*o) && !o->complete) {
         *error = str_fmt(kBuildErrEmpty, o->label, o->path.c_str());
         return false;
       }
     }
+    if (store_.wanted() && !store_.complete()) {
+      *error = str_fmt(kStoreErrEmpty, store_.path().c_str());
+      return false;
+    }
     // Every index is complete: only now do they take their final names, all or none.
     std::vector<StagedOutput> staged;
     for (Output* o : {&rdata_, &rrname_}) {
       if (o->complete) staged.push_back({o->staged, o->path});
     }
+    if (store_.complete()) staged.push_back({store_.staged(), store_.path()});
     if (rejects_) staged.push_back({rejects_staged_, opt_.rejects_out});
     step("staged");
     if (!publish_outputs(staged, opt_.force, error)) return false;
@@ -510,6 +572,8 @@ class Build {
     stats_->rdata_lines = rdata_.lines;
     if (wanted(rrname_)) stats_->rrname_bytes = file_size(rrname_.path);
     if (wanted(rdata_)) stats_->rdata_bytes = file_size(rdata_.path);
+    stats_->store_records = store_.records();
+    if (store_.wanted()) stats_->store_bytes = file_size(store_.path());
     return true;
   }
 
@@ -535,6 +599,7 @@ class Build {
   TempFiles temps_;
   RunSpiller spiller_;
   Output rrname_, rdata_;
+  StoreOutput store_;
   ParsedLine parsed_;
   TimePoint start_{}, last_progress_{};
   uint64_t faults_ = 0;  // malformed lines and bad rdata elements reported so far
@@ -584,6 +649,10 @@ void print_build_summary(FILE* out, const BuildOptions& options, const BuildStat
   if (!options.rdata_out.empty()) {
     fprintf(out, "gramforge: rdata index %s: %llu keys, %llu bytes\n",
             options.rdata_out.c_str(), ull(s.rdata_lines), ull(s.rdata_bytes));
+  }
+  if (!options.records_out.empty()) {
+    fprintf(out, "gramforge: record store %s: %llu records, %llu bytes\n",
+            options.records_out.c_str(), ull(s.store_records), ull(s.store_bytes));
   }
   if (options.retention.limited()) {
     fprintf(out, "gramforge: %llu observations and aggregates outside the retention window\n",

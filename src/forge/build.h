@@ -1,5 +1,5 @@
-// The index build: passive-DNS observations in, an owner-name index and an rdata index
-// out.
+// The index build: passive-DNS observations in, an owner-name index, an rdata index
+// and a record store (store_output.h) out.
 //
 // Order of use: fill BuildOptions, call run_build(); it returns true when every
 // requested index was written. Phases: read every input line by line (JSON
@@ -53,6 +53,7 @@ struct BuildOptions {
   std::vector<std::string> inputs;  // empty: standard input ("-")
   std::string rrname_out;           // empty: no owner-name index
   std::string rdata_out;            // empty: no rdata index
+  std::string records_out;          // empty: no record store (store_output.h)
   std::string rejects_out;          // empty: no rejects file
   InputFormat format = InputFormat::kAuto;
   size_t memory_budget = kDefaultMemoryBudget;
@@ -89,6 +90,8 @@ struct BuildStats {
   uint64_t rdata_lines = 0;
   uint64_t rrname_bytes = 0;    // file sizes
   uint64_t rdata_bytes = 0;
+  uint64_t store_records = 0;   // records of the record store, and its size
+  uint64_t store_bytes = 0;
   uint64_t input_bytes = 0;     // bytes read from the input files (compressed size)
   uint64_t runs = 0;
   uint64_t index_inputs = 0;     // inputs that were index files
@@ -98,7 +101,7 @@ struct BuildStats {
 };
 
 // Error texts of the build.
-inline constexpr const char* kBuildErrNoOutput = "no output requested (use --rrname and/or --rdata)";
+inline constexpr const char* kBuildErrNoOutput = "no output requested (use --rrname, --rdata and/or --records)";
 inline constexpr const char* kBuildErrSameOutput = "the two outputs are the same file";
 inline constexpr const char* kBuildErrRejectsIsOutput = "the rejects file is one of the index outputs";
 inline constexpr const char* kBuildErrExists = "output file exists: %s (use --force to replace it)";

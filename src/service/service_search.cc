@@ -11,6 +11,7 @@
 #include "retrieval/result_deadline.h"
 #include "retrieval/search_context.h"
 #include "retrieval/tgdb_merger.h"
+#include "service/service_lookup.h"
 #include "service/service_messages.h"
 
 namespace quarn {
@@ -72,6 +73,9 @@ std::string decide_fin(const SearchOutcome& o, int* code, const char* abort_text
   if (o.no_source) {
     *code = kStatusInternalError;
     text = service_msg::kNoSourceForScope;
+  } else if (o.records_error != nullptr) {
+    *code = kStatusInternalError;
+    text = o.records_error;
   } else if (o.damaged) {
     *code = kStatusInternalError;
     text = service_msg::kDamagedIndex;
@@ -92,7 +96,7 @@ namespace {
 // results end, the deadline passes or the sink fails.
 void stream_results(const query_request& r, const SearchLimits& limits, search_context& ctx,
                     tgdb_merger& merger, ResultDeadline& deadline, std::string& batch,
-                    const LineSink& sink, SearchOutcome& o) {
+                    const LineSink& sink, RecordFollower* follower, SearchOutcome& o) {
   uint64_t skipped = 0;
   while (o.results < limits.limit) {
     std::unique_ptr<result_entry> result = merger.next();
@@ -104,6 +108,10 @@ void stream_results(const query_request& r, const SearchLimits& limits, search_c
       // Refused elements are reported by the JSON writer; the rest are still written.
       format_json(batch, *result, r.rrtype, r.details);
       ++o.results;
+      if (follower != nullptr && !follower->append(*result, batch)) {
+        o.records_error = follower->error();
+        return;
+      }
       if (batch.size() >= kBatchBytes) {
         if (!sink(batch)) {
           o.write_failed = true;
@@ -121,7 +129,8 @@ void stream_results(const query_request& r, const SearchLimits& limits, search_c
 
 SearchOutcome run_search_request(const query_request& r, const SearchLimits& limits,
                                  search_context& ctx, data_source& source,
-                                 const LineSink& sink, const AbortProbe& probe) {
+                                 const LineSink& sink, const AbortProbe& probe,
+                                 RecordFollower* follower) {
   SearchOutcome o;
   std::string batch;
   // While the search runs the probe also sends what has piled up, so that a slow search
@@ -140,7 +149,8 @@ SearchOutcome run_search_request(const query_request& r, const SearchLimits& lim
     o.no_source = true;
     return o;
   }
-  stream_results(r, limits, ctx, *merger, deadline, batch, sink, o);
+  stream_results(r, limits, ctx, *merger, deadline, batch, sink, follower, o);
+  if (follower != nullptr) o.records = follower->records();
   deadline.disarm();
   o.timed_out = deadline.timed_out();
   o.aborted = deadline.aborted();

@@ -29,6 +29,7 @@ namespace quarn {
 
 class data_source;
 class search_context;
+class RecordFollower;
 
 // Returns std::nullopt when the context is ready, else the fin message (HTTP 400).
 std::optional<std::string> prepare_search(const query_request& request, search_context& ctx);
@@ -50,6 +51,8 @@ struct SearchOutcome {
   bool damaged = false;     // an index turned out damaged
   bool no_source = false;   // nothing to search in this scope
   bool write_failed = false;
+  const char* records_error = nullptr;  // the records of a result could not be added
+  uint64_t records = 0;                 // records written after results (with_records)
   SearchStats stats;
 };
 
@@ -61,8 +64,10 @@ std::string decide_fin(const SearchOutcome& outcome, int* code, const char* abor
 using LineSink = std::function<bool(std::string_view)>;
 using AbortProbe = std::function<bool()>;
 
+// follower (may be null) appends each written result's records after its line.
 SearchOutcome run_search_request(const query_request& request, const SearchLimits& limits,
                                  search_context& ctx, data_source& source,
-                                 const LineSink& sink, const AbortProbe& probe);
+                                 const LineSink& sink, const AbortProbe& probe,
+                                 RecordFollower* follower = nullptr);
 
 }  // namespace quarn
