@@ -16,6 +16,7 @@
 #include "forge/reject_log.h"
 #include "forge/run_spiller.h"
 #include "forge/set_update.h"
+#include "forge/store_input.h"
 #include "forge/store_output.h"
 #include "forge/temp_files.h"
 #include "common/check.h"
@@ -170,6 +171,10 @@ class Build {
       *error = kBuildErrEmptyWindow;
       return false;
     }
+    if (!opt_.set_file.empty() && store_.wanted() && (wanted(rrname_) || wanted(rdata_))) {
+      *error = kBuildErrSetMixed;
+      return false;
+    }
     const std::string* outputs[] = {&opt_.rrname_out, &opt_.rdata_out, &opt_.records_out};
     for (const std::string* path : {outputs[0], outputs[1], outputs[2], &opt_.rejects_out}) {
       if (!opt_.set_file.empty() && same_output_path(*path, opt_.set_file)) {
@@ -307,8 +312,9 @@ class Build {
     return false;
   }
 
-  // Record stores, when they become inputs, are told apart here by their own magic.
+  // Record stores are told apart by their own magic, whatever the input format.
   bool read_any_input(const std::string& in, std::string* error) {
+    if (in != kStdinName && has_store_magic(in)) return open_store_input(in, error);
     const bool is_index = in != kStdinName && (opt_.index_inputs_only || has_index_magic(in));
     if (opt_.index_inputs_only && in == kStdinName) {
       *error = kBuildErrIndexStdin;
@@ -332,6 +338,23 @@ class Build {
     stats_->input_bytes += input->file_bytes();
     input_ids_.push_back(input->identity());
     index_inputs_.push_back(std::move(input));
+    return true;
+  }
+
+  // A store input is only checked and mapped now; its records stream into the merge.
+  bool open_store_input(const std::string& path, std::string* error) {
+    ++stats_->inputs;
+    ++stats_->index_inputs;
+    if (!store_.wanted()) {
+      *error = str_fmt(kBuildErrStoreInput, path.c_str());
+      return false;
+    }
+    auto input = StoreInput::open(path, opt_.retention, error);
+    if (!input) return false;
+    stats_->input_bytes += input->file_bytes();
+    input_ids_.push_back(input->identity());
+    if (stats_->inputs == stats_->index_inputs) ++stores_first_;
+    store_inputs_.push_back(std::move(input));
     return true;
   }
 
@@ -371,6 +394,7 @@ class Build {
     if (!store_.wanted() || parsed_.name.empty()) return true;
     for (size_t i = 0; i < parsed_.rdata_used; ++i) {
       const RdataRecord& r = parsed_.rdata_records[i];
+      if (!kept(r.value)) continue;
       key_.assign(1, kStoreTag);
       if (!encode_store_key(parsed_.name, r.rrtype, r.raw, key_)) continue;
       value_.clear();
@@ -483,6 +507,13 @@ class Build {
 
   bool write_indexes(std::string* error) {
     SortabMerger merger(merge_entries);
+    // Equal keys fold in source order and a store entry keeps the first bailiwick, so
+    // stores named before any observation input go ahead of the observations' runs.
+    std::vector<const StoreInput*> stores;
+    for (size_t i = 0; i < stores_first_; ++i) {
+      stores.push_back(store_inputs_[i].get());
+      merger.add_source(std::move(store_inputs_[i]));
+    }
     for (const std::string& run : spiller_.runs()) {
       auto reader = SortabReader::open(run, error);
       if (!reader) return false;
@@ -496,7 +527,16 @@ class Build {
       merger.add_source(std::move(in));
     }
     index_inputs_.clear();
+    for (size_t i = stores_first_; i < store_inputs_.size(); ++i) {
+      stores.push_back(store_inputs_[i].get());
+      merger.add_source(std::move(store_inputs_[i]));
+    }
+    store_inputs_.clear();
     const bool ok = merge_and_publish(merger, error);
+    for (const StoreInput* in : stores) {
+      stats_->records += in->records();
+      stats_->retention_dropped += in->dropped();
+    }
     for (const IndexInput* in : merging_) {
       stats_->lines += in->lines();
       stats_->records += in->lines();
@@ -588,6 +628,7 @@ class Build {
     for (const Output* o : {&rdata_, &rrname_}) {
       if (o->complete) change.add.push_back(o->path);
     }
+    if (store_.complete()) change.add.push_back(store_.path());
     if (opt_.replace) change.drop = input_ids_;
     if (update_set_file(opt_.set_file, change, temps_, opt_.step_hook, error)) return true;
     *error = str_fmt(kBuildErrSetUpdate, error->c_str());
@@ -609,6 +650,8 @@ class Build {
   std::string rejects_staged_;
   size_t batch_bytes_ = 0;  // held by the input batch kept in memory while writing
   std::vector<std::unique_ptr<IndexInput>> index_inputs_;  // opened, not yet merging
+  std::vector<std::unique_ptr<StoreInput>> store_inputs_;  // opened, not yet merging
+  size_t stores_first_ = 0;  // store inputs named before any observation input
   std::vector<const IndexInput*> merging_;  // owned by the merger while it runs
   std::vector<FileIdentity> input_ids_;     // of the index inputs, for --replace
 };

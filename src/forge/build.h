@@ -111,6 +111,10 @@ inline constexpr const char* kBuildErrNoMemory =
     "not enough memory for the memory budget (try a smaller -m)";
 inline constexpr const char* kBuildErrIndexKind =
     "input %s is an %s index, but no %s index is being built (%s)";
+inline constexpr const char* kBuildErrStoreInput =
+    "input %s is a record store, but no record store is being built (-R)";
+inline constexpr const char* kBuildErrSetMixed =
+    "--set lists files of one kind: build the record store and the indexes separately";
 inline constexpr const char* kBuildErrIndexStdin = "standard input cannot be an index file";
 inline constexpr const char* kBuildErrEmptyWindow =
     "the retention window is empty (--keep-after is later than --keep-before)";

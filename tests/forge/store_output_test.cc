@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/strfmt.h"
 #include "forge/build.h"
 #include "forge/run_spiller.h"
 #include "lookup/lookup.h"
@@ -146,6 +147,70 @@ TEST_F(StoreBuildTest, FailedBuildsLeaveNoStore) {
   o.force = true;
   EXPECT_TRUE(build(o)) << error_;
   EXPECT_EQ(leftovers(), 1u);
+}
+
+}  // namespace
+}  // namespace quarn::testing
+
+namespace quarn::testing {
+namespace {
+
+std::string bytes_of(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Stores as inputs: parts merged (alone or with observations) give the file one build
+// of the union gives; retention drops store records as it drops observations; a damaged
+// store fails the build naming it; --replace swaps the parts for the merge in a set file.
+TEST_F(StoreBuildTest, StoresMergeIntoTheStoreOfTheUnion) {
+  const std::vector<TestRecord> all = generate_records(5, 6000);
+  const std::vector<TestRecord> a(all.begin(), all.begin() + 2500), b(all.begin() + 2500, all.end());
+  ASSERT_TRUE(build(options({input("all.json", all)}, "all.qrs"))) << error_;
+  ASSERT_TRUE(build(options({input("a.json", a)}, "a.qrs"))) << error_;
+  ASSERT_TRUE(build(options({input("b.json", b)}, "b.qrs"))) << error_;
+  const std::string whole = bytes_of(dir_.file("all.qrs"));
+  std::ofstream(dir_.file("day.set")) << "a.qrs\nb.qrs\n";
+  BuildOptions o = options({dir_.file("a.qrs"), dir_.file("b.qrs")}, "m.qrs");
+  o.set_file = dir_.file("day.set");
+  o.replace = true;
+  ASSERT_TRUE(build(o)) << error_;
+  EXPECT_EQ(bytes_of(dir_.file("m.qrs")), whole);
+  EXPECT_EQ(bytes_of(dir_.file("day.set")), "m.qrs\n");
+  ASSERT_TRUE(build(options({dir_.file("a.qrs"), dir_.file("b.json")}, "mixed.qrs"))) << error_;
+  EXPECT_EQ(bytes_of(dir_.file("mixed.qrs")), whole);
+
+  // Retention treats each input store's record as an aggregate: kept whole when it
+  // overlaps the window, before the inputs merge.
+  o = options({dir_.file("a.qrs"), dir_.file("b.qrs")}, "kept.qrs");
+  o.retention.after = all[all.size() / 2].time_last;
+  ASSERT_TRUE(build(o)) << error_;
+  EXPECT_GT(stats_.retention_dropped, 0u);
+  std::vector<TestRecord> in_window;
+  for (const auto* part : {&a, &b}) {
+    for (const TestRecord& r : merged(*part)) {
+      if (r.time_last >= o.retention.after) in_window.push_back(r);
+    }
+  }
+  const std::vector<TestRecord> want = merged(in_window);
+  std::string error;
+  auto kept = RecordStore::open(dir_.file("kept.qrs"), &error);
+  ASSERT_TRUE(kept) << error;
+  EXPECT_EQ(read_all(*kept), want);
+
+  // One flipped byte in a block of an input: the build fails naming it, leaving nothing.
+  std::string damaged = bytes_of(dir_.file("a.qrs"));
+  damaged[damaged.size() / 2] ^= 0x5a;
+  std::ofstream(dir_.file("bad.qrs"), std::ios::binary) << damaged;
+  EXPECT_FALSE(build(options({dir_.file("b.qrs"), dir_.file("bad.qrs")}, "out.qrs")));
+  EXPECT_NE(error_.find(dir_.file("bad.qrs")), std::string::npos) << error_;
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("out.qrs")));
+  // A store input needs a store output.
+  o = options({dir_.file("a.qrs")}, "unused.qrs");
+  o.records_out.clear();
+  o.rrname_out = dir_.file("n.idx");
+  EXPECT_FALSE(build(o));
+  EXPECT_EQ(error_, str_fmt(kBuildErrStoreInput, dir_.file("a.qrs").c_str()));
 }
 
 }  // namespace
