@@ -30,7 +30,7 @@ build_day() {  # day count names tag
   local f="$work/$4"
   if [ ! -e "$f.rrname" ]; then
     python3 "$gen" "$1" "$2" "$3" 7 >"$f.json"
-    "$forge" -q -f -o "$f.rrname" -d "$f.rdata" "$f.json"
+    "$forge" -q --force -o "$f.rrname" -d "$f.rdata" "$f.json"
   fi
 }
 
@@ -39,7 +39,7 @@ half=$((count / 2))
 build_day 0 "$half" 60000 two-d0
 build_day 1 "$half" 60000 two-d1
 if [ ! -e "$work/two-all.rrname" ]; then
-  "$forge" -q -f -o "$work/two-all.rrname" -d "$work/two-all.rdata" "$work/two-d0.json" "$work/two-d1.json"
+  "$forge" -q --force -o "$work/two-all.rrname" -d "$work/two-all.rdata" "$work/two-d0.json" "$work/two-d1.json"
 fi
 for qs in "${programs[@]}"; do
   echo "-- $qs"

@@ -8,7 +8,8 @@
 # (a) count observations (default 1000000, over a pool of count names) in two halves,
 #     each built into an owner-name and an rdata index; then the time and peak resident
 #     size of building both indexes again from all the observations, beside merging the
-#     four index files (which must give the same bytes).
+#     four index files (which must give the same bytes); (a2) the same for a record
+#     store of each half beside the store of all observations.
 # (b) 30 daily files of per_day observations each (default 20000) and their compaction
 #     into one file; the compaction's time, and search times (median of repeats searches
 #     in one process, default 5) of -A searches that only the last day can answer, over
@@ -54,6 +55,19 @@ printf 'owner-name keys %s, rdata keys %s, sizes %s and %s bytes\n' \
   "$("$qs" -l "$work/all-n.idx" -r -L -1 -s . 2>/dev/null | wc -l)" \
   "$("$qs" -l "$work/all-d.idx" -r -L -1 -s . 2>/dev/null | wc -l)" \
   "$(stat -c %s "$work/all-n.idx")" "$(stat -c %s "$work/all-d.idx")"
+
+echo "== (a2) the same halves as record stores: rebuild beside merge"
+for part in 0 1; do
+  if [ ! -e "$work/half$part-$count.qrs" ]; then
+    "$forge" -q -m 1024 -R "$work/half$part-$count.qrs" "$work/half$part-$count.json"
+  fi
+done
+echo "store rebuild from observations: $(measure "$forge" -q -m 1024 --force \
+  -R "$work/all.qrs" "$work/half0-$count.json" "$work/half1-$count.json")"
+echo "merge of the two stores: $(measure "$forge" -q -m 1024 --force -R "$work/merged.qrs" \
+  "$work/half0-$count.qrs" "$work/half1-$count.qrs")"
+cmp -s "$work/all.qrs" "$work/merged.qrs" || echo "WARNING: merged store differs"
+printf 'store size %s bytes\n' "$(stat -c %s "$work/all.qrs")"
 
 echo "== (b) 30 daily files of $per_day observations beside their compaction"
 inputs=()

@@ -16,6 +16,8 @@
 #include "forge/reject_log.h"
 #include "forge/run_spiller.h"
 #include "forge/set_update.h"
+#include "forge/store_input.h"
+#include "forge/store_output.h"
 #include "forge/temp_files.h"
 #include "common/check.h"
 #include "common/my_time.h"
@@ -67,8 +69,22 @@ size_t list_budget_of(size_t memory_budget, size_t runs) {
 
 namespace {
 
+// First byte of every sorted-table key: rdata entries sort before owner-name entries,
+// and those before record-store entries (kStoreTag), so one merged pass writes the rdata
+// index, then the owner-name index, then the record store, one writer at a time.
 constexpr char kRdataTag = kRdataKeyTag;
 constexpr char kNameTag = kNameKeyTag;
+static_assert(kRdataTag < kNameTag && kNameTag < kStoreTag);
+
+// Store entries carry a bailiwick beside their counts; every other entry is a count.
+void merge_entries(std::string_view key, std::string_view a, std::string_view b,
+                   std::string& out) {
+  if (!key.empty() && key[0] == kStoreTag) {
+    merge_store_values(key, a, b, out);
+  } else {
+    merge_counts(key, a, b, out);
+  }
+}
 
 bool file_exists(const std::string& path) {
   struct stat st;
@@ -114,7 +130,8 @@ struct Output {
 class Build {
  public:
   Build(const BuildOptions& o, BuildStats* s)
-      : opt_(o), stats_(s), temps_(o.tmpdir), spiller_(temps_, sort_budget_of(o.memory_budget), merge_counts) {
+      : opt_(o), stats_(s), temps_(o.tmpdir), spiller_(temps_, sort_budget_of(o.memory_budget), merge_entries),
+        store_(o.records_out, temps_) {
     rrname_.label = "rrname";
     rrname_.path = o.rrname_out;
     rrname_.kind = IndexKind::kRrname;
@@ -146,7 +163,7 @@ class Build {
   bool wanted(const Output& o) const { return !o.path.empty(); }
 
   bool check_outputs(std::string* error) {
-    if (!wanted(rrname_) && !wanted(rdata_)) {
+    if (!wanted(rrname_) && !wanted(rdata_) && !store_.wanted()) {
       *error = kBuildErrNoOutput;
       return false;
     }
@@ -154,23 +171,31 @@ class Build {
       *error = kBuildErrEmptyWindow;
       return false;
     }
-    for (const std::string* path : {&opt_.rrname_out, &opt_.rdata_out, &opt_.rejects_out}) {
+    if (!opt_.set_file.empty() && store_.wanted() && (wanted(rrname_) || wanted(rdata_))) {
+      *error = kBuildErrSetMixed;
+      return false;
+    }
+    const std::string* outputs[] = {&opt_.rrname_out, &opt_.rdata_out, &opt_.records_out};
+    for (const std::string* path : {outputs[0], outputs[1], outputs[2], &opt_.rejects_out}) {
       if (!opt_.set_file.empty() && same_output_path(*path, opt_.set_file)) {
         *error = kBuildErrSetIsOutput;
         return false;
       }
     }
-    if (same_output_path(rrname_.path, rdata_.path)) {
-      *error = kBuildErrSameOutput;
-      return false;
-    }
-    for (const Output* o : {&rrname_, &rdata_}) {
-      if (wanted(*o) && same_output_path(o->path, opt_.rejects_out)) {
+    for (size_t i = 0; i < 3; ++i) {
+      for (size_t j = i + 1; j < 3; ++j) {
+        if (!outputs[i]->empty() && same_output_path(*outputs[i], *outputs[j])) {
+          *error = kBuildErrSameOutput;
+          return false;
+        }
+      }
+      if (!outputs[i]->empty() && same_output_path(*outputs[i], opt_.rejects_out)) {
         *error = kBuildErrRejectsIsOutput;
         return false;
       }
     }
-    for (const std::string* path : {&opt_.rrname_out, &opt_.rdata_out, &opt_.rejects_out}) {
+    for (const std::string* path : {&opt_.rrname_out, &opt_.rdata_out, &opt_.records_out,
+                                    &opt_.rejects_out}) {
       if (!path->empty() && !opt_.force && file_exists(*path)) {
         *error = str_fmt(kBuildErrExists, path->c_str());
         return false;
@@ -287,8 +312,9 @@ class Build {
     return false;
   }
 
-  // Record stores, when they become inputs, are told apart here by their own magic.
+  // Record stores are told apart by their own magic, whatever the input format.
   bool read_any_input(const std::string& in, std::string* error) {
+    if (in != kStdinName && has_store_magic(in)) return open_store_input(in, error);
     const bool is_index = in != kStdinName && (opt_.index_inputs_only || has_index_magic(in));
     if (opt_.index_inputs_only && in == kStdinName) {
       *error = kBuildErrIndexStdin;
@@ -312,6 +338,23 @@ class Build {
     stats_->input_bytes += input->file_bytes();
     input_ids_.push_back(input->identity());
     index_inputs_.push_back(std::move(input));
+    return true;
+  }
+
+  // A store input is only checked and mapped now; its records stream into the merge.
+  bool open_store_input(const std::string& path, std::string* error) {
+    ++stats_->inputs;
+    ++stats_->index_inputs;
+    if (!store_.wanted()) {
+      *error = str_fmt(kBuildErrStoreInput, path.c_str());
+      return false;
+    }
+    auto input = StoreInput::open(path, opt_.retention, error);
+    if (!input) return false;
+    stats_->input_bytes += input->file_bytes();
+    input_ids_.push_back(input->identity());
+    if (stats_->inputs == stats_->index_inputs) ++stores_first_;
+    store_inputs_.push_back(std::move(input));
     return true;
   }
 
@@ -343,6 +386,33 @@ class Build {
         rdata_.fence.add(r.value);
       }
     }
+    return accept_store_records(error);
+  }
+
+  // One entry per (name, type, value) of a JSON line; raw lines have no such pairs.
+  bool accept_store_records(std::string* error) {
+    if (!store_.wanted() || parsed_.name.empty()) return true;
+    for (size_t i = 0; i < parsed_.rdata_used; ++i) {
+      const RdataRecord& r = parsed_.rdata_records[i];
+      if (!kept(r.value)) continue;
+      key_.assign(1, kStoreTag);
+      if (!encode_store_key(parsed_.name, r.rrtype, r.raw, key_)) continue;
+      value_.clear();
+      encode_store_value(r.value, parsed_.bailiwick, value_);
+      if (!spiller_.add(key_, value_, error)) return false;
+    }
+    return true;
+  }
+
+  // The store writer follows the index writers in the merged stream and gets their
+  // budget: the final merge's read buffers stay, and the reserve for the index writer's
+  // fixed tables is left as margin for the store's write buffers.
+  bool add_store_entry(std::string_view key, std::string_view value, std::string* error) {
+    const size_t lists = list_budget_of(opt_.memory_budget, spiller_.runs().size());
+    const size_t budget =
+        lists > kMinListBudget + batch_bytes_ ? lists - batch_bytes_ : kMinListBudget;
+    if (!store_.add(key, value, budget, error)) return false;
+    if ((store_.records() & 0xffff) == 0) progress("writing");
     return true;
   }
 
@@ -436,7 +506,14 @@ class Build {
   }
 
   bool write_indexes(std::string* error) {
-    SortabMerger merger(merge_counts);
+    SortabMerger merger(merge_entries);
+    // Equal keys fold in source order and a store entry keeps the first bailiwick, so
+    // stores named before any observation input go ahead of the observations' runs.
+    std::vector<const StoreInput*> stores;
+    for (size_t i = 0; i < stores_first_; ++i) {
+      stores.push_back(store_inputs_[i].get());
+      merger.add_source(std::move(store_inputs_[i]));
+    }
     for (const std::string& run : spiller_.runs()) {
       auto reader = SortabReader::open(run, error);
       if (!reader) return false;
@@ -450,7 +527,16 @@ class Build {
       merger.add_source(std::move(in));
     }
     index_inputs_.clear();
+    for (size_t i = stores_first_; i < store_inputs_.size(); ++i) {
+      stores.push_back(store_inputs_[i].get());
+      merger.add_source(std::move(store_inputs_[i]));
+    }
+    store_inputs_.clear();
     const bool ok = merge_and_publish(merger, error);
+    for (const StoreInput* in : stores) {
+      stats_->records += in->records();
+      stats_->retention_dropped += in->dropped();
+    }
     for (const IndexInput* in : merging_) {
       stats_->lines += in->lines();
       stats_->records += in->lines();
@@ -471,6 +557,14 @@ class Build {
       // The rdata lines are all out: finishing that index now frees its reference lists
       // before the owner-name index builds its own.
       if (!close_output(rdata_, error)) return false;
+      if (merger.key()[0] == kStoreTag) {
+        // Likewise the owner-name index is complete before the store takes memory.
+        if (!flush_name(error) || !close_output(rrname_, error) ||
+            !add_store_entry(key, merger.value(), error)) {
+          return false;
+        }
+        continue;
+      }
       const std::string_view this_stem = name_key_stem(key);
       if (this_stem != std::string_view(stem)) {
         if (!flush_name(error)) return false;
@@ -489,18 +583,26 @@ class Build {
       return false;
     }
     if (!flush_name(error)) return false;
-    if (!close_output(rdata_, error) || !close_output(rrname_, error)) return false;
+    if (!close_output(rdata_, error) || !close_output(rrname_, error) ||
+        !store_.finish(error)) {
+      return false;
+    }
     for (Output* o : {&rdata_, &rrname_}) {
       if (wanted(*o) && !o->complete) {
         *error = str_fmt(kBuildErrEmpty, o->label, o->path.c_str());
         return false;
       }
     }
+    if (store_.wanted() && !store_.complete()) {
+      *error = str_fmt(kStoreErrEmpty, store_.path().c_str());
+      return false;
+    }
     // Every index is complete: only now do they take their final names, all or none.
     std::vector<StagedOutput> staged;
     for (Output* o : {&rdata_, &rrname_}) {
       if (o->complete) staged.push_back({o->staged, o->path});
     }
+    if (store_.complete()) staged.push_back({store_.staged(), store_.path()});
     if (rejects_) staged.push_back({rejects_staged_, opt_.rejects_out});
     step("staged");
     if (!publish_outputs(staged, opt_.force, error)) return false;
@@ -510,6 +612,8 @@ class Build {
     stats_->rdata_lines = rdata_.lines;
     if (wanted(rrname_)) stats_->rrname_bytes = file_size(rrname_.path);
     if (wanted(rdata_)) stats_->rdata_bytes = file_size(rdata_.path);
+    stats_->store_records = store_.records();
+    if (store_.wanted()) stats_->store_bytes = file_size(store_.path());
     return true;
   }
 
@@ -524,6 +628,7 @@ class Build {
     for (const Output* o : {&rdata_, &rrname_}) {
       if (o->complete) change.add.push_back(o->path);
     }
+    if (store_.complete()) change.add.push_back(store_.path());
     if (opt_.replace) change.drop = input_ids_;
     if (update_set_file(opt_.set_file, change, temps_, opt_.step_hook, error)) return true;
     *error = str_fmt(kBuildErrSetUpdate, error->c_str());
@@ -535,6 +640,7 @@ class Build {
   TempFiles temps_;
   RunSpiller spiller_;
   Output rrname_, rdata_;
+  StoreOutput store_;
   ParsedLine parsed_;
   TimePoint start_{}, last_progress_{};
   uint64_t faults_ = 0;  // malformed lines and bad rdata elements reported so far
@@ -544,6 +650,8 @@ class Build {
   std::string rejects_staged_;
   size_t batch_bytes_ = 0;  // held by the input batch kept in memory while writing
   std::vector<std::unique_ptr<IndexInput>> index_inputs_;  // opened, not yet merging
+  std::vector<std::unique_ptr<StoreInput>> store_inputs_;  // opened, not yet merging
+  size_t stores_first_ = 0;  // store inputs named before any observation input
   std::vector<const IndexInput*> merging_;  // owned by the merger while it runs
   std::vector<FileIdentity> input_ids_;     // of the index inputs, for --replace
 };
@@ -584,6 +692,10 @@ void print_build_summary(FILE* out, const BuildOptions& options, const BuildStat
   if (!options.rdata_out.empty()) {
     fprintf(out, "gramforge: rdata index %s: %llu keys, %llu bytes\n",
             options.rdata_out.c_str(), ull(s.rdata_lines), ull(s.rdata_bytes));
+  }
+  if (!options.records_out.empty()) {
+    fprintf(out, "gramforge: record store %s: %llu records, %llu bytes\n",
+            options.records_out.c_str(), ull(s.store_records), ull(s.store_bytes));
   }
   if (options.retention.limited()) {
     fprintf(out, "gramforge: %llu observations and aggregates outside the retention window\n",

@@ -1,5 +1,5 @@
-// The index build: passive-DNS observations in, an owner-name index and an rdata index
-// out.
+// The index build: passive-DNS observations in, an owner-name index, an rdata index
+// and a record store (store_output.h) out.
 //
 // Order of use: fill BuildOptions, call run_build(); it returns true when every
 // requested index was written. Phases: read every input line by line (JSON
@@ -53,6 +53,7 @@ struct BuildOptions {
   std::vector<std::string> inputs;  // empty: standard input ("-")
   std::string rrname_out;           // empty: no owner-name index
   std::string rdata_out;            // empty: no rdata index
+  std::string records_out;          // empty: no record store (store_output.h)
   std::string rejects_out;          // empty: no rejects file
   InputFormat format = InputFormat::kAuto;
   size_t memory_budget = kDefaultMemoryBudget;
@@ -89,6 +90,8 @@ struct BuildStats {
   uint64_t rdata_lines = 0;
   uint64_t rrname_bytes = 0;    // file sizes
   uint64_t rdata_bytes = 0;
+  uint64_t store_records = 0;   // records of the record store, and its size
+  uint64_t store_bytes = 0;
   uint64_t input_bytes = 0;     // bytes read from the input files (compressed size)
   uint64_t runs = 0;
   uint64_t index_inputs = 0;     // inputs that were index files
@@ -98,7 +101,7 @@ struct BuildStats {
 };
 
 // Error texts of the build.
-inline constexpr const char* kBuildErrNoOutput = "no output requested (use --rrname and/or --rdata)";
+inline constexpr const char* kBuildErrNoOutput = "no output requested (use --rrname, --rdata and/or --records)";
 inline constexpr const char* kBuildErrSameOutput = "the two outputs are the same file";
 inline constexpr const char* kBuildErrRejectsIsOutput = "the rejects file is one of the index outputs";
 inline constexpr const char* kBuildErrExists = "output file exists: %s (use --force to replace it)";
@@ -108,6 +111,10 @@ inline constexpr const char* kBuildErrNoMemory =
     "not enough memory for the memory budget (try a smaller -m)";
 inline constexpr const char* kBuildErrIndexKind =
     "input %s is an %s index, but no %s index is being built (%s)";
+inline constexpr const char* kBuildErrStoreInput =
+    "input %s is a record store, but no record store is being built (-R)";
+inline constexpr const char* kBuildErrSetMixed =
+    "--set lists files of one kind: build the record store and the indexes separately";
 inline constexpr const char* kBuildErrIndexStdin = "standard input cannot be an index file";
 inline constexpr const char* kBuildErrEmptyWindow =
     "the retention window is empty (--keep-after is later than --keep-before)";

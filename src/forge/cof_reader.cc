@@ -10,7 +10,7 @@ namespace quarn {
 
 void CofFields::reset() {
   for (CofValue* v : {&rrname, &rrtype, &rdata, &time_first, &time_last, &zone_time_first,
-                      &zone_time_last, &count}) {
+                      &zone_time_last, &count, &bailiwick}) {
     v->reset();
   }
   rdata_items_used = 0;
@@ -139,6 +139,8 @@ int on_map_key(void* ctx, const unsigned char* s, size_t len) {
     slot = &f->zone_time_last;
   } else if (key == "count") {
     slot = &f->count;
+  } else if (key == "bailiwick") {
+    slot = &f->bailiwick;
   }
   // A repeated member keeps its first value.
   c->slot = slot != nullptr && slot->kind == CofKind::kAbsent ? slot : nullptr;

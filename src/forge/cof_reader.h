@@ -3,7 +3,7 @@
 //
 // read_cof_fields runs the event parser of the JSON library over the line's bytes once
 // and keeps only the top-level members rrname, rrtype, rdata, time_first, time_last,
-// zone_time_first, zone_time_last and count; every other member, of any shape and
+// zone_time_first, zone_time_last, count and bailiwick; every other member, of any shape and
 // depth, is skipped without being stored. The caller then applies its own checks to
 // the collected values (parse_cof_line in input_record.h does).
 //
@@ -59,7 +59,7 @@ struct CofValue {
 
 struct CofFields {
   CofValue rrname, rrtype, rdata, time_first, time_last, zone_time_first, zone_time_last,
-      count;
+      count, bailiwick;
   // rdata written as an array: its string elements in order (the first
   // rdata_items_used entries of rdata_items), and how many elements are not strings.
   std::vector<std::string> rdata_items;

@@ -20,7 +20,7 @@ constexpr const char* kUsage =
     "Usage: gramforge [options] [input ...]\n";
 
 constexpr const char* kHelp =
-    "Builds trigram index files from passive-DNS observations.\n"
+    "Builds trigram index files and record stores from passive-DNS observations.\n"
     "\n"
     "Inputs are files or standard input (no file, or \"-\"), plain or compressed with\n"
     "gzip, zstd or xz (recognised by content), holding one observation per line: a\n"
@@ -35,6 +35,8 @@ constexpr const char* kHelp =
     "Options:\n"
     "  -o, --rrname FILE     write the owner-name index to FILE\n"
     "  -d, --rdata FILE      write the rdata index to FILE\n"
+    "  -R, --records FILE    write a record store (every name, type and value with\n"
+    "                        times, count and bailiwick) to FILE, for quarnlookup\n"
     "  -F, --format FMT      input format: auto (default, per line), cof, raw, or tgdb\n"
     "                        (every input is an index file)\n"
     "  -m, --memory MIB      memory budget for sorting and index writing, in MiB\n"
@@ -58,7 +60,7 @@ constexpr const char* kHelp =
     "\n"
     "Temporary files go to TMPDIR (default /tmp) and are removed in every case. Outputs\n"
     "appear under their names only when complete. Exit status: 0 when every requested\n"
-    "index was written, 1 otherwise.\n";
+    "output was written, 1 otherwise.\n";
 
 // Options without a short letter: -f and -s mean a fileset and a search to quarnsearch,
 // so gramforge gives force and strict no letter rather than another meaning.
@@ -106,6 +108,7 @@ int main(int argc, char** argv) {
   BuildOptions opt;
   static const option kLong[] = {
       {"rrname", required_argument, nullptr, 'o'}, {"rdata", required_argument, nullptr, 'd'},
+      {"records", required_argument, nullptr, 'R'},
       {"format", required_argument, nullptr, 'F'}, {"memory", required_argument, nullptr, 'm'},
       {"force", no_argument, nullptr, kOptForce},  {"strict", no_argument, nullptr, kOptStrict},
       {"rejects", required_argument, nullptr, kOptRejects},
@@ -118,11 +121,12 @@ int main(int argc, char** argv) {
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0}};
   int c;
-  while ((c = getopt_long(argc, argv, "o:d:F:m:qvh", kLong, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "o:d:R:F:m:qvh", kLong, nullptr)) != -1) {
     unsigned long long v = 0;
     switch (c) {
       case 'o': opt.rrname_out = optarg; break;
       case 'd': opt.rdata_out = optarg; break;
+      case 'R': opt.records_out = optarg; break;
       case 'F':
         if (strcmp(optarg, "auto") == 0) {
           opt.format = InputFormat::kAuto;

@@ -103,6 +103,11 @@ ParseStatus parse_cof_line(std::string_view line, ParsedLine* out, const char** 
 
   if (f.rrname.kind != CofKind::kString || f.rrname.text.empty()) return bad(kReasonNoName);
   if (!normalize_owner_name(f.rrname.text, &out->name, reason)) return ParseStatus::kBad;
+  const char* ignored = nullptr;
+  if (f.bailiwick.kind != CofKind::kString || f.bailiwick.text.empty() ||
+      !normalize_owner_name(f.bailiwick.text, &out->bailiwick, &ignored)) {
+    out->bailiwick.clear();
+  }
 
   uint16_t rrtype = 0;
   if (f.rrtype.kind == CofKind::kAbsent) return bad(kReasonNoType);

@@ -6,7 +6,9 @@
 // -r. parse_input_line picks the format by the first byte ('{' is JSON) unless one is
 // forced, and fills a ParsedLine (reused between lines to spare allocations):
 //  - JSON: the owner name (normalised, see normalize_owner_name) with its one record
-//    type, and one rdata record per rdata string, converted to wire form;
+//    type, and one rdata record per rdata string, converted to wire form; a bailiwick
+//    member is kept, normalised the same way, when it is a valid name (a bad one is
+//    dropped alone: it is only carried into record stores, never indexed);
 //  - raw owner-name line: the key, normalised as a JSON owner name is, with every
 //    record type of its annotation;
 //  - raw rdata line: the raw rdata and the one record type of its token (its key text is
@@ -51,6 +53,7 @@ struct RdataRecord {
 
 struct ParsedLine {
   std::string name;                      // empty when the line names no owner
+  std::string bailiwick;                 // JSON only, normalised as a name; empty if none
   std::vector<NameRecord> name_records;  // records of the owner name
   std::vector<RdataRecord> rdata_records;
   size_t rdata_used = 0;                 // valid prefix of rdata_records
@@ -58,6 +61,7 @@ struct ParsedLine {
 
   void clear() {
     name.clear();
+    bailiwick.clear();
     name_records.clear();
     rdata_used = 0;
     rdata_bad = 0;

@@ -72,6 +72,19 @@ bool decode_name_key(std::string_view key, std::string& name, uint16_t* rrtype) 
   return true;
 }
 
+size_t name_key_size(std::string_view key) {
+  size_t at = 0;
+  for (;;) {
+    if (key.size() - at < 2) return 0;
+    const uint32_t head = get16(key, at);
+    at += 2;
+    if (head == 0) break;
+    if (key.size() - at < head - 1) return 0;
+    at += head - 1;
+  }
+  return key.size() - at < 2 ? 0 : at + 2;
+}
+
 void encode_rdata_key(std::string_view raw, uint16_t rrtype, std::string& out) {
   out.reserve(out.size() + 2 * raw.size() + 4);
   for (char c : raw) {

@@ -38,6 +38,9 @@ bool encode_name_key(std::string_view name, uint16_t rrtype, std::string& out);
 // one name.
 std::string_view name_key_stem(std::string_view key);
 bool decode_name_key(std::string_view key, std::string& name, uint16_t* rrtype);
+// The length of the owner-name key that starts `key` (labels, terminator and type), so
+// that a key made of a name key and more can be split; 0 when none starts it.
+size_t name_key_size(std::string_view key);
 
 void encode_rdata_key(std::string_view raw, uint16_t rrtype, std::string& out);
 bool decode_rdata_key(std::string_view key, std::string& raw, uint16_t* rrtype);

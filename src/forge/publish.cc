@@ -64,6 +64,25 @@ bool check_targets(const std::vector<StagedOutput>& outputs, bool force, std::st
   return true;
 }
 
+// Makes the renames into each target's directory durable: without it a crash soon
+// after publishing can bring back the old names (or none) although the files' data was
+// synced. Each directory is synced once; a failure is ignored, as the files are
+// already in place and nothing better can be done.
+void sync_directories(const std::vector<StagedOutput>& outputs) {
+  std::vector<std::string> done;
+  for (const StagedOutput& o : outputs) {
+    const std::string dir = dir_of(o.target);
+    bool seen = false;
+    for (const std::string& d : done) seen = seen || d == dir;
+    if (seen) continue;
+    done.push_back(dir);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;
+    fsync(fd);
+    close(fd);
+  }
+}
+
 }  // namespace
 
 bool publish_outputs(const std::vector<StagedOutput>& outputs, bool force, std::string* error) {
@@ -89,6 +108,7 @@ bool publish_outputs(const std::vector<StagedOutput>& outputs, bool force, std::
     undo.renames.emplace_back(o.staged, o.target);
   }
   for (const std::string& old : aside) unlink(old.c_str());
+  sync_directories(outputs);
   return true;
 }
 

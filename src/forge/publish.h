@@ -8,7 +8,8 @@
 // the renames done so far are undone (the staged files are back under their staged
 // names, for the caller to remove) and the set-aside files are put back, so the targets
 // are as before. Without `force`, a target that exists, even one that a concurrent
-// build created after the start of this one, makes publishing fail.
+// build created after the start of this one, makes publishing fail. After the last
+// rename each target directory is synced, so a published index survives a crash.
 #pragma once
 
 #include <string>

@@ -197,7 +197,7 @@ std::optional<std::string> read_limit_and_value(const RequiredFields& f, query_r
   return std::nullopt;
 }
 
-// The time bounds, the offset and the exclusion, each optional.
+// The time bounds, the offset, the exclusion and with_records, each optional.
 std::optional<std::string> read_optional_fields(yajl_val root, query_request& request) {
   std::optional<std::string> error;
   if (!optional_integer(root, "time_first_before", &request.time_first_before_set,
@@ -219,6 +219,8 @@ std::optional<std::string> read_optional_fields(yajl_val root, query_request& re
   if (yajl_val exclude = query_field(root, "exclude", yajl_t_string)) {
     request.exclude = YAJL_GET_STRING(exclude);
   }
+  // Only a JSON true asks for the records: false, or any other type, leaves them out.
+  request.with_records = query_field(root, "with_records", yajl_t_true) != nullptr;
   return std::nullopt;
 }
 

@@ -8,7 +8,8 @@
 // return_what ("details" | "terse") (all three matched without regard to case), value
 // (at most kQueryMaxValue bytes), rrtype (a type mnemonic or "any"; DNSSEC types are
 // refused) and limit (a positive integer). Optional: the four time bounds (integers,
-// seconds since 1970), offset (a non-negative integer) and exclude (a string). Strings
+// seconds since 1970), offset (a non-negative integer), exclude (a string) and
+// with_records (true asks for each result's records from the record stores). Strings
 // must be JSON strings and numbers JSON numbers; a value of another type counts as
 // missing.
 //
@@ -53,6 +54,7 @@ struct query_request {
   int64_t time_last_after = 0;
   uint64_t offset = 0;
   std::optional<std::string> exclude;
+  bool with_records = false;  // follow each result with its records from the stores
 };
 
 // scope_must_be_known: refuse a search_what other than rrnames/rdata (806) instead of

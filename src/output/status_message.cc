@@ -33,6 +33,7 @@ constexpr StatusEntry kStatusTable[] = {
     {kStatusInvalidRrtype, "query message contained invalid rrtype"},
     {kStatusInvalidLimit, "query message contained invalid limit"},
     {kStatusExcludeSyntax, "exclude string contained syntax error"},
+    {kStatusInvalidLookup, "lookup contained an invalid owner name or rdata value"},
 };
 
 constexpr const char kUnknownStatus[] = "unknown error code";

@@ -33,6 +33,7 @@ enum StatusCode : int {
   kStatusInvalidLimit = 809,
   kStatusValueTooLong = 810,
   kStatusExcludeSyntax = 811,
+  kStatusInvalidLookup = 812,  // a lookup's rrname or value that does not parse
 };
 
 // The standard text of a code; "unknown error code" for codes without one (810 too).

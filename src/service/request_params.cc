@@ -83,6 +83,11 @@ bool params_to_message(const UrlParams& params, std::string* message, std::strin
     // Re-printed, since JSON allows neither a plus sign nor leading zeros.
     out += std::to_string(std::strtoll(v->c_str(), nullptr, 10));
   }
+  // A flag: "1" or "true" asks for the records, anything else leaves them out.
+  if (const std::string* v = first_param(params, "with_records"); v && (*v == "1" || *v == "true")) {
+    append_key(out, "with_records", first);
+    out += "true";
+  }
   out += "}}";
   *message = std::move(out);
   return true;

@@ -5,7 +5,8 @@
 // one query-message parser, so a GET request gets exactly the checks, the order of the
 // checks and the codes of a POST request. The fields are those of the message:
 // search_method, search_what, return_what, value, rrtype, limit, and optionally the
-// four time bounds, offset and exclude. Number fields (limit, offset, the time bounds)
+// four time bounds, offset, exclude and with_records (a flag: "1" or "true" sets it).
+// Number fields (limit, offset, the time bounds)
 // must be decimal integers that fit 64 bits; anything else is refused with 416 before
 // the message is parsed. Other parameters are ignored here (timeout is read by
 // request_timeout); a parameter given twice counts once, the first time.

@@ -12,6 +12,7 @@
 #include "service/api_keys.h"
 #include "service/client_probe.h"
 #include "service/connection_pool.h"
+#include "service/record_source.h"
 #include "service/request_params.h"
 #include "service/scope_source.h"
 #include "service/service_messages.h"
@@ -76,7 +77,19 @@ struct SearchService::SearchState {
   ClientProbe probe;
   PhaseTimes times;
   uint32_t number = 0;
+  std::unique_ptr<RecordFollower> follower;  // with_records only
   explicit SearchState(const httplib::Request& req)
+      : probe(req.remote_addr, req.remote_port, req.local_addr, req.local_port) {}
+};
+
+// What a streamed lookup needs once the handler has returned.
+struct SearchService::LookupState {
+  SearchGate::Ticket ticket;
+  LookupQuery query;
+  double timeout = 0;
+  std::shared_ptr<const StoreSnapshot> stores;
+  ClientProbe probe;
+  explicit LookupState(const httplib::Request& req)
       : probe(req.remote_addr, req.remote_port, req.local_addr, req.local_port) {}
 };
 
@@ -86,8 +99,10 @@ struct StreamSink {
 };
 
 SearchService::SearchService(const ServiceOptions& options, std::unique_ptr<ScopeSource> rrnames,
-                             std::unique_ptr<ScopeSource> rdata, std::unique_ptr<ApiKeys> keys)
+                             std::unique_ptr<ScopeSource> rdata, std::unique_ptr<ApiKeys> keys,
+                             std::unique_ptr<RecordSource> records)
     : options_(options),
+      records_(std::move(records)),
       server_(std::make_unique<HttpServer>()),
       gate_(options.workers, options.queue),
       keys_(std::move(keys)),
@@ -141,6 +156,8 @@ void SearchService::install_routes() {
   s.Post("/v1/search", [this](const httplib::Request& q, httplib::Response& r) { handle_search(q, r, true); });
   s.Get("/v1/search", [this](const httplib::Request& q, httplib::Response& r) { handle_search(q, r, false); });
   s.Get("/v1/explain", [this](const httplib::Request& q, httplib::Response& r) { handle_explain(q, r); });
+  s.Get("/v1/lookup/rrset", [this](const httplib::Request& q, httplib::Response& r) { handle_lookup(q, r, false); });
+  s.Get("/v1/lookup/rdata", [this](const httplib::Request& q, httplib::Response& r) { handle_lookup(q, r, true); });
   s.Get("/v1/status", [this](const httplib::Request& q, httplib::Response& r) {
     if (authorize(q, r)) handle_status(r);
   });
@@ -185,16 +202,15 @@ void SearchService::handle_search(const httplib::Request& req, httplib::Response
   state->limits.limit = std::min(state->request.limit, options_.max_limit);
   state->limits.offset = state->request.offset;
   state->limits.timeout = request_timeout(req.params, options_.timeout, options_.max_timeout);
-
-  SearchGate::Refusal why;
-  const auto wait = std::chrono::milliseconds(static_cast<int64_t>(state->limits.timeout * 1000));
-  state->ticket = gate_.enter(wait, [&state] { return state->probe.gone(); }, &why);
-  if (!state->ticket) {
-    res.set_header("Retry-After", kRetryAfter);
-    send_fin(res, 503, kStatusInternalError,
-             why == SearchGate::Refusal::kClosed ? service_msg::kShuttingDown : service_msg::kServerBusy);
-    return;
+  if (state->request.with_records) {
+    if (!records_) {
+      send_fin(res, 400, kStatusMissingParameter, service_msg::kNoRecords);
+      return;
+    }
+    state->follower = std::make_unique<RecordFollower>(state->request, records_->current(),
+                                                       state->limits.limit);
   }
+  if (!enter_gate(state->ticket, state->probe, state->limits.timeout, res)) return;
   state->number = search_number_.fetch_add(1);
   state->ctx = std::make_unique<search_context>();
   {
@@ -224,7 +240,10 @@ void SearchService::stream(SearchState& state, StreamSink& out) {
   };
   const AbortProbe probe = [this, &state] { return abort_all_.load() || state.probe.gone(); };
   SearchOutcome o = run_search_request(state.request, state.limits, *state.ctx,
-                                       state.source->source(), sink, probe);
+                                       state.source->source(), sink, probe,
+                                       state.follower.get());
+  if (o.records > 0) lookup_metrics_.count_followed(o.records);
+  state.follower.reset();
   state.ctx.reset();
   state.ticket.release();  // the worker is free before the client has read the fin line
   int code = 0;
@@ -237,6 +256,66 @@ void SearchService::stream(SearchState& state, StreamSink& out) {
   state.times[Phase::kSearch] = o.search_seconds;
   state.times[Phase::kOutput] = o.output_seconds;
   phases_.observe(state.times);
+}
+
+bool SearchService::enter_gate(SearchGate::Ticket& ticket, ClientProbe& probe, double timeout,
+                               httplib::Response& res) {
+  SearchGate::Refusal why;
+  const auto wait = std::chrono::milliseconds(static_cast<int64_t>(timeout * 1000));
+  ticket = gate_.enter(wait, [&probe] { return probe.gone(); }, &why);
+  if (ticket) return true;
+  res.set_header("Retry-After", kRetryAfter);
+  send_fin(res, 503, kStatusInternalError,
+           why == SearchGate::Refusal::kClosed ? service_msg::kShuttingDown : service_msg::kServerBusy);
+  return false;
+}
+
+void SearchService::handle_lookup(const httplib::Request& req, httplib::Response& res,
+                                  bool by_value) {
+  if (!authorize(req, res)) return;
+  AccessRecord& rec = access_record();
+  rec.scope = by_value ? "rdata" : "rrset";
+  rec.method = "lookup";
+  const auto text = req.params.find(by_value ? "value" : "rrname");
+  if (text != req.params.end()) rec.expression = text->second.substr(0, kAccessExprMax);
+  if (!records_) {
+    send_fin(res, 400, kStatusMissingParameter, service_msg::kNoRecords);
+    return;
+  }
+  auto state = std::make_shared<LookupState>(req);
+  if (auto refusal = lookup_from_params(req.params, by_value, options_.max_limit, &state->query)) {
+    send_fin_text(res, 400, fin_code_of(*refusal), *refusal);
+    return;
+  }
+  state->timeout = request_timeout(req.params, options_.timeout, options_.max_timeout);
+  if (!enter_gate(state->ticket, state->probe, state->timeout, res)) return;
+  state->stores = records_->current();
+  res.set_chunked_content_provider(
+      kNdjson, [this, state](size_t, httplib::DataSink& sink) {
+        StreamSink out{sink};
+        stream_lookup(*state, out);
+        sink.done();
+        return true;
+      },
+      [state](bool) { state->ticket.release(); });
+}
+
+void SearchService::stream_lookup(LookupState& state, StreamSink& out) {
+  const LineSink sink = [&out](std::string_view lines) {
+    out.bytes += lines.size();
+    return out.sink.write(lines.data(), lines.size());
+  };
+  const AbortProbe probe = [this, &state] { return abort_all_.load() || state.probe.gone(); };
+  const LookupOutcome o = run_lookup(state.query, *state.stores, state.timeout, sink, probe);
+  state.stores.reset();
+  state.ticket.release();
+  int code = 0;
+  const std::string fin = decide_lookup_fin(o, &code, service_msg::kShuttingDown) + "\n";
+  if (!o.write_failed) sink(fin);
+  AccessRecord& rec = access_record();
+  rec.fin = (o.write_failed || (o.aborted && !abort_all_.load())) ? kClientGone : code;
+  rec.results = o.records;
+  lookup_metrics_.count_lookup(o.records);
 }
 
 void SearchService::handle_explain(const httplib::Request& req, httplib::Response& res) {
@@ -253,7 +332,9 @@ void SearchService::handle_explain(const httplib::Request& req, httplib::Respons
 }
 
 void SearchService::handle_status(httplib::Response& res) {
-  res.set_content(status_report(scopes_[0].get(), scopes_[1].get(), started_, gate_) + "\n",
+  std::shared_ptr<const StoreSnapshot> stores = records_ ? records_->current() : nullptr;
+  res.set_content(status_report(scopes_[0].get(), scopes_[1].get(), started_, gate_,
+                                records_.get(), stores.get()) + "\n",
                   "application/json");
   access_record().fin = kStatusOk;
 }
@@ -262,8 +343,9 @@ void SearchService::handle_metrics(httplib::Response& res) {
   std::vector<ScopeGauges> gauges;
   for (int i = 0; i < 2; ++i)
     if (scopes_[i]) gauges.push_back(scope_gauges(*scopes_[i], i == 1 ? "rdata" : "rrnames"));
+  std::shared_ptr<const StoreSnapshot> stores = records_ ? records_->current() : nullptr;
   res.set_content(metrics_.render(gate_.running(), gate_.queued(), gauges) +
-                      phases_.render(patterns_.counters()),
+                      lookup_metrics_.render(stores.get()) + phases_.render(patterns_.counters()),
                   "text/plain; version=0.0.4");
   access_record().fin = kStatusOk;
 }
@@ -306,6 +388,10 @@ void SearchService::reload() {
     if (!s) continue;
     metrics_.count_reload();
     if (!s->reload_now()) metrics_.count_failed_load();
+  }
+  if (records_) {
+    metrics_.count_reload();
+    if (!records_->reload_now()) metrics_.count_failed_load();
   }
   if (options_.keys.empty()) return;
   std::string error;

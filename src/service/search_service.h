@@ -1,7 +1,8 @@
 // The search service: HTTP routes over the scopes' data sources.
 //
 // Routes: POST /v1/search (a query message), GET /v1/search and GET /v1/explain (URL
-// parameters), GET /v1/status (JSON), GET /metrics (Prometheus text). Every /v1/ route
+// parameters), GET /v1/lookup/rrset and /v1/lookup/rdata (record lookups over the record
+// stores, service_lookup.h), GET /v1/status (JSON), GET /metrics (Prometheus text). Every /v1/ route
 // needs a Bearer key when keys are configured. Answers to searches are NDJSON: result
 // lines, then the fin line; a refused request is HTTP 400/401/413/414/503 with a fin
 // line as its whole body.
@@ -23,6 +24,7 @@
 #include "service/pattern_cache.h"
 #include "service/phase_metrics.h"
 #include "service/search_gate.h"
+#include "service/service_lookup.h"
 #include "service/service_metrics.h"
 #include "service/service_options.h"
 
@@ -36,15 +38,19 @@ namespace quarn {
 class HttpServer;
 class ApiKeys;
 class ScopeSource;
+class RecordSource;
+class ClientProbe;
 struct query_request;
 
 inline constexpr const char* kServiceVersion = "1.0.0";
 
 class SearchService {
  public:
-  // Either scope may be null (not served); keys null means no key is needed.
+  // Either scope may be null (not served); keys null means no key is needed; records
+  // null means no lookups (they and with_records are refused with fin 400).
   SearchService(const ServiceOptions& options, std::unique_ptr<ScopeSource> rrnames,
-                std::unique_ptr<ScopeSource> rdata, std::unique_ptr<ApiKeys> keys);
+                std::unique_ptr<ScopeSource> rdata, std::unique_ptr<ApiKeys> keys,
+                std::unique_ptr<RecordSource> records = nullptr);
   ~SearchService();
   SearchService(const SearchService&) = delete;
   SearchService& operator=(const SearchService&) = delete;
@@ -60,10 +66,15 @@ class SearchService {
 
  private:
   struct SearchState;
+  struct LookupState;
   void install_routes();
   bool authorize(const httplib::Request& req, httplib::Response& res);
   void handle_search(const httplib::Request& req, httplib::Response& res, bool post);
   void handle_explain(const httplib::Request& req, httplib::Response& res);
+  void handle_lookup(const httplib::Request& req, httplib::Response& res, bool by_value);
+  void stream_lookup(LookupState& state, struct StreamSink& sink);
+  bool enter_gate(SearchGate::Ticket& ticket, ClientProbe& probe, double timeout,
+                  httplib::Response& res);
   void handle_status(httplib::Response& res);
   void handle_metrics(httplib::Response& res);
   bool parse_request(const httplib::Request& req, httplib::Response& res, bool post,
@@ -75,6 +86,8 @@ class SearchService {
 
   ServiceOptions options_;
   std::unique_ptr<ScopeSource> scopes_[2];
+  std::unique_ptr<RecordSource> records_;
+  LookupMetrics lookup_metrics_;
   std::unique_ptr<HttpServer> server_;
   SearchGate gate_;
   ServiceMetrics metrics_;

@@ -12,6 +12,7 @@
 
 #include "common/log.h"
 #include "service/api_keys.h"
+#include "service/record_source.h"
 #include "service/scope_source.h"
 #include "service/search_service.h"
 #include "service/service_messages.h"
@@ -37,8 +38,15 @@ void set_log_level(int verbosity) {
 
 // Opens the scopes and keys the options name; false (reported) on the first failure.
 bool open_inputs(const ServiceOptions& o, std::unique_ptr<ScopeSource> scopes[2],
-                 std::unique_ptr<ApiKeys>& keys) {
+                 std::unique_ptr<RecordSource>& records, std::unique_ptr<ApiKeys>& keys) {
   std::string error;
+  if (!o.records.empty()) {
+    records = RecordSource::open(o.records, &error);
+    if (!records) {
+      std::fputs(error.c_str(), stderr);
+      return false;
+    }
+  }
   const std::string* paths[2] = {&o.rrnames, &o.rdata};
   for (int i = 0; i < 2; ++i) {
     if (paths[i]->empty()) continue;
@@ -90,8 +98,9 @@ int run_service(int argc, char** argv) {
   set_log_level(options.verbosity);
 
   std::unique_ptr<ScopeSource> scopes[2];
+  std::unique_ptr<RecordSource> records;
   std::unique_ptr<ApiKeys> keys;
-  if (!open_inputs(options, scopes, keys)) return 1;
+  if (!open_inputs(options, scopes, records, keys)) return 1;
 
   // Blocked before any thread starts, so that every thread inherits the mask and only
   // the signal thread ever sees these signals. A client gone mid-write must not end the
@@ -104,7 +113,8 @@ int run_service(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  SearchService service(options, std::move(scopes[0]), std::move(scopes[1]), std::move(keys));
+  SearchService service(options, std::move(scopes[0]), std::move(scopes[1]), std::move(keys),
+                        std::move(records));
   if (!service.bind()) {
     std::fprintf(stderr, service_msg::kBindFailed, options.host.c_str(), options.port);
     return 1;

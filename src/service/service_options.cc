@@ -20,6 +20,7 @@ enum LongOnly { kOptWorkers = 256, kOptQueue, kOptConnections, kOptMaxLimit, kOp
 const option kLongOptions[] = {
     {"rrnames", required_argument, nullptr, 'n'},
     {"rdata", required_argument, nullptr, 'd'},
+    {"records", required_argument, nullptr, 'R'},
     {"listen", required_argument, nullptr, 'l'},
     {"port", required_argument, nullptr, kOptPort},
     {"workers", required_argument, nullptr, kOptWorkers},
@@ -115,10 +116,11 @@ OptionsResult parse_service_options(int argc, char** argv, ServiceOptions& o,
   optind = 0;  // full re-initialisation, so that tests can parse more than once
   opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "n:d:l:k:vh", kLongOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "n:d:R:l:k:vh", kLongOptions, nullptr)) != -1) {
     switch (c) {
       case 'n': o.rrnames = optarg; break;
       case 'd': o.rdata = optarg; break;
+      case 'R': o.records = optarg; break;
       case 'k': o.keys = optarg; break;
       case 'v': ++o.verbosity; break;
       case 'h': return kOptionsHelp;
@@ -138,7 +140,7 @@ OptionsResult parse_service_options(int argc, char** argv, ServiceOptions& o,
     *error = service_msg::kUnknownOption;
     return kOptionsBad;
   }
-  if (o.rrnames.empty() && o.rdata.empty()) {
+  if (o.rrnames.empty() && o.rdata.empty() && o.records.empty()) {
     *error = service_msg::kNoSource;
     return kOptionsBad;
   }
@@ -149,10 +151,12 @@ OptionsResult parse_service_options(int argc, char** argv, ServiceOptions& o,
 
 std::string service_usage_text(const char* p) {
   std::string u;
-  append_fmt(u, "Usage: %s [--rrnames PATH] [--rdata PATH] [options]\n", p);
+  append_fmt(u, "Usage: %s [--rrnames PATH] [--rdata PATH] [--records PATH] [options]\n", p);
   u += "Serves searches over owner-name and rdata index files as JSON over HTTP.\n";
   u += "  --rrnames PATH      owner-name set file or index file\n";
-  u += "  --rdata PATH        rdata set file or index file (at least one of the two)\n";
+  u += "  --rdata PATH        rdata set file or index file\n";
+  u += "  --records PATH      record store, or set file of stores, for /v1/lookup and\n"
+       "                      with_records (at least one of the three)\n";
   append_fmt(u, "  --listen HOST[:PORT] address to listen on (default 127.0.0.1:%d)\n", kDefaultPort);
   u += "  --port N            port to listen on (0: any free port)\n";
   u += "  --workers N         searches run at once (default: number of cores)\n";
@@ -172,7 +176,7 @@ std::string service_usage_text(const char* p) {
   u += "  --keys FILE         require 'Authorization: Bearer KEY' with a key of FILE\n";
   u += "  -v, --verbose       raise the log level (repeatable); QUARN_LOGLEVEL sets it too\n";
   u += "  -h, --help          show this help\n";
-  u += "Signals: SIGHUP re-reads set files and keys; SIGTERM drains and exits.\n";
+  u += "Signals: SIGHUP re-reads set files, stores and keys; SIGTERM drains and exits.\n";
   return u;
 }
 

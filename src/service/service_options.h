@@ -32,6 +32,7 @@ constexpr int kDefaultIoTimeout = 5;
 struct ServiceOptions {
   std::string rrnames;  // set file or index file of owner names ("" = none)
   std::string rdata;    // set file or index file of rdata ("" = none)
+  std::string records;  // record store or set file of stores ("" = none)
   std::string host = "127.0.0.1";
   int port = kDefaultPort;
   unsigned workers = 0;  // 0: the number of cores

@@ -6,6 +6,8 @@
 #include "planner/tgr_result.h"
 #include "retrieval/search_context.h"
 #include "service/json_text.h"
+#include "service/record_source.h"
+#include "store/store_reader.h"
 #include "service/scope_source.h"
 #include "service/search_gate.h"
 #include "service/search_service.h"
@@ -42,10 +44,33 @@ void scope_report(JsonText& j, const ScopeSource& s) {
   j.close();
 }
 
+void records_report(JsonText& j, const RecordSource& r, const StoreSnapshot& snapshot) {
+  j.open();
+  j.key("path").str(r.path());
+  j.key("set_file").boolean(r.is_set_file());
+  j.key("listed").unum(snapshot.listed);
+  j.key("last_reload").num(r.last_reload().sec);
+  j.key("stores").open_array();
+  for (const auto& l : snapshot.loaded) {
+    const StoreHeader& h = l->store->header();
+    j.open();
+    j.key("path").str(l->path);
+    j.key("records").unum(h.record_count);
+    j.key("bytes").unum(h.file_length);
+    j.key("earliest").num(h.earliest);
+    j.key("latest").num(h.latest);
+    j.key("loaded_at").num(l->loaded_at.sec);
+    j.close();
+  }
+  j.close_array();
+  j.close();
+}
+
 }  // namespace
 
 std::string status_report(const ScopeSource* rrnames, const ScopeSource* rdata,
-                          const TimePoint& started, const SearchGate& gate) {
+                          const TimePoint& started, const SearchGate& gate,
+                          const RecordSource* records, const StoreSnapshot* stores) {
   JsonText j;
   j.open();
   j.key("version").str(kServiceVersion);
@@ -60,6 +85,7 @@ std::string status_report(const ScopeSource* rrnames, const ScopeSource* rdata,
   if (rrnames) scope_report(j.key("rrnames"), *rrnames);
   if (rdata) scope_report(j.key("rdata"), *rdata);
   j.close();
+  if (records && stores) records_report(j.key("records"), *records, *stores);
   j.close();
   return j.take();
 }

@@ -15,6 +15,7 @@
 #include "retrieval/prepared_expression.h"
 #include "service/pattern_cache.h"
 #include "service/phase_metrics.h"
+#include "service/service_lookup.h"
 #include "service/service_messages.h"
 
 namespace quarn {
@@ -122,6 +123,9 @@ std::string decide_fin(const SearchOutcome& o, int* code, const char* abort_text
   if (o.no_source) {
     *code = kStatusInternalError;
     text = service_msg::kNoSourceForScope;
+  } else if (o.records_error != nullptr) {
+    *code = kStatusInternalError;
+    text = o.records_error;
   } else if (o.damaged) {
     *code = kStatusInternalError;
     text = service_msg::kDamagedIndex;
@@ -169,7 +173,7 @@ bool send_batch(const LineSink& sink, std::string& batch, SearchOutcome& o) {
 
 void stream_results(const query_request& r, const SearchLimits& limits, search_context& ctx,
                     tgdb_merger& merger, ResultDeadline& deadline, std::string& batch,
-                    const LineSink& sink, SearchOutcome& o) {
+                    const LineSink& sink, RecordFollower* follower, SearchOutcome& o) {
   uint64_t skipped = 0;
   while (o.results < limits.limit) {
     std::unique_ptr<result_entry> result = merger.next();
@@ -180,6 +184,10 @@ void stream_results(const query_request& r, const SearchLimits& limits, search_c
     } else {
       format_result(r, *result, batch, o);
       ++o.results;
+      if (follower != nullptr && !follower->append(*result, batch)) {
+        o.records_error = follower->error();
+        return;
+      }
       if (batch.size() >= kBatchBytes && !send_batch(sink, batch, o)) return;
     }
     merger.recycle(std::move(result));
@@ -191,7 +199,8 @@ void stream_results(const query_request& r, const SearchLimits& limits, search_c
 
 SearchOutcome run_search_request(const query_request& r, const SearchLimits& limits,
                                  search_context& ctx, data_source& source,
-                                 const LineSink& sink, const AbortProbe& probe) {
+                                 const LineSink& sink, const AbortProbe& probe,
+                                 RecordFollower* follower) {
   SearchOutcome o;
   std::string batch;
   // While the search runs the probe also sends what has piled up, so that a slow search
@@ -211,7 +220,8 @@ SearchOutcome run_search_request(const query_request& r, const SearchLimits& lim
     o.no_source = true;
     return o;
   }
-  stream_results(r, limits, ctx, *merger, deadline, batch, sink, o);
+  stream_results(r, limits, ctx, *merger, deadline, batch, sink, follower, o);
+  if (follower != nullptr) o.records = follower->records();
   deadline.disarm();
   o.timed_out = deadline.timed_out();
   o.aborted = deadline.aborted();

@@ -31,6 +31,7 @@ class data_source;
 class search_context;
 class PatternCache;
 struct PhaseTimes;
+class RecordFollower;
 
 // Returns std::nullopt when the context is ready, else the fin message (HTTP 400). With
 // a cache, the expression and the exclusion are looked up there first and prepared ones
@@ -57,6 +58,8 @@ struct SearchOutcome {
   bool damaged = false;     // an index turned out damaged
   bool no_source = false;   // nothing to search in this scope
   bool write_failed = false;
+  const char* records_error = nullptr;  // the records of a result could not be added
+  uint64_t records = 0;                 // records written after results (with_records)
   SearchStats stats;
   double search_seconds = 0;  // walking the merger
   double output_seconds = 0;  // formatting (sampled, see phase_metrics.h) and writing
@@ -70,8 +73,10 @@ std::string decide_fin(const SearchOutcome& outcome, int* code, const char* abor
 using LineSink = std::function<bool(std::string_view)>;
 using AbortProbe = std::function<bool()>;
 
+// follower (may be null) appends each written result's records after its line.
 SearchOutcome run_search_request(const query_request& request, const SearchLimits& limits,
                                  search_context& ctx, data_source& source,
-                                 const LineSink& sink, const AbortProbe& probe);
+                                 const LineSink& sink, const AbortProbe& probe,
+                                 RecordFollower* follower = nullptr);
 
 }  // namespace quarn

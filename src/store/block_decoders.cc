@@ -104,7 +104,9 @@ bool ValueBlockDecoder::decode(const BlockSpan& span, uint64_t b) {
                                                                     : kValuesPerBlock);
   ByteCursor cur(span.begin, span.end);
   first_ref_ = cur.varint();
+  refs_offset_ = cur.varint();
   uint64_t ref = first_ref_;
+  uint64_t at = 0;
   const uint64_t records = store_.header().record_count;
   for (size_t i = 0; i < size_; ++i) {
     ValueEntry& e = entries_[i];
@@ -115,15 +117,19 @@ bool ValueBlockDecoder::decode(const BlockSpan& span, uint64_t b) {
     e.text = e.derived ? std::string_view() : cur.bytes(text - 1);
     derived_done_[i] = false;
     e.nrefs = cur.varint();
+    e.ref_bytes = cur.varint();
+    // Each reference takes one to five bytes (ordinals are 32-bit).
     if (!cur.ok() || type == 0 || type > 0xffff || e.nrefs == 0 || ref > records ||
-        e.nrefs > records - ref) {
+        e.nrefs > records - ref || e.ref_bytes < e.nrefs || e.ref_bytes > 5 * e.nrefs) {
       return false;
     }
     e.rrtype = static_cast<uint16_t>(type);
     e.first_ref = ref;
+    e.ref_at = at;
     ref += e.nrefs;
+    at += e.ref_bytes;
   }
-  total_refs_ = ref - first_ref_;
+  ref_bytes_ = at;
   return cur.ok() && cur.at_end();
 }
 
@@ -153,7 +159,7 @@ bool ValueBlockDecoder::load(uint64_t b, bool with_refs, std::string* error) {
     loaded_ = true;
   }
   if (with_refs && !refs_checked_) {
-    if (!store_.refs_of_block(b, first_ref_, total_refs_, &refs_, error)) {
+    if (!store_.refs_of_block(b, refs_offset_, ref_bytes_, &refs_, error)) {
       loaded_ = false;
       return false;
     }

@@ -84,6 +84,8 @@ struct ValueEntry {
   uint16_t rrtype = 0;
   uint64_t first_ref = 0;
   uint64_t nrefs = 0;
+  uint64_t ref_at = 0;     // its references' offset among the block's reference bytes
+  uint64_t ref_bytes = 0;  // and their length
 };
 
 class ValueBlockDecoder {
@@ -103,8 +105,12 @@ class ValueBlockDecoder {
   // into a buffer of the decoder (valid until the next load of another block). False
   // when a text marked derivable does not derive: damage.
   bool text(size_t i, std::string_view* out);
-  // Record ordinal of reference r (a global reference index of this block's values).
-  uint64_t ref(uint64_t r) const { return get_u32(refs_ + 4 * (r - first_ref_)); }
+  // The delta-coded references of entry i (valid after a load with_refs), bounded by
+  // the entry's own bytes.
+  ByteCursor refs(size_t i) const {
+    const ValueEntry& e = entries_[i];
+    return ByteCursor(refs_ + e.ref_at, refs_ + e.ref_at + e.ref_bytes);
+  }
   void unload() { loaded_ = false; }
 
  private:
@@ -116,7 +122,8 @@ class ValueBlockDecoder {
   uint64_t block_ = 0;
   size_t size_ = 0;
   uint64_t first_ref_ = 0;
-  uint64_t total_refs_ = 0;
+  uint64_t refs_offset_ = 0;  // of the block's references in the refs section
+  uint64_t ref_bytes_ = 0;    // their length
   const uint8_t* refs_ = nullptr;
   ValueEntry entries_[kValuesPerBlock];
   bool derived_done_[kValuesPerBlock] = {};

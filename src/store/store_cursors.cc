@@ -137,8 +137,19 @@ bool ValueCursor::locate_block(uint64_t ordinal) {
   return names_.load(lo - 1, &error_);
 }
 
+bool ValueCursor::step_ref(bool first) {
+  const uint64_t v = refs_.varint();
+  // Ordinals of one value ascend, so every gap after the first ordinal is at least 1.
+  if (!refs_.ok() || (!first && v == 0)) {
+    error_ = store_.error_text(store_msg::kDamagedRefs, values_.block());
+    return false;
+  }
+  ordinal_ = first ? v : ordinal_ + v;
+  return true;
+}
+
 bool ValueCursor::resolve() {
-  const uint64_t ordinal = values_.ref(ref_);
+  const uint64_t ordinal = ordinal_;
   if (ordinal >= store_.header().record_count) {
     error_ = store_.error_text(store_msg::kDamagedRefs, values_.block());
     return false;
@@ -176,14 +187,15 @@ bool ValueCursor::enter_value(uint64_t rank) {
   record_.raw = v.raw;
   ref_ = v.first_ref;
   ref_end_ = v.first_ref + v.nrefs;
+  refs_ = values_.refs(i);
   valid_ = true;
-  return resolve();
+  return step_ref(true) && resolve();
 }
 
 void ValueCursor::next() {
   if (!valid_) return;
   if (++ref_ < ref_end_) {
-    if (!resolve()) fail();
+    if (!step_ref(false) || !resolve()) fail();
     return;
   }
   if (!enter_value(rank_ + 1)) fail();

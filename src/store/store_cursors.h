@@ -79,6 +79,7 @@ class ValueCursor {
  private:
   bool enter_value(uint64_t rank);  // positions at the first record of value rank
   bool resolve();                   // decodes the record of the current reference
+  bool step_ref(bool first);        // decodes the value's first or next reference
   bool locate_block(uint64_t ordinal);
   void fail();
 
@@ -89,6 +90,8 @@ class ValueCursor {
   uint64_t rank_ = 0;
   uint64_t ref_ = 0;      // current reference index
   uint64_t ref_end_ = 0;  // one past the current value's references
+  ByteCursor refs_;       // the current value's remaining references
+  uint64_t ordinal_ = 0;  // record ordinal of the current reference
   bool valid_ = false;
   bool failed_ = false;
   std::string error_;

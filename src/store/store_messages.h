@@ -10,7 +10,7 @@ inline constexpr const char* kNotRegular = "Error: record store %s is not a regu
 inline constexpr const char* kTooSmall = "Error: record store %s is too small to be one";
 inline constexpr const char* kMmapFailed = "Error: cannot map record store %s: %s";
 inline constexpr const char* kBadMagic = "Error: %s is not a record store";
-inline constexpr const char* kBadVersion = "Error: record store %s has version %u, not 1";
+inline constexpr const char* kBadVersion = "Error: record store %s has version %u, not 2";
 inline constexpr const char* kBadHeader = "Error: record store %s has a damaged header";
 inline constexpr const char* kBadLayout = "Error: record store %s: sections outside the file";
 
@@ -26,7 +26,7 @@ inline constexpr const char* kBadName = "Error: record store cannot hold the own
 inline constexpr const char* kBadRdata = "Error: record store cannot hold an rdata value of %zu bytes";
 inline constexpr const char* kBadType = "Error: record store cannot hold record type 0";
 inline constexpr const char* kTooManyRecords = "Error: record store holds at most 4294967295 records";
-inline constexpr const char* kOverBudget = "Error: record store writer needs more than its memory budget of %llu MiB";
+inline constexpr const char* kOverBudget = "Error: record store writer needs more than its memory budget of %llu KiB";
 inline constexpr const char* kCreateFailed = "Error: cannot create record store %s: %s";
 inline constexpr const char* kWriteFailed = "Error: cannot write record store %s: %s";
 

@@ -118,7 +118,7 @@ bool RecordStore::check_layout(std::string* error) {
                   inside(h.name_index_offset, h.name_block_count, kNameIndexEntry, n) &&
                   inside(h.values_offset, h.values_length, 1, n) &&
                   inside(h.value_index_offset, value_block_count(), kValueIndexEntry, n) &&
-                  inside(h.refs_offset, h.record_count, 4, n) &&
+                  inside(h.refs_offset, h.record_count, 1, n) &&
                   (h.record_count == 0) == (h.name_block_count == 0) &&
                   h.value_count <= h.record_count;
   if (!ok) {
@@ -206,20 +206,21 @@ bool RecordStore::value_block(uint64_t b, BlockSpan* out, std::string* error) co
   return true;
 }
 
-bool RecordStore::refs_of_block(uint64_t b, uint64_t first, uint64_t n, const uint8_t** out,
-                                std::string* error) const {
+bool RecordStore::refs_of_block(uint64_t b, uint64_t offset, uint64_t length,
+                                const uint8_t** out, std::string* error) const {
   const StoreHeader& h = header_;
   if (b >= value_block_count()) {
     *error = error_text(store_msg::kDamagedRefs, b);
     return false;
   }
   const uint8_t* entry = base_ + h.value_index_offset + b * kValueIndexEntry;
-  if (first > h.record_count || n > h.record_count - first ||
-      !crc_matches(refs_ok_, b, base_ + h.refs_offset + first * 4, n * 4, get_u32(entry + 12))) {
+  const uint64_t section = h.file_length - h.refs_offset;
+  if (offset > section || length > section - offset ||
+      !crc_matches(refs_ok_, b, base_ + h.refs_offset + offset, length, get_u32(entry + 12))) {
     *error = error_text(store_msg::kDamagedRefs, b);
     return false;
   }
-  *out = base_ + h.refs_offset + first * 4;
+  *out = base_ + h.refs_offset + offset;
   return true;
 }
 

@@ -9,7 +9,7 @@
 // Layout (integers in the header and the block indexes are little-endian):
 //
 //   0    header, kStoreHeaderSize (128) bytes:
-//        0 magic "QRNSTORE"  8 version (u32, 1)  12 CRC-32 of the header with this
+//        0 magic "QRNSTORE"  8 version (u32, 2)  12 CRC-32 of the header with this
 //        field zeroed  16 earliest time_first (i64)  24 latest time_last (i64)
 //        32 record count  40 value count  48 name block count  56 names offset
 //        64 names length  72 name index offset  80 values offset  88 values length
@@ -33,14 +33,17 @@
 //        count}. A block ends where the next one starts (the last at the section's end).
 //   values section: the distinct values in value_order, kValuesPerBlock to a block (the
 //        last may hold fewer); value rank r is entry r % 16 of block r / 16. A block is
-//          varint rank of its first reference, then per value: varint type, varint raw
-//          length, raw bytes, varint text (0: the text derives from the raw bytes, see
-//          derived_text.h; else its length + 1, followed by its bytes), varint reference
-//          count (>= 1).
+//          varint rank of its first reference, varint offset of its references from the
+//          refs offset, then per value: varint type, varint raw length, raw bytes,
+//          varint text (0: the text derives from the raw bytes, see derived_text.h; else
+//          its length + 1, followed by its bytes), varint reference count (>= 1),
+//          varint length of its references in bytes.
 //   value index: one 16-byte entry per value block {u64 offset of the block from the
 //        values offset, u32 CRC-32 of the block, u32 CRC-32 of the block's references}.
-//   refs: record count u32 record ordinals: the records of each value, values in rank
-//        order and each value's records in ascending ordinal (so in name order).
+//   refs: to the end of the file, the record ordinals of each value, values in rank
+//        order and each value's records in ascending ordinal (so in name order), as
+//        varints: the first ordinal, then each one minus the one before (>= 1). The
+//        references of one value block lie together, where its block says.
 //
 // Every block is checked against its CRC before anything in it is used, and every
 // decode is bounded by its block; a damaged or truncated file gives an error naming the
@@ -67,7 +70,8 @@
 namespace quarn {
 
 inline constexpr char kStoreMagic[8] = {'Q', 'R', 'N', 'S', 'T', 'O', 'R', 'E'};
-inline constexpr uint32_t kStoreVersion = 1;
+// Version 2 delta-codes the references (version 1 held them as u32 words).
+inline constexpr uint32_t kStoreVersion = 2;
 inline constexpr size_t kStoreHeaderSize = 128;
 inline constexpr size_t kNameIndexEntry = 24;
 inline constexpr size_t kValueIndexEntry = 16;
@@ -125,10 +129,10 @@ class RecordStore {
   bool name_block(uint64_t b, BlockSpan* out, std::string* error) const;
   // Value block b (< value_block_count), verified; false with *error (kDamagedValues).
   bool value_block(uint64_t b, BlockSpan* out, std::string* error) const;
-  // The references [first, first + n) of value block b (all of the block's), verified
-  // against the block's reference checksum; false with *error (kDamagedRefs) when they
-  // lie outside the refs section or do not check out.
-  bool refs_of_block(uint64_t b, uint64_t first, uint64_t n, const uint8_t** out,
+  // The `length` bytes of references of value block b at `offset` of the refs section
+  // (all of the block's), verified against the block's reference checksum; false with
+  // *error (kDamagedRefs) when they lie outside the refs section or do not check out.
+  bool refs_of_block(uint64_t b, uint64_t offset, uint64_t length, const uint8_t** out,
                      std::string* error) const;
   // The first record ordinal of name block b as its index entry says (unverified: a
   // guide for binary search that the block's own header confirms).

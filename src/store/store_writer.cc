@@ -23,8 +23,12 @@
 
 namespace quarn {
 
-// Bytes of bookkeeping per distinct value beside its raw bytes (hash node, vector entry).
-constexpr uint64_t kValueOverhead = 96;
+// Bytes of bookkeeping per distinct value beside its raw bytes: hash node and vector
+// entry while records arrive (96), then finish()'s layout (rank, order, start, fill).
+constexpr uint64_t kValueOverhead = 96 + 24;
+// Bytes per record beside its pending form: its value id, and its reference in the
+// layout that finish() builds while the pending form is still held.
+constexpr uint64_t kRecordOverhead = 4 + 4;
 // Output is gathered into pieces of this size before each write.
 constexpr size_t kWriteChunk = 1 << 20;
 
@@ -262,9 +266,9 @@ bool StoreWriter::add(const RecordInput& r, std::string* error) {
   if (new_name) last_name_.assign(r.name);
   last_raw_.assign(r.raw);
   last_type_ = r.rrtype;
-  const uint64_t used = pending_.size() + 4 * record_value_.size() + value_bytes_;
+  const uint64_t used = pending_.size() + kRecordOverhead * record_value_.size() + value_bytes_;
   if (used > budget_) {
-    *error = str_fmt(store_msg::kOverBudget, static_cast<unsigned long long>(budget_ >> 20));
+    *error = str_fmt(store_msg::kOverBudget, static_cast<unsigned long long>(budget_ >> 10));
     broken_ = true;
     return false;
   }
@@ -316,6 +320,15 @@ struct ValueLayout {
   std::vector<uint32_t> rank;     // rank of each value id
   std::vector<uint64_t> start;    // first reference of each rank, and the total at the end
   std::vector<uint32_t> refs;     // record ordinals, grouped by rank, ascending in each
+
+  // Appends the delta-coded references of rank r.
+  void encode_refs(uint64_t r, std::string& out) const {
+    uint32_t prev = 0;
+    for (uint64_t k = start[r]; k < start[r + 1]; ++k) {
+      put_varint(out, refs[k] - prev);
+      prev = refs[k];
+    }
+  }
 };
 
 void StoreWriter::lay_out_values(ValueLayout* v) const {
@@ -363,10 +376,13 @@ bool StoreWriter::write_values(FileOut& out, const ValueLayout& v, StoreHeader* 
   h->values_offset = out.offset();
   std::string index, block, slice;
   char derived[kMaxDerivedText];
+  uint64_t ref_offset = 0;  // of the block's references in the refs section
   for (uint64_t first = 0; first < values_.size(); first += kValuesPerBlock) {
     const uint64_t last = std::min<uint64_t>(first + kValuesPerBlock, values_.size());
     block.clear();
+    slice.clear();
     put_varint(block, v.start[first]);
+    put_varint(block, ref_offset);
     for (uint64_t r = first; r < last; ++r) {
       const Value& value = values_[v.by_rank[r]];
       const std::string text = value_text(value.raw, value.rrtype);
@@ -382,9 +398,11 @@ bool StoreWriter::write_values(FileOut& out, const ValueLayout& v, StoreHeader* 
         block.append(text);
       }
       put_varint(block, v.start[r + 1] - v.start[r]);
+      const size_t before = slice.size();
+      v.encode_refs(r, slice);
+      put_varint(block, slice.size() - before);
     }
-    slice.clear();
-    for (uint64_t k = v.start[first]; k < v.start[last]; ++k) put_u32(slice, v.refs[k]);
+    ref_offset += slice.size();
     put_u64(index, out.offset() - h->values_offset);
     put_u32(index, store_crc(reinterpret_cast<const uint8_t*>(block.data()), block.size()));
     put_u32(index, store_crc(reinterpret_cast<const uint8_t*>(slice.data()), slice.size()));
@@ -394,11 +412,11 @@ bool StoreWriter::write_values(FileOut& out, const ValueLayout& v, StoreHeader* 
   h->value_index_offset = out.offset();
   if (!out.put(index, error)) return false;
   h->refs_offset = out.offset();
-  std::string word;
-  for (uint32_t ord : v.refs) {
-    word.clear();
-    put_u32(word, ord);
-    if (!out.put(word, error)) return false;
+  // The references again, as the blocks above counted them.
+  for (uint64_t r = 0; r < values_.size(); ++r) {
+    slice.clear();
+    v.encode_refs(r, slice);
+    if (!out.put(slice, error)) return false;
   }
   return true;
 }

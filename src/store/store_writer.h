@@ -6,9 +6,11 @@
 // destroyed before a successful finish() removes its file.
 //
 // The rdata order is built here rather than taken as a second sorted stream: while the
-// records arrive the writer keeps their encoded form (about 10 bytes a record), 4 bytes
-// a record for the value it names and each distinct value once; finish() sorts the
-// distinct values, lays out the value order and writes the file. When that would pass
+// records arrive the writer keeps their encoded form (about 10 bytes a record plus each
+// new name), 8 bytes a record for the value it names and its reference, and each
+// distinct value once (twice its bytes and 120 bytes of bookkeeping); finish() sorts the
+// distinct values, lays out the value order and writes the file. The budget counts all
+// of that, finish()'s layout included. When that would pass
 // the memory budget, add() fails with kOverBudget: the caller then writes several
 // stores (a lookup merges them) or raises the budget.
 //

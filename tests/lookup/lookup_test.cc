@@ -1,7 +1,6 @@
 // Lookups over one and several record stores against a brute force over the same
 // records: every query kind, type and time filters, offset and limit, and the edges of
 // subtree and prefix ranges.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -13,26 +12,6 @@
 
 namespace quarn::testing {
 namespace {
-
-// The presentation text of the generated values, worked out independently of the DNS
-// library: what a value query names.
-std::string dotted(std::string_view wire) {
-  std::string out;
-  for (size_t i = 0; i < wire.size() && wire[i] != 0; i += 1 + static_cast<uint8_t>(wire[i])) {
-    out.append(wire.substr(i + 1, static_cast<uint8_t>(wire[i]))).push_back('.');
-  }
-  return out;
-}
-std::string text_of(const TestRecord& r) {
-  char buf[64];
-  switch (r.rrtype) {
-    case 1: return inet_ntop(AF_INET, r.raw.data(), buf, sizeof buf);
-    case 28: return inet_ntop(AF_INET6, r.raw.data(), buf, sizeof buf);
-    case 15: return "10 " + dotted(std::string_view(r.raw).substr(2));
-    case 16: return "\"" + r.raw.substr(1) + "\"";
-    default: return dotted(r.raw);
-  }
-}
 
 bool under(const std::string& name, const std::string& parent) {
   return name.size() > parent.size() + 1 && name.ends_with("." + parent);

@@ -14,6 +14,7 @@
 
 #include "index/name_order.h"
 #include "service/api_keys.h"
+#include "service/record_source.h"
 #include "service/scope_source.h"
 #include "service/search_service.h"
 #include "support/e2e_support.h"
@@ -109,6 +110,7 @@ inline std::string fin_line(int code, const std::string& msg) {
 // A service in this process on a free loopback port, served from its own thread.
 class RunningService {
  public:
+  // o.rdata and o.records, when set, are opened too.
   RunningService(ServiceOptions o, const std::string& rrnames, std::unique_ptr<ApiKeys> keys = nullptr) {
     o.port = 0;
     o.rrnames = rrnames;
@@ -116,7 +118,18 @@ class RunningService {
     std::string error;
     auto scope = ScopeSource::open(rrnames, false, &error);
     EXPECT_TRUE(scope) << error;
-    service_ = std::make_unique<SearchService>(o, std::move(scope), nullptr, std::move(keys));
+    std::unique_ptr<ScopeSource> rdata;
+    if (!o.rdata.empty()) {
+      rdata = ScopeSource::open(o.rdata, true, &error);
+      EXPECT_TRUE(rdata) << error;
+    }
+    std::unique_ptr<RecordSource> records;
+    if (!o.records.empty()) {
+      records = RecordSource::open(o.records, &error);
+      EXPECT_TRUE(records) << error;
+    }
+    service_ = std::make_unique<SearchService>(o, std::move(scope), std::move(rdata), std::move(keys),
+                                               std::move(records));
     EXPECT_TRUE(service_->bind());
     thread_ = std::thread([this] { service_->serve(); });
   }

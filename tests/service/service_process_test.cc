@@ -47,7 +47,7 @@ TEST(ServiceProgram, RefusesBadStarts) {
   write_index(names, {"a.example.com\t4:5e0be100,0:1"}, false);
   EXPECT_EQ(run({"--help"}, err), 0);
   EXPECT_EQ(run({}, err), 1);
-  EXPECT_NE(read_file(err).find("Error: at least one of --rrnames or --rdata is required"), std::string::npos);
+  EXPECT_NE(read_file(err).find("Error: at least one of --rrnames, --rdata or --records is required"), std::string::npos);
   EXPECT_EQ(run({"--rdata", names}, err), 1);
   EXPECT_NE(read_file(err).find("holds rrname indexes, not rdata"), std::string::npos);
   EXPECT_EQ(run({"--rrnames", names, "--workers", "x"}, err), 1);

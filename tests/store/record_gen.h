@@ -2,6 +2,7 @@
 // in memory and feeds the writer, and the records in both store orders for oracles.
 #pragma once
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -136,6 +137,42 @@ inline std::vector<TestRecord> generate_records(uint32_t seed, size_t n) {
     out.push_back(std::move(r));
   }
   return out;
+}
+
+// The presentation text of the generated values, worked out independently of the DNS
+// library: what a value query names and what an observation line carries.
+inline std::string dotted(std::string_view wire) {
+  std::string out;
+  for (size_t i = 0; i < wire.size() && wire[i] != 0; i += 1 + static_cast<uint8_t>(wire[i])) {
+    out.append(wire.substr(i + 1, static_cast<uint8_t>(wire[i]))).push_back('.');
+  }
+  return out;
+}
+inline std::string text_of(const TestRecord& r) {
+  char buf[64];
+  switch (r.rrtype) {
+    case 1: return inet_ntop(AF_INET, r.raw.data(), buf, sizeof buf);
+    case 28: return inet_ntop(AF_INET6, r.raw.data(), buf, sizeof buf);
+    case 15: return "10 " + dotted(std::string_view(r.raw).substr(2));
+    case 16: return "\"" + r.raw.substr(1) + "\"";
+    default: return dotted(r.raw);
+  }
+}
+
+// A generated record as one observation line in the common output format (the texts
+// hold nothing that JSON would need to escape but the quotes of TXT).
+inline std::string cof_line(const TestRecord& r) {
+  std::string rdata;
+  for (char c : text_of(r)) {
+    if (c == '"' || c == '\\') rdata.push_back('\\');
+    rdata.push_back(c);
+  }
+  std::string line = "{\"rrname\":\"" + r.name + ".\",\"rrtype\":" + std::to_string(r.rrtype) +
+                     ",\"rdata\":[\"" + rdata + "\"],\"time_first\":" +
+                     std::to_string(r.time_first) + ",\"time_last\":" +
+                     std::to_string(r.time_last) + ",\"count\":" + std::to_string(r.count);
+  if (!r.bailiwick.empty()) line += ",\"bailiwick\":\"" + r.bailiwick + "\"";
+  return line + "}\n";
 }
 
 }  // namespace quarn::testing

@@ -1,0 +1,89 @@
+// The record-store output of a build (-R): every distinct (owner name, record type,
+// rdata value) of the JSON observations, merged, written as one record store file.
+//
+// Each rdata element of an accepted JSON line becomes one sorted-table entry, tagged
+// kStoreTag so that store entries follow the index entries in the build's merged stream.
+// The key is the owner-name key of key_codec.h followed by the rdata key of the value:
+// both encodings delimit themselves and order bytewise as the store orders (name, then
+// type, then value), so the merged stream arrives in exactly the order StoreWriter
+// takes. The entry value is a count value of three varints (merge_ops.h) followed by
+// the bailiwick's bytes; merge_store_values folds two entries as the indexes fold
+// theirs (counts add, earliest first, latest last) and keeps the first bailiwick seen
+// (the first value's, else the second's), so input order decides which one stays.
+//
+// Raw index lines carry no (name, value) pairs and add nothing to the store.
+//
+// Use: StoreOutput::add() for every store entry of the merged stream in order, then
+// finish(); the complete file waits under staged() (registered with the TempFiles
+// object, so it is removed on failure or interruption) for the build to publish it.
+// Memory: StoreWriter keeps the records in memory until finish() lays out the rdata
+// order (store_writer.h); the budget given to the first add() bounds it, and a store
+// that would pass it fails the build with the writer's kOverBudget text.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "forge/merge_ops.h"
+
+namespace quarn {
+
+class StoreWriter;
+class TempFiles;
+
+// First byte of store entries in the build's sorted tables (after 'D' and 'N').
+inline constexpr char kStoreTag = 'S';
+
+// Longest bailiwick an entry carries: entry values are at most 255 bytes and the count
+// value takes up to 20. A longer one (no real zone name is) is dropped.
+inline constexpr size_t kMaxEntryBailiwick = 230;
+
+inline constexpr const char* kStoreErrEntry = "internal error: undecodable record-store entry";
+inline constexpr const char* kStoreErrEmpty = "no records for the record store %s";
+
+// Appends the key of one store entry (without the tag); false when the name cannot be
+// encoded (encode_name_key).
+bool encode_store_key(std::string_view name, uint16_t rrtype, std::string_view raw,
+                      std::string& out);
+void encode_store_value(const CountValue& v, std::string_view bailiwick, std::string& out);
+// Splits an entry; false for anything encode_store_* could not have produced.
+bool decode_store_value(std::string_view value, CountValue* v, std::string_view* bailiwick);
+// The SortabMergeFunc of store entries.
+void merge_store_values(std::string_view key, std::string_view a, std::string_view b,
+                        std::string& out);
+
+class StoreOutput {
+ public:
+  StoreOutput(std::string path, TempFiles& temps);
+  ~StoreOutput();
+  StoreOutput(const StoreOutput&) = delete;
+  StoreOutput& operator=(const StoreOutput&) = delete;
+
+  bool wanted() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+  const std::string& staged() const { return staged_; }
+  bool complete() const { return complete_; }
+  uint64_t records() const { return records_; }
+
+  // One merged entry (key without its tag). The first call creates the staged file with
+  // the given memory budget. false with *error on a bad entry or a writer failure.
+  bool add(std::string_view key, std::string_view value, uint64_t budget, std::string* error);
+  // Completes the staged file; true without doing anything when no entry came (the
+  // build then reports the empty store).
+  bool finish(std::string* error);
+
+ private:
+  bool open(uint64_t budget, std::string* error);
+
+  std::string path_;
+  TempFiles& temps_;
+  std::string staged_;
+  std::unique_ptr<StoreWriter> writer_;
+  bool complete_ = false;
+  uint64_t records_ = 0;
+  std::string name_, raw_;  // decoding buffers, reused
+};
+
+}  // namespace quarn
