@@ -101,7 +101,8 @@ zone=${zone% *}
 # awk, not head, ends these pipes: head would leave its writer to die of SIGPIPE.
 a=$(grep -m1 -o '"rrtype":"A","rdata":\["[0-9.]*"' "$corpus" | grep -o '[0-9.]*"$' | tr -d '"')
 IFS=. read -r a1 a2 a3 _ <<<"$a"
-ns=$(grep -F '"rrtype":"NS"' "$corpus" | grep -o '"ns[12]\.[^"]*"' | sort | uniq -c | sort -rn | awk 'NR == 1')
+# Only inside rdata: owner names may start with ns1. too.
+ns=$(grep -F '"rrtype":"NS"' "$corpus" | grep -o '"rdata":\[[^]]*' | grep -o '"ns[12]\.[^"]*"' | sort | uniq -c | sort -rn | awk 'NR == 1')
 ns_names=$(awk '{print $1}' <<<"$ns")
 ns=$(awk '{print $2}' <<<"$ns" | tr -d '"')
 say ""
@@ -128,6 +129,11 @@ say "## through quarnbackendd --records (curl time_total, loopback; load $(load)
 shuf -n 500 --random-source=<(yes 2>/dev/null || true) "$work/names.txt" | while read -r name; do
   curl -s -o /dev/null -w '%{time_total}\n' "$base/rrset?rrname=$name"
 done | sort -g | awk '{t[NR] = $1} END {printf "exact name: %d requests, p50 %.3f ms, p99 %.3f ms (target p50 at most 1 ms)\n", NR, t[int(NR / 2) + 1] * 1000, t[int(NR * 0.99)] * 1000}' | tee -a "$out"
+# One name over one kept-alive connection, as a client library would ask: no process
+# start or connection set-up in the times.
+one=$(awk 'NR == 1000' "$work/names.txt")
+wrk -t1 -c1 -d5s --latency "$base/rrset?rrname=$one" | awk -v n="$one" '/ 50%/ {p50 = $2} / 99%/ {p99 = $2}
+  /Requests\/sec/ {r = $2} END {printf "exact name %s with wrk, 1 connection: p50 %s, p99 %s, %s requests/s\n", n, p50, p99, r}' | tee -a "$out"
 # range ROUTE QUERY: five requests after a warm-up; median time and records streamed.
 range() {
   curl -s -o /dev/null "$base/$1?$2&limit=1000000"
