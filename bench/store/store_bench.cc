@@ -2,6 +2,12 @@
 // records, and lookup speed in-process.
 //
 //   build/bin/store_bench [records (default 1000000)] [directory (default /tmp)]
+//   build/bin/store_bench --open STORE NAMES_FILE [name=GLOB | value=TEXT | ns=TEXT]...
+//
+// The second form times lookups in an existing store (one gramforge -R wrote): exact
+// names drawn from NAMES_FILE (one name a line, as the owner-name index holds them), then
+// each further query (a name or "*.zone" subtree, an rdata value or A/AAAA prefix of any
+// type, or a name-server value) five times after one untimed warm-up run.
 //
 // Records look like passive DNS: hosts under generated zones with A records clustered in
 // a few /16 networks, NS records on a few thousand name servers (one hoster serves a
@@ -20,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -179,9 +186,73 @@ void report_rate(const char* what, const RecordStore& s, const std::vector<Looku
          static_cast<double>(n) / cpu);
 }
 
+// Mean, p50 and p99 latency and CPU time of one lookup per name, all records read.
+void report_exact(const RecordStore& store, const std::vector<std::string>& names) {
+  std::mt19937_64 rng(2);
+  std::vector<double> lat;
+  uint64_t found = 0;
+  const double cpu_start = cpu_seconds();
+  for (int i = 0; i < 20000; ++i) {
+    LookupQuery q;
+    q.name = names[rng() % names.size()];
+    const auto s = Clock::now();
+    found += drain(store, q);
+    lat.push_back(seconds_since(s) * 1e6);
+  }
+  const double cpu_per_lookup = (cpu_seconds() - cpu_start) / 20000 * 1e6;
+  std::sort(lat.begin(), lat.end());
+  double sum = 0;
+  for (double v : lat) sum += v;
+  printf("exact name lookup            mean %.2f us, p50 %.2f us, p99 %.2f us, %.2f CPU us "
+         "(%.2f records each)\n",
+         sum / static_cast<double>(lat.size()), lat[lat.size() / 2], lat[lat.size() * 99 / 100],
+         cpu_per_lookup, static_cast<double>(found) / static_cast<double>(lat.size()));
+}
+
+// "name=GLOB", "value=TEXT" (any type) or "ns=TEXT" (type NS) as a lookup query.
+bool parse_bench_query(const std::string& arg, LookupQuery* q, std::string* error) {
+  const size_t eq = arg.find('=');
+  const std::string kind = arg.substr(0, eq == std::string::npos ? 0 : eq);
+  const std::string text = eq == std::string::npos ? "" : arg.substr(eq + 1);
+  if (kind == "name") return parse_name_query(text, false, q, error);
+  if (kind == "value") return parse_value_query(text, 0, q, error);
+  if (kind == "ns") return parse_value_query(text, 2, q, error);
+  *error = "query must be name=..., value=... or ns=...: " + arg;
+  return false;
+}
+
+int run_open(int argc, char** argv) {
+  if (argc < 4) return fprintf(stderr, "usage: store_bench --open STORE NAMES [query...]\n"), 2;
+  std::string error;
+  auto store = RecordStore::open(argv[2], &error);
+  if (!store) return fprintf(stderr, "%s\n", error.c_str()), 1;
+  std::vector<std::string> names;
+  FILE* f = fopen(argv[3], "r");
+  if (f == nullptr) return perror(argv[3]), 1;
+  char line[1024];
+  while (fgets(line, sizeof line, f) != nullptr) {
+    names.emplace_back(line, strcspn(line, "\n"));
+  }
+  fclose(f);
+  if (names.empty()) return fprintf(stderr, "%s: no names\n", argv[3]), 1;
+  report_exact(*store, names);
+  for (int i = 4; i < argc; ++i) {
+    LookupQuery q;
+    if (!parse_bench_query(argv[i], &q, &error)) return fprintf(stderr, "%s\n", error.c_str()), 1;
+    drain(*store, q);  // warm-up: the pages this query reads
+    const auto t = Clock::now();
+    const uint64_t n = drain(*store, q);
+    printf("%-28s %10llu records %10.1f us first timed run\n", argv[i],
+           static_cast<unsigned long long>(n), seconds_since(t) * 1e6);
+    report_rate(argv[i], *store, std::vector<LookupQuery>(5, q));
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--open") return run_open(argc, argv);
   const size_t count = argc > 1 ? strtoull(argv[1], nullptr, 10) : 1000000;
   const std::string dir = argc > 2 ? argv[2] : "/tmp";
   const std::string store_path = dir + "/store_bench.qrs";
@@ -213,26 +284,10 @@ int main(int argc, char** argv) {
          file_size(index_path));
 
   // Exact names: every record of 20,000 random names, one lookup each.
-  std::mt19937_64 rng(2);
-  std::vector<double> lat;
-  uint64_t found = 0;
-  const double cpu_start = cpu_seconds();
-  for (int i = 0; i < 20000; ++i) {
-    LookupQuery q;
-    q.name = recs[rng() % recs.size()].name;
-    const auto s = Clock::now();
-    found += drain(*store, q);
-    lat.push_back(seconds_since(s) * 1e6);
-  }
-  const double cpu_per_lookup = (cpu_seconds() - cpu_start) / 20000 * 1e6;
-  std::sort(lat.begin(), lat.end());
-  double sum = 0;
-  for (double v : lat) sum += v;
-  printf("exact name lookup            mean %.2f us, p50 %.2f us, p99 %.2f us, %.2f CPU us "
-         "(%.2f records each)\n",
-         sum / static_cast<double>(lat.size()), lat[lat.size() / 2], lat[lat.size() * 99 / 100],
-         cpu_per_lookup,
-         static_cast<double>(found) / static_cast<double>(lat.size()));
+  std::vector<std::string> names;
+  names.reserve(recs.size());
+  for (const Rec& r : recs) names.push_back(r.name);
+  report_exact(*store, names);
 
   LookupQuery sub;
   std::string e;
