@@ -1,6 +1,7 @@
 // gramforge: builds index files from passive-DNS observations. Parses the command line
 // and runs the build; everything else lives in the quarn_forge library.
 #include <getopt.h>
+#include <malloc.h>
 #include <signal.h>
 
 #include <cerrno>
@@ -100,6 +101,11 @@ bool parse_size(const char* text, unsigned long long max, unsigned long long* ou
 
 int main(int argc, char** argv) {
   using namespace quarn;
+  // Reading a record's rdata allocates and frees small blocks at the top of the heap, and
+  // with the default trim threshold every free gave the top back to the kernel and the
+  // next allocation took it again: two brk calls per input line, most of a build's time.
+  // Keeping up to 64 MiB of free top costs nothing beside the memory budget.
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
   if (const char* lvl = getenv("QUARN_LOGLEVEL")) {
     const int level = log_parse_level(lvl);
     if (level >= 0) log_set_level(level);
