@@ -19,11 +19,11 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C "$build" bench_make_names bench_scan quarnsearch >/dev/null
 
 mkdir -p "$work"
-if [ ! -s "$work/names.tgdb" ] || [ ! -s "$work/names.txt" ]; then
+if [ ! -s "$work/names.idx" ] || [ ! -s "$work/names.txt" ]; then
   echo "== building the index of $count names in $work" >&2
   "$build"/bin/bench_make_names "$count" "$work" >&2
 fi
-cat "$work/names.tgdb" "$work/names.txt" >/dev/null  # warm the page cache for both sides
+cat "$work/names.idx" "$work/names.txt" >/dev/null  # warm the page cache for both sides
 
 builds=("$build")
 [ -n "${BASE_BUILD_DIR:-}" ] && builds=("$BASE_BUILD_DIR" "$build")
@@ -41,7 +41,7 @@ median_run() {
 
 for b in "${builds[@]}"; do
   echo "== bench_scan ($b)"
-  "$b"/bin/bench_scan "$work/names.tgdb" "$repeats"
+  "$b"/bin/bench_scan "$work/names.idx" "$repeats"
   echo
 done
 
@@ -49,7 +49,7 @@ echo "| command | expression | median |"
 echo "|---|---|---|"
 for expr in '.*' '^[a-z.]+$' 'com'; do
   for b in "${builds[@]}"; do
-    echo "| $b/bin/quarnsearch -r -L -1 -s | \`$expr\` | $(median_run "$b"/bin/quarnsearch -l "$work/names.tgdb" -r -L -1 -s "$expr") |"
+    echo "| $b/bin/quarnsearch -r -L -1 -s | \`$expr\` | $(median_run "$b"/bin/quarnsearch -l "$work/names.idx" -r -L -1 -s "$expr") |"
   done
   echo "| LC_ALL=C grep -E -i | \`$expr\` | $(LC_ALL=C median_run grep -E -i -e "$expr" "$work/names.txt") |"
 done
