@@ -37,23 +37,6 @@ void append_json_string(std::string& out, std::string_view s) {
   out += '"';
 }
 
-// A decimal integer that fits 64 bits, optionally signed.
-bool is_integer(const std::string& text) {
-  size_t i = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
-  if (i == text.size()) return false;
-  for (size_t j = i; j < text.size(); ++j)
-    if (text[j] < '0' || text[j] > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  (void)std::strtoll(text.c_str(), &end, 10);
-  return errno == 0 && *end == '\0';
-}
-
-const std::string* first_param(const UrlParams& params, const char* key) {
-  auto it = params.find(key);
-  return it == params.end() ? nullptr : &it->second;
-}
-
 void append_key(std::string& out, const char* key, bool& first) {
   if (!first) out += ',';
   first = false;
@@ -62,6 +45,24 @@ void append_key(std::string& out, const char* key, bool& first) {
 }
 
 }  // namespace
+
+const std::string* first_param(const UrlParams& params, const char* key) {
+  auto it = params.find(key);
+  return it == params.end() ? nullptr : &it->second;
+}
+
+bool read_integer_param(const std::string& text, int64_t* out) {
+  size_t i = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
+  if (i == text.size()) return false;
+  for (size_t j = i; j < text.size(); ++j)
+    if (text[j] < '0' || text[j] > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0') return false;
+  *out = v;
+  return true;
+}
 
 bool params_to_message(const UrlParams& params, std::string* message, std::string* fin) {
   std::string out = "{\"query\":{";
@@ -75,13 +76,14 @@ bool params_to_message(const UrlParams& params, std::string* message, std::strin
   for (const char* key : kNumberFields) {
     const std::string* v = first_param(params, key);
     if (v == nullptr) continue;
-    if (!is_integer(*v)) {
+    int64_t n = 0;
+    if (!read_integer_param(*v, &n)) {
       *fin = build_status_message(kStatusIllegalType);
       return false;
     }
     append_key(out, key, first);
     // Re-printed, since JSON allows neither a plus sign nor leading zeros.
-    out += std::to_string(std::strtoll(v->c_str(), nullptr, 10));
+    out += std::to_string(n);
   }
   // A flag: "1" or "true" asks for the records, anything else leaves them out.
   if (const std::string* v = first_param(params, "with_records"); v && (*v == "1" || *v == "true")) {

@@ -33,6 +33,13 @@ std::optional<std::string> request_from_params(const UrlParams& params, query_re
 // number parameter is not an integer. Exposed for tests.
 bool params_to_message(const UrlParams& params, std::string* message, std::string* fin);
 
+// The first value of a URL parameter, or nullptr when it is absent.
+const std::string* first_param(const UrlParams& params, const char* key);
+
+// A number parameter's value: a decimal integer, optionally signed, that fits 64 bits;
+// false for anything else.
+bool read_integer_param(const std::string& text, int64_t* out);
+
 // The search timeout a request asks for through its "timeout" URL parameter (seconds,
 // may be fractional), clamped to max_timeout; default_timeout when absent or not a
 // positive number.

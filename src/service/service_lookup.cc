@@ -29,25 +29,6 @@ constexpr uint64_t kCheckEvery = 64;
 // Seconds between two calls of the abort probe (which also sends what piled up).
 constexpr double kProbeSeconds = 0.1;
 
-const std::string* param(const UrlParams& params, const char* key) {
-  auto it = params.find(key);
-  return it == params.end() ? nullptr : &it->second;
-}
-
-// A decimal integer that fits 64 bits, optionally signed.
-bool read_integer(const std::string& text, int64_t* out) {
-  if (text.empty()) return false;
-  for (size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-  }
-  errno = 0;
-  char* end = nullptr;
-  const long long v = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || end == text.c_str()) return false;
-  *out = v;
-  return true;
-}
-
 std::string refuse(int code, const std::string& text = std::string()) {
   return build_status_message(code, text.empty() ? nullptr : text.c_str());
 }
@@ -68,9 +49,9 @@ std::optional<std::string> read_bounds(const UrlParams& params, TimeBounds* t) {
                 {"time_last_before", &t->last_before_set, &t->last_before},
                 {"time_last_after", &t->last_after_set, &t->last_after}};
   for (const Bound& b : bounds) {
-    const std::string* v = param(params, b.name);
+    const std::string* v = first_param(params, b.name);
     if (v == nullptr) continue;
-    if (!read_integer(*v, b.value)) return refuse(kStatusIllegalType);
+    if (!read_integer_param(*v, b.value)) return refuse(kStatusIllegalType);
     *b.set = true;
   }
   return std::nullopt;
@@ -80,14 +61,14 @@ std::optional<std::string> read_paging(const UrlParams& params, uint64_t max_lim
                                        LookupQuery* q) {
   int64_t n = 0;
   q->limit = max_limit;
-  if (const std::string* v = param(params, "limit")) {
-    if (!read_integer(*v, &n)) return refuse(kStatusIllegalType);
+  if (const std::string* v = first_param(params, "limit")) {
+    if (!read_integer_param(*v, &n)) return refuse(kStatusIllegalType);
     if (n == 0) return refuse(kStatusInvalidLimit);
     // A negative limit asks for no limit of its own, as in a search.
     if (n > 0) q->limit = std::min<uint64_t>(static_cast<uint64_t>(n), max_limit);
   }
-  if (const std::string* v = param(params, "offset")) {
-    if (!read_integer(*v, &n) || n < 0) return refuse(kStatusIllegalType);
+  if (const std::string* v = first_param(params, "offset")) {
+    if (!read_integer_param(*v, &n) || n < 0) return refuse(kStatusIllegalType);
     q->offset = static_cast<uint64_t>(n);
   }
   return std::nullopt;
@@ -95,7 +76,7 @@ std::optional<std::string> read_paging(const UrlParams& params, uint64_t max_lim
 
 std::optional<std::string> read_rrtype(const UrlParams& params, uint16_t* rrtype) {
   *rrtype = 0;
-  const std::string* v = param(params, "rrtype");
+  const std::string* v = first_param(params, "rrtype");
   if (v == nullptr || strcasecmp(v->c_str(), "any") == 0) return std::nullopt;
   *rrtype = v->find('\0') == std::string::npos ? rrkit_str_to_rrtype(v->c_str()) : 0;
   if (*rrtype == 0) return refuse(kStatusInvalidRrtype);
@@ -107,7 +88,7 @@ std::optional<std::string> read_rrtype(const UrlParams& params, uint16_t* rrtype
 std::optional<std::string> lookup_from_params(const UrlParams& params, bool by_value,
                                               uint64_t max_limit, LookupQuery* q) {
   *q = LookupQuery{};
-  const std::string* text = param(params, by_value ? "value" : "rrname");
+  const std::string* text = first_param(params, by_value ? "value" : "rrname");
   if (text == nullptr || text->empty()) {
     return refuse(kStatusMissingParameter,
                   by_value ? service_msg::kMissingValue : service_msg::kMissingRrname);
@@ -203,15 +184,10 @@ std::string decide_lookup_fin(const LookupOutcome& o, int* code, const char* abo
 RecordFollower::RecordFollower(const query_request& request,
                                std::shared_ptr<const StoreSnapshot> stores, uint64_t limit)
     : request_(request), stores_(std::move(stores)), limit_(limit),
-      cof_(std::make_unique<CofWriter>()) {}
-
-RecordFollower::~RecordFollower() = default;
-
-bool RecordFollower::append(const result_entry& result, std::string& out) {
-  query_.targets.clear();
+      cof_(std::make_unique<CofWriter>()) {
+  // What every result's lookup shares; append sets only the key and its targets.
   query_.rrtype = request_.rrtype;
   query_.limit = limit_;
-  query_.time = TimeBounds{};
   TimeBounds& t = query_.time;
   t.first_before_set = request_.time_first_before_set;
   t.first_before = request_.time_first_before;
@@ -221,6 +197,12 @@ bool RecordFollower::append(const result_entry& result, std::string& out) {
   t.last_before = request_.time_last_before;
   t.last_after_set = request_.time_last_after_set;
   t.last_after = request_.time_last_after;
+}
+
+RecordFollower::~RecordFollower() = default;
+
+bool RecordFollower::append(const result_entry& result, std::string& out) {
+  query_.targets.clear();
   if (request_.scope == 0) {
     query_.kind = LookupKind::kName;
     query_.name = result.key;
