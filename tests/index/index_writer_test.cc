@@ -226,12 +226,12 @@ TEST(IndexWriter, SpilledListsGiveTheSameFile) {
   std::filesystem::create_directory(spill);
 
   std::vector<std::string> names;
-  for (const std::string& k : random_names(4000, 7)) names.push_back(k + "	n");
+  for (const std::string& k : random_names(600, 7)) names.push_back(k + "	n");
   // Consecutive lines sharing trigrams put ranges across run boundaries.
   std::vector<std::string> rdata;
   std::mt19937 rng(3);
-  for (int i = 0; i < 3000; ++i)
-    rdata.push_back("10." + std::to_string(i / 250) + "." + std::to_string(rng() % 256) +
+  for (int i = 0; i < 600; ++i)
+    rdata.push_back("10." + std::to_string(i / 50) + "." + std::to_string(rng() % 256) +
                     ".1	4/0a000001 1:1:" + std::to_string(i));
 
   for (const bool is_rdata : {false, true}) {
@@ -240,7 +240,7 @@ TEST(IndexWriter, SpilledListsGiveTheSameFile) {
     if (is_rdata) o.kind = IndexKind::kRdata;
     EXPECT_EQ(write_lines(dir.file("whole"), lines, o), 0u);
     o.tmpdir = spill;
-    for (const size_t budget : {size_t{1}, size_t{4096}, size_t{20000}}) {
+    for (const size_t budget : {size_t{1}, size_t{1024}, size_t{4000}}) {
       o.list_budget = budget;
       const uint64_t runs = write_lines(dir.file("spilled"), lines, o, spill);
       EXPECT_GT(runs, budget == 1 ? lines.size() - 1 : 1u) << budget;
@@ -259,8 +259,8 @@ TEST(IndexWriter, ListsAreTheWholeListEncodingAtEveryBudget) {
   TempDir dir;
   // Names in order, plus runs of similar names so that lists hold ranges and every
   // compression layout across the spill boundaries of the tiny budgets.
-  std::vector<std::string> keys = random_names(3000, 21);
-  for (int i = 0; i < 600; ++i) keys.push_back("zz" + std::to_string(100000 + i / 3 * 7) + ".com");
+  std::vector<std::string> keys = random_names(500, 21);
+  for (int i = 0; i < 300; ++i) keys.push_back("zz" + std::to_string(100000 + i / 3 * 7) + ".com");
   std::sort(keys.begin(), keys.end(), NameOrderLess());
   keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
   std::vector<std::string> lines;
@@ -271,7 +271,7 @@ TEST(IndexWriter, ListsAreTheWholeListEncodingAtEveryBudget) {
   }
   IndexWriterOptions o;
   o.tmpdir = dir.path();
-  for (const size_t budget : {size_t{0}, size_t{1}, size_t{3000}}) {
+  for (const size_t budget : {size_t{0}, size_t{1}, size_t{800}}) {
     o.list_budget = budget;
     write_lines(dir.file("t.idx"), lines, o);
     TgdbRef t = tgdb_load(dir.file("t.idx"));
