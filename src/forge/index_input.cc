@@ -11,6 +11,7 @@
 #include <span>
 
 #include "common/strfmt.h"
+#include "forge/input_checks.h"
 #include "forge/input_record.h"
 #include "forge/key_codec.h"
 #include "forge/merge_ops.h"
@@ -26,23 +27,10 @@ uint64_t page_size() {
   return page;
 }
 
-bool valid_times(int64_t first, int64_t last) {
-  return first > 0 && last >= first && last <= std::numeric_limits<uint32_t>::max();
-}
-
 }  // namespace
 
 bool has_index_magic(const std::string& path) {
-  // Only a regular file can be mapped; peeking into a pipe would also eat its first
-  // bytes before the observation reader gets them.
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char head[sizeof kTgdbMagic];
-  const ssize_t n = ::read(fd, head, sizeof head);
-  ::close(fd);
-  return n == static_cast<ssize_t>(sizeof head) && memcmp(head, kTgdbMagic, sizeof head) == 0;
+  return starts_with_magic(path, std::string_view(kTgdbMagic, sizeof kTgdbMagic));
 }
 
 IndexInput::IndexInput(std::string path, TgdbRef tgdb, const RetentionWindow& window)
@@ -147,7 +135,7 @@ bool IndexInput::parse_name_line(std::string_view key, std::string_view annotati
   if (parse_rrname_annotation(annotation, &summaries_) == 0) return fail(kIndexInputBadLine);
   next_summary_ = 0;
   for (const rrtype_summary& s : summaries_) {
-    if (!valid_times(s.time_first, s.time_last)) return fail(kIndexInputBadTime);
+    if (!valid_time_range(s.time_first, s.time_last)) return fail(kIndexInputBadTime);
   }
   dropped_ += std::erase_if(summaries_, [this](const rrtype_summary& s) {
     return !window_.keeps(static_cast<uint32_t>(s.time_first),
@@ -164,7 +152,7 @@ bool IndexInput::parse_rdata_line(std::string_view annotation) {
       !parse_raw_rdata(annotation.substr(a.raw_start, a.raw_length), &raw_)) {
     return fail(kIndexInputBadLine);
   }
-  if (!valid_times(a.time_first, a.time_last)) return fail(kIndexInputBadTime);
+  if (!valid_time_range(a.time_first, a.time_last)) return fail(kIndexInputBadTime);
   if (!window_.keeps(a.time_first, a.time_last)) {
     ++dropped_;
     return true;

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "forge/cof_reader.h"
+#include "forge/input_checks.h"
 #include "retrieval/annotation.h"
 #include "retrieval/rdata_text.h"
 #include "retrieval/rrkit.h"
@@ -214,10 +215,7 @@ ParseStatus parse_raw_line(std::string_view line, ParsedLine* out, const char** 
   std::vector<rrtype_summary> summaries;
   if (parse_rrname_annotation(annotation, &summaries) == 0) return bad(kReasonBadAnnotation);
   for (const rrtype_summary& s : summaries) {
-    if (s.time_first <= 0 || s.time_first > std::numeric_limits<uint32_t>::max() ||
-        s.time_last > std::numeric_limits<uint32_t>::max()) {
-      return bad(kReasonBadTime);
-    }
+    if (!time_fits_field(s.time_first) || !time_fits_field(s.time_last)) return bad(kReasonBadTime);
     if (s.time_last < s.time_first) return bad(kReasonTimeOrder);
     out->name_records.push_back({s.rrtype, CountValue{static_cast<uint32_t>(s.time_first),
                                                       static_cast<uint32_t>(s.time_last),

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/strfmt.h"
+#include "forge/input_checks.h"
 #include "forge/store_output.h"
 #include "store/store_cursors.h"
 #include "store/store_reader.h"
@@ -14,15 +15,7 @@
 namespace quarn {
 
 bool has_store_magic(const std::string& path) {
-  // Only regular files: peeking into a pipe would eat bytes the observation reader needs.
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char head[sizeof kStoreMagic];
-  const ssize_t n = ::read(fd, head, sizeof head);
-  ::close(fd);
-  return n == static_cast<ssize_t>(sizeof head) && memcmp(head, kStoreMagic, sizeof head) == 0;
+  return starts_with_magic(path, std::string_view(kStoreMagic, sizeof kStoreMagic));
 }
 
 StoreInput::StoreInput(std::string path, const RetentionWindow& window)
@@ -52,10 +45,7 @@ bool StoreInput::fail(const char* reason) {
 
 bool StoreInput::encode_current(bool* keep) {
   const StoreRecord& r = cursor_->record();
-  constexpr int64_t kMaxTime = 0xffffffff;
-  if (r.time_first <= 0 || r.time_last < r.time_first || r.time_last > kMaxTime) {
-    return fail(kStoreInputBadTime);
-  }
+  if (!valid_time_range(r.time_first, r.time_last)) return fail(kStoreInputBadTime);
   CountValue v;
   v.first = static_cast<uint32_t>(r.time_first);
   v.last = static_cast<uint32_t>(r.time_last);
