@@ -64,24 +64,14 @@ done
 last=$((day0 + 29 * 86400))
 # One process per case runs the search `repeats` times from standard input; each search's
 # own "Total Search Time" (stat log) leaves out loading the 30 files.
-search_times() {  # program expr lists...
-  local qs=$1 expr=$2
-  shift 2
-  yes "$expr" | head -n "$repeats" | QUARN_LOGLEVEL=stat "$qs" "$@" -r -L -1 -A "$last" \
-    2>"$work/stat.log" >/dev/null
-  local n times
-  n=$(grep -m1 'Search completed after' "$work/stat.log" | awk '{ print $(NF - 1) }')
-  times=$(awk '/Total Search Time/ { printf "%.2f\n", $(NF - 1) * 1000 }' "$work/stat.log" | sort -n)
-  printf 'results %7d  median %8s ms  min %8s ms\n' "$n" \
-    "$(sed -n "$(((repeats + 1) / 2))p" <<<"$times")" "$(head -1 <<<"$times")"
-}
+source bench/lib.sh
 for kind in rrname rdata; do
   lists=()
   for d in $(seq 0 29); do lists+=(-l "$work/d30-$d.$kind"); done
   # every key of the day; a few hundred keys of both kinds; a few dozen
   for expr in . 'dns4[0-9]|z4[0-9]\.' 'h1234[0-9]\.|10\.3\.1[0-9]\.'; do
     for qs in "${programs[@]}"; do
-      printf '%-7s %-30s %-40s %s\n' "$kind" "$expr" "$qs" "$(search_times "$qs" "$expr" "${lists[@]}")"
+      printf '%-7s %-30s %-40s %s\n' "$kind" "$expr" "$qs" "$(search_times "$qs" "$repeats" "$last" "$work" "$expr" "${lists[@]}")"
     done
   done
 done

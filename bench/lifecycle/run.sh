@@ -84,22 +84,12 @@ echo "compaction of the 60 files: $(measure "$forge" -q --force -o "$work/month-
 last=$((day0 + 29 * 86400))
 # One process per case runs the search `repeats` times from standard input; each
 # search's own "Total Search Time" (stat log) leaves out loading the files.
-search_times() {  # expr lists...
-  local expr=$1
-  shift
-  yes "$expr" | head -n "$repeats" | QUARN_LOGLEVEL=stat "$qs" "$@" -r -L -1 -A "$last" \
-    2>"$work/stat.log" >/dev/null
-  local n times
-  n=$(grep -m1 'Search completed after' "$work/stat.log" | awk '{ print $(NF - 1) }')
-  times=$(awk '/Total Search Time/ { printf "%.2f\n", $(NF - 1) * 1000 }' "$work/stat.log" | sort -n)
-  printf 'results %7d  median %8s ms  min %8s ms\n' "$n" \
-    "$(sed -n "$(((repeats + 1) / 2))p" <<<"$times")" "$(head -1 <<<"$times")"
-}
+source bench/lib.sh
 for kind in n d; do
   lists=()
   for d in $(seq 0 29); do lists+=(-l "$work/d30-$per_day-$d-$kind.idx"); done
   for expr in . 'dns4[0-9]|z4[0-9]\.' 'h1234[0-9]\.|10\.3\.1[0-9]\.'; do
-    printf '%s %-30s 30 files  %s\n' "$kind" "$expr" "$(search_times "$expr" "${lists[@]}")"
-    printf '%s %-30s 1 file    %s\n' "$kind" "$expr" "$(search_times "$expr" -l "$work/month-$kind.idx")"
+    printf '%s %-30s 30 files  %s\n' "$kind" "$expr" "$(search_times "$qs" "$repeats" "$last" "$work" "$expr" "${lists[@]}")"
+    printf '%s %-30s 1 file    %s\n' "$kind" "$expr" "$(search_times "$qs" "$repeats" "$last" "$work" "$expr" -l "$work/month-$kind.idx")"
   done
 done
