@@ -8,11 +8,11 @@
 // gate was closed for shutdown. The Ticket frees the worker when destroyed; move it into
 // whatever outlives the search. Thread-safe; the gate must outlive its tickets.
 //
-// Kinds: a search says whether it is heavy (a table scan, or many candidate lines) or
-// light. Heavy searches hold at most heavy_limit() = workers - 1 workers at once (all of
-// them with a single worker), so that a light search never waits for broad ones to
-// finish while another worker is free; and when a worker frees up, a waiting light
-// search takes it before any waiting heavy one. Both kinds share the one queue and its
+// Kinds: a search says whether it is heavy (a table scan, or many candidate lines;
+// service/search_weight.h decides) or light. Heavy searches hold at most heavy_limit() =
+// workers - 1 workers at once (the only one with a single worker), so that broad
+// searches never occupy every worker and light ones only queue behind light ones; and
+// when a worker frees up, a waiting light search takes it before any waiting heavy one. Both kinds share the one queue and its
 // length. Under a load of light searches that keeps every worker busy, heavy ones wait
 // (until their wait runs out, like any waiter).
 #pragma once
