@@ -10,6 +10,14 @@
 // query whose lists admit most lines becomes a table scan, and an intersection leaves
 // out a wide union that would narrow it little. The caller confirms every line that is
 // not marked confirmed with the pattern anyway, so only the amount of work differs.
+// A search that sets its intersection budget (search_hooks::intersection_budget) also
+// has each intersection walk only its three shortest members and those admitting at
+// most four times the lines of its shortest one (the shortest bounds what the
+// intersection admits; an enclosing intersection passes its bound down): seeking long
+// lists to every candidate of short ones costs more than the matcher's rejections of
+// the extra candidates. Members of a union are never left out, so no match is lost;
+// the counters (lists opened, candidates) differ, which is why the budget is off by
+// default.
 // Nothing is materialised: every candidate is computed on demand, and next() allocates
 // nothing.
 //
@@ -47,6 +55,14 @@ class n_iter;
 // nothing; a decoding error anywhere makes the enclosing nodes fail.
 std::unique_ptr<n_iter> build_query_iterator(const Tgdb* index, search_hooks& search,
                                              const tgr_result* node, bool* error);
+
+// The candidate lines `query` admits in the index by the sizes of its lists alone (no
+// list is read): a trigram's lines, summed over a union's members, the least over an
+// intersection's. 0 when it admits nothing.
+double query_candidate_estimate(const Tgdb& index, const tgr_result& query);
+// Whether a line_source for the query reads the whole table (no query, or one whose
+// estimate is most of the index's lines) instead of walking reference lists.
+bool query_scans_table(const Tgdb& index, const tgr_result* query);
 
 class line_source {
  public:

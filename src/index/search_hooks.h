@@ -64,6 +64,12 @@ class search_hooks {
   const SearchStats& counters() const { return counters_; }
   SearchStats& counters() { return counters_; }
 
+  // Whether intersections may leave reference lists far longer than their shortest one to
+  // the matcher (index/line_source.h). Off by default: it changes the counters a search
+  // reports (lists opened, candidates), never its results.
+  bool intersection_budget() const { return intersection_budget_; }
+  void set_intersection_budget(bool on) { intersection_budget_ = on; }
+
   // Returns normally, or throws the search's abort exception once the armed deadline has
   // passed and deadline_passed() declines to carry on. Cheap when no deadline is armed.
   void check_deadline() {
@@ -108,6 +114,7 @@ class search_hooks {
 
   bool deadline_armed_ = false;
   uint32_t deadline_countdown_ = 1;
+  bool intersection_budget_ = false;
 };
 
 }  // namespace quarn

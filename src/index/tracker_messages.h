@@ -29,6 +29,8 @@ inline constexpr const char* kScanInstead = "Query lists admit about %.0f of at 
 inline constexpr const char* kScanPerLine =
     "Block scan reported %zu matches in %zu bytes: matching the rest line by line";  // detail
 inline constexpr const char* kUnionLeftOut = "Union of %zu trackers admits too many lines to narrow its intersection: left to the matcher";  // detail
+// lines of the list or child, lines of the intersection's shortest
+inline constexpr const char* kOverBudget = "Intersection member of about %.0f lines, over the budget of its shortest (%.0f lines): left to the matcher";  // detail
 inline constexpr const char* kEmptyAfterFill = "Warning: tracker was empty after fill (%zu items)";  // debug/detail
 
 // line source

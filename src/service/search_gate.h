@@ -7,6 +7,14 @@
 // the queue is full, the wait ran out, the waiter gave up (its client went away) or the
 // gate was closed for shutdown. The Ticket frees the worker when destroyed; move it into
 // whatever outlives the search. Thread-safe; the gate must outlive its tickets.
+//
+// Kinds: a search says whether it is heavy (a table scan, or many candidate lines;
+// service/search_weight.h decides) or light. Heavy searches hold at most heavy_limit() =
+// workers - 1 workers at once (the only one with a single worker), so that broad
+// searches never occupy every worker and light ones only queue behind light ones; and
+// when a worker frees up, a waiting light search takes it before any waiting heavy one. Both kinds share the one queue and its
+// length. Under a load of light searches that keeps every worker busy, heavy ones wait
+// (until their wait runs out, like any waiter).
 #pragma once
 
 #include <chrono>
@@ -20,12 +28,13 @@ namespace quarn {
 class SearchGate {
  public:
   enum class Refusal { kNone, kQueueFull, kWaitedTooLong, kGaveUp, kClosed };
+  enum class Kind { kLight, kHeavy };
 
   class Ticket {
    public:
     Ticket() = default;
-    explicit Ticket(SearchGate* gate) : gate_(gate) {}
-    Ticket(Ticket&& o) noexcept : gate_(o.gate_) { o.gate_ = nullptr; }
+    Ticket(SearchGate* gate, Kind kind) : gate_(gate), kind_(kind) {}
+    Ticket(Ticket&& o) noexcept : gate_(o.gate_), kind_(o.kind_) { o.gate_ = nullptr; }
     Ticket& operator=(Ticket&& o) noexcept;
     Ticket(const Ticket&) = delete;
     Ticket& operator=(const Ticket&) = delete;
@@ -35,30 +44,45 @@ class SearchGate {
 
    private:
     SearchGate* gate_ = nullptr;
+    Kind kind_ = Kind::kLight;
   };
 
-  SearchGate(unsigned workers, unsigned queue) : workers_(workers), queue_(queue) {}
+  SearchGate(unsigned workers, unsigned queue)
+      : workers_(workers), queue_(queue), heavy_limit_(workers > 1 ? workers - 1 : 1) {}
 
-  // Waits at most max_wait for a worker, asking give_up (may be null) every poll
-  // interval while it waits. On refusal the ticket is empty and *why says which.
+  // Waits at most max_wait for a worker a search of this kind may take, asking give_up
+  // (may be null) every poll interval while it waits. On refusal the ticket is empty
+  // and *why says which.
+  Ticket enter(Kind kind, std::chrono::milliseconds max_wait,
+               const std::function<bool()>& give_up, Refusal* why);
+  // A light search's entry (lookups and whatever has not been classified).
   Ticket enter(std::chrono::milliseconds max_wait, const std::function<bool()>& give_up,
-               Refusal* why);
+               Refusal* why) {
+    return enter(Kind::kLight, max_wait, give_up, why);
+  }
   // Refuses every waiting and later request; running searches keep their workers.
   void close();
 
   unsigned running() const;
   unsigned queued() const;
+  unsigned running_heavy() const;
   unsigned workers() const { return workers_; }
+  unsigned heavy_limit() const { return heavy_limit_; }
 
  private:
-  void leave();
+  // Whether a search of the kind may take a worker now (mutex held).
+  bool may_start(Kind kind) const;
+  void leave(Kind kind);
 
   const unsigned workers_;
   const unsigned queue_;
+  const unsigned heavy_limit_;
   mutable std::mutex mutex_;
   std::condition_variable freed_;
   unsigned running_ = 0;
-  unsigned waiting_ = 0;
+  unsigned running_heavy_ = 0;
+  unsigned waiting_light_ = 0;
+  unsigned waiting_heavy_ = 0;
   bool closed_ = false;
 };
 

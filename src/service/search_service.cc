@@ -17,6 +17,7 @@
 #include "service/scope_source.h"
 #include "service/service_messages.h"
 #include "service/service_reports.h"
+#include "service/search_weight.h"
 #include "service/service_search.h"
 
 namespace quarn {
@@ -210,9 +211,11 @@ void SearchService::handle_search(const httplib::Request& req, httplib::Response
     state->follower = std::make_unique<RecordFollower>(state->request, records_->current(),
                                                        state->limits.limit);
   }
-  if (!enter_gate(state->ticket, state->probe, state->limits.timeout, res)) return;
   state->number = search_number_.fetch_add(1);
   state->ctx = std::make_unique<search_context>();
+  // Long reference lists of an intersection are left to the matcher: the same results
+  // for less work. quarnsearch keeps walking them, since its counters are reported.
+  state->ctx->set_intersection_budget(true);
   {
     LogScope log_scope;
     log_set_prefix(service_msg::kSearchPrefix, state->number);
@@ -221,6 +224,9 @@ void SearchService::handle_search(const httplib::Request& req, httplib::Response
       return;
     }
   }
+  // Planned before it waits for a worker, so that a light search can pass heavy ones.
+  const SearchGate::Kind kind = search_weight(state->ctx->query(), state->source->indexes());
+  if (!enter_gate(state->ticket, state->probe, state->limits.timeout, res, kind)) return;
   res.set_chunked_content_provider(
       kNdjson, [this, state](size_t, httplib::DataSink& sink) {
         StreamSink out{sink};
@@ -259,10 +265,10 @@ void SearchService::stream(SearchState& state, StreamSink& out) {
 }
 
 bool SearchService::enter_gate(SearchGate::Ticket& ticket, ClientProbe& probe, double timeout,
-                               httplib::Response& res) {
+                               httplib::Response& res, SearchGate::Kind kind) {
   SearchGate::Refusal why;
   const auto wait = std::chrono::milliseconds(static_cast<int64_t>(timeout * 1000));
-  ticket = gate_.enter(wait, [&probe] { return probe.gone(); }, &why);
+  ticket = gate_.enter(kind, wait, [&probe] { return probe.gone(); }, &why);
   if (ticket) return true;
   res.set_header("Retry-After", kRetryAfter);
   send_fin(res, 503, kStatusInternalError,

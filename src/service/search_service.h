@@ -73,8 +73,10 @@ class SearchService {
   void handle_explain(const httplib::Request& req, httplib::Response& res);
   void handle_lookup(const httplib::Request& req, httplib::Response& res, bool by_value);
   void stream_lookup(LookupState& state, struct StreamSink& sink);
+  // Refuses the request (503, or the shutdown fin) when no worker comes; lookups enter
+  // as light searches.
   bool enter_gate(SearchGate::Ticket& ticket, ClientProbe& probe, double timeout,
-                  httplib::Response& res);
+                  httplib::Response& res, SearchGate::Kind kind = SearchGate::Kind::kLight);
   void handle_status(httplib::Response& res);
   void handle_metrics(httplib::Response& res);
   bool parse_request(const httplib::Request& req, httplib::Response& res, bool post,
