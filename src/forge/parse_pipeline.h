@@ -19,7 +19,9 @@
 // Order of use: construct (the threads start at once), next() until it gives null,
 // then close() (also done by the destructor, which stops the threads early when the
 // caller gives up). Only after close() may the caller look at the LineInput again
-// (failed(), damaged(), bytes_read()): the reader thread owns it until then. A batch
+// (failed(), damaged(), bytes_read(); its name never changes): the reader thread owns it
+// until then, and close() waits for a read in progress, so a pipe that stays open and
+// silent holds it up as it would hold up a one-thread build. A batch
 // from next() stays valid until the following next() or close(). A thread that runs
 // out of memory stops the pipeline: next() gives null and out_of_memory() is true.
 #pragma once
