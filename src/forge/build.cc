@@ -7,11 +7,14 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <system_error>
 
+#include "forge/entry_encoder.h"
 #include "forge/index_input.h"
 #include "forge/key_codec.h"
 #include "forge/line_input.h"
 #include "forge/merge_ops.h"
+#include "forge/parse_pipeline.h"
 #include "forge/publish.h"
 #include "forge/reject_log.h"
 #include "forge/run_spiller.h"
@@ -38,8 +41,11 @@ namespace quarn {
 //   both:    kProcessReserve, the program's text, its shared libraries, stack and
 //            allocator slack (gramforge --help peaks at about 3 MiB resident, a build
 //            of one line at 5.4 MiB of which 2.5 MiB are the writer's tables);
-//   reading: kReadReserve, the input buffer, the longest line, gzip state and the
-//            run writer's buffer; the sort arena and entry table get the rest;
+//   reading: kReadReserve, the input buffer, the longest line, gzip state, the
+//            run writer's buffer and the line batches of the parser threads
+//            (kPipelineBytes, charged whatever the thread count so that the runs, and
+//            so everything a build prints, are the same for every count); the sort
+//            arena and entry table get the rest;
 //   writing: one read buffer per merged run, the writer's fixed tables
 //            (index_writer_fixed_bytes(), about 2.5 MiB) and kWriteSlack for the
 //            allocator's overhead on the many small per-trigram lists; the lists get
@@ -49,7 +55,7 @@ namespace quarn {
 namespace {
 constexpr size_t kMiB = size_t{1} << 20;
 constexpr size_t kProcessReserve = 5 * kMiB + kMiB / 2;
-constexpr size_t kReadReserve = 2 * kMiB;
+constexpr size_t kReadReserve = 2 * kMiB + kPipelineBytes;
 constexpr size_t kWriteSlack = kMiB;
 
 size_t left_of(size_t total, size_t used, size_t floor) {
@@ -105,14 +111,16 @@ bool is_line_safe(std::string_view text) {
   return true;
 }
 
-struct TimeFence {
-  uint32_t earliest = std::numeric_limits<uint32_t>::max();
-  uint32_t latest = 0;
-  void add(const CountValue& v) { add(v.first, v.last); }
-  void add(uint32_t first, uint32_t last) {
-    earliest = std::min(earliest, first);
-    latest = std::max(latest, last);
+// Hands a one-thread build's entries straight to the spiller.
+class SpillerSink final : public EntrySink {
+ public:
+  explicit SpillerSink(RunSpiller& spiller) : spiller_(spiller) {}
+  bool add(std::string_view key, std::string_view value, std::string* error) override {
+    return spiller_.add(key, value, error);
   }
+
+ private:
+  RunSpiller& spiller_;
 };
 
 // One output index under construction.
@@ -130,8 +138,13 @@ struct Output {
 class Build {
  public:
   Build(const BuildOptions& o, BuildStats* s)
-      : opt_(o), stats_(s), temps_(o.tmpdir), spiller_(temps_, sort_budget_of(o.memory_budget), merge_entries),
-        store_(o.records_out, temps_) {
+      : opt_(o),
+        stats_(s),
+        temps_(o.tmpdir),
+        spiller_(temps_, sort_budget_of(o.memory_budget), merge_entries, kMaxFanIn,
+                 std::max<size_t>(1, o.threads)),
+        store_(o.records_out, temps_),
+        encoder_(entry_outputs()) {
     rrname_.label = "rrname";
     rrname_.path = o.rrname_out;
     rrname_.kind = IndexKind::kRrname;
@@ -149,6 +162,9 @@ class Build {
     for (const std::string& in : inputs) {
       if (!read_any_input(in, error)) return false;
     }
+    stats_->retention_dropped += totals_.retention_dropped;
+    rrname_.fence = totals_.rrname;
+    rdata_.fence = totals_.rdata;
     stats_->read_seconds = elapsed_seconds(start_, my_gettime());
     if (rejects_ && !rejects_->finish(error)) return false;
     // A batch that leaves the writers at least half their budget stays in memory.
@@ -161,6 +177,15 @@ class Build {
 
  private:
   bool wanted(const Output& o) const { return !o.path.empty(); }
+
+  EntryOutputs entry_outputs() const {
+    EntryOutputs e;
+    e.rrname = !opt_.rrname_out.empty();
+    e.rdata = !opt_.rdata_out.empty();
+    e.store = !opt_.records_out.empty();
+    e.retention = opt_.retention;
+    return e;
+  }
 
   bool check_outputs(std::string* error) {
     if (!wanted(rrname_) && !wanted(rdata_) && !store_.wanted()) {
@@ -235,38 +260,104 @@ class Build {
   }
 
   // Counts and reports a malformed line; false when the build must stop.
-  bool reject(const LineInput& in, std::string_view text, const char* reason,
-              std::string* error) {
+  bool reject(const std::string& input, uint64_t number, std::string_view text,
+              const char* reason, std::string* error) {
     ++stats_->malformed;
-    return report_fault(in, text, reason, error);
+    return report_fault(input, number, text, reason, error);
   }
 
   // Each rdata element left out of an accepted line counts as a value left out and is
   // reported like a malformed line.
-  bool leave_out_bad_elements(const LineInput& in, std::string_view text, std::string* error) {
-    for (size_t i = 0; i < parsed_.rdata_bad; ++i) {
+  bool leave_out_bad_elements(const std::string& input, const BatchLine& l,
+                              std::string_view text, std::string* error) {
+    for (size_t i = 0; i < l.bad_elements; ++i) {
       ++stats_->rdata_skipped;
       ++stats_->rdata_skipped_records;
-      if (!report_fault(in, text, kReasonBadRdataElement, error)) return false;
+      if (!report_fault(input, l.number, text, kReasonBadRdataElement, error)) return false;
     }
     return true;
   }
 
   // Reports a fault of the current line (and writes the line to the rejects file); false
   // when the build must stop (strict).
-  bool report_fault(const LineInput& in, std::string_view text, const char* reason,
-                    std::string* error) {
+  bool report_fault(const std::string& input, uint64_t number, std::string_view text,
+                    const char* reason, std::string* error) {
     ++faults_;
-    const auto line = static_cast<unsigned long long>(in.line_number());
-    if (rejects_ && !rejects_->add(in.name(), line, reason, text, error)) return false;
+    const auto line = static_cast<unsigned long long>(number);
+    if (rejects_ && !rejects_->add(input, line, reason, text, error)) return false;
     if (opt_.strict) {
-      *error = str_fmt(kBuildErrStrict, in.name().c_str(), line, reason);
+      *error = str_fmt(kBuildErrStrict, input.c_str(), line, reason);
       return false;
     }
     if (faults_ <= opt_.max_reported) {
-      fprintf(opt_.report, kBuildWarnLine, in.name().c_str(), line, reason);
+      fprintf(opt_.report, kBuildWarnLine, input.c_str(), line, reason);
     } else if (faults_ == opt_.max_reported + 1) {
       fputs(kBuildWarnMore, opt_.report);
+    }
+    return true;
+  }
+
+  // Counts and reports one line in input order, wherever it was parsed; *accepted says
+  // whether its entries go in. false when the build must stop.
+  bool count_line(const std::string& input, const BatchLine& l, std::string_view text,
+                  bool* accepted, std::string* error) {
+    *accepted = false;
+    ++stats_->lines;
+    if ((stats_->lines & 0xffff) == 0) progress("reading");
+    if (l.too_long) return reject(input, l.number, text, kReasonTooLong, error);
+    if (l.status == ParseStatus::kBlank) return true;
+    if (l.status == ParseStatus::kBad) return reject(input, l.number, text, l.reason, error);
+    ++stats_->records;
+    if (!leave_out_bad_elements(input, l, text, error)) return false;
+    *accepted = true;
+    return true;
+  }
+
+  // One thread: each line is parsed, counted and spilled in turn.
+  bool read_lines(LineInput& in, std::string* error) {
+    SpillerSink sink(spiller_);
+    std::string_view text;
+    BatchLine l;
+    while (in.next(&text)) {
+      l.number = in.line_number();
+      l.too_long = in.too_long();
+      l.status = ParseStatus::kBlank;
+      if (!l.too_long) {
+        l.status = parse_input_line(text, opt_.format, &parsed_, &l.reason);
+        l.bad_elements = static_cast<uint32_t>(parsed_.rdata_bad);
+      }
+      bool accepted = false;
+      if (!count_line(in.name(), l, text, &accepted, error)) return false;
+      if (accepted && !encoder_.encode(parsed_, sink, totals_, error)) return false;
+    }
+    return true;
+  }
+
+  // Several threads parse (parse_pipeline.h); the batches come back in input order and
+  // are counted and spilled here exactly as read_lines does line by line.
+  bool read_lines_threaded(LineInput& in, std::string* error) {
+    std::unique_ptr<ParsePipeline> pipe;
+    try {
+      pipe = std::make_unique<ParsePipeline>(in, opt_.format, entry_outputs(), opt_.threads);
+    } catch (const std::system_error& e) {
+      *error = str_fmt(kBuildErrThreads, e.what());
+      return false;
+    }
+    while (const LineBatch* b = pipe->next()) {
+      for (size_t i = 0; i < b->size(); ++i) {
+        bool accepted = false;
+        if (!count_line(in.name(), b->line(i), b->text(i), &accepted, error)) return false;
+        if (!accepted) continue;
+        for (size_t e = b->entries_before(i); e < b->line(i).entry_end; ++e) {
+          if (!spiller_.add(b->key(e), b->value(e), error)) return false;
+        }
+      }
+      totals_.merge(b->totals());
+    }
+    pipe->close();
+    if (pipe->out_of_memory()) {
+      *error = kBuildErrNoMemory;
+      return false;
     }
     return true;
   }
@@ -275,24 +366,8 @@ class Build {
     auto in = LineInput::open(name, error);
     if (!in) return false;
     ++stats_->inputs;
-    std::string_view line;
-    const char* reason = nullptr;
-    while (in->next(&line)) {
-      ++stats_->lines;
-      if ((stats_->lines & 0xffff) == 0) progress("reading");
-      if (in->too_long()) {
-        if (!reject(*in, line, kReasonTooLong, error)) return false;
-        continue;
-      }
-      const ParseStatus st = parse_input_line(line, opt_.format, &parsed_, &reason);
-      if (st == ParseStatus::kBlank) continue;
-      if (st == ParseStatus::kBad) {
-        if (!reject(*in, line, reason, error)) return false;
-        continue;
-      }
-      ++stats_->records;
-      if (!leave_out_bad_elements(*in, line, error) || !accept(error)) return false;
-    }
+    const bool ok = opt_.threads > 1 ? read_lines_threaded(*in, error) : read_lines(*in, error);
+    if (!ok) return false;
     stats_->input_bytes += in->bytes_read();
     if (in->damaged() && opt_.skip_damaged) {
       ++stats_->damaged_inputs;
@@ -304,12 +379,6 @@ class Build {
       return false;
     }
     return true;
-  }
-
-  bool kept(const CountValue& v) {
-    if (opt_.retention.keeps(v.first, v.last)) return true;
-    ++stats_->retention_dropped;
-    return false;
   }
 
   // Record stores are told apart by their own magic, whatever the input format.
@@ -355,52 +424,6 @@ class Build {
     input_ids_.push_back(input->identity());
     if (stats_->inputs == stats_->index_inputs) ++stores_first_;
     store_inputs_.push_back(std::move(input));
-    return true;
-  }
-
-  bool accept(std::string* error) {
-    if (wanted(rrname_)) {
-      for (const NameRecord& r : parsed_.name_records) {
-        if (!kept(r.value)) continue;
-        key_.assign(1, kNameTag);
-        if (!encode_name_key(parsed_.name, r.rrtype, key_)) continue;
-        value_.clear();
-        encode_count_value(r.value, value_);
-        if (!spiller_.add(key_, value_, error)) return false;
-        rrname_.fence.add(r.value);
-      }
-    }
-    if (wanted(rdata_)) {
-      for (size_t i = 0; i < parsed_.rdata_used; ++i) {
-        const RdataRecord& r = parsed_.rdata_records[i];
-        if (!kept(r.value)) continue;
-        key_.assign(1, kRdataTag);
-        encode_rdata_key(r.raw, r.rrtype, key_);
-        value_.clear();
-        // Counted per record, so that the summary can tell how many observations the
-        // values left out after the merge stood for.
-        CountValue v = r.value;
-        v.observations = 1;
-        encode_count_value(v, value_);
-        if (!spiller_.add(key_, value_, error)) return false;
-        rdata_.fence.add(r.value);
-      }
-    }
-    return accept_store_records(error);
-  }
-
-  // One entry per (name, type, value) of a JSON line; raw lines have no such pairs.
-  bool accept_store_records(std::string* error) {
-    if (!store_.wanted() || parsed_.name.empty()) return true;
-    for (size_t i = 0; i < parsed_.rdata_used; ++i) {
-      const RdataRecord& r = parsed_.rdata_records[i];
-      if (!kept(r.value)) continue;
-      key_.assign(1, kStoreTag);
-      if (!encode_store_key(parsed_.name, r.rrtype, r.raw, key_)) continue;
-      value_.clear();
-      encode_store_value(r.value, parsed_.bailiwick, value_);
-      if (!spiller_.add(key_, value_, error)) return false;
-    }
     return true;
   }
 
@@ -642,9 +665,11 @@ class Build {
   Output rrname_, rdata_;
   StoreOutput store_;
   ParsedLine parsed_;
+  EntryEncoder encoder_;
+  EntryTotals totals_;  // of the entries of every line read
   TimePoint start_{}, last_progress_{};
   uint64_t faults_ = 0;  // malformed lines and bad rdata elements reported so far
-  std::string key_, value_, line_, name_, raw_, text_;
+  std::string line_, name_, raw_, text_;
   std::vector<rrtype_summary> summaries_;
   std::unique_ptr<RejectLog> rejects_;
   std::string rejects_staged_;

@@ -11,6 +11,13 @@
 // are complete; until then they live under temporary names that are removed on any
 // failure or interruption. Existing outputs are refused unless `force` is set.
 //
+// With `threads` above 1, parser threads parse the lines of each input in batches
+// (parse_pipeline.h) and the batches come back in input order, so the lines are
+// counted, reported and spilled in exactly the order of a one-thread build; the spilled
+// batches are sorted on as many threads (parallel_sort.h) into the same order. Every
+// output and every report is therefore the same for any thread count; the final merge
+// and the writers run on the calling thread.
+//
 // Malformed lines are skipped and counted; bad elements of an rdata array are left out
 // alone (counted with the rdata values left out) while the rest of their line is kept.
 // The first `max_reported` of these faults are reported on the report stream with file
@@ -65,6 +72,9 @@ struct BuildOptions {
   std::string tmpdir;        // empty: TMPDIR or /tmp
   double progress_interval = 5.0;  // seconds between progress lines
   FILE* report = stderr;     // progress, warnings and summary
+  // Threads that parse the input lines and sort the runs; 1 parses on the calling thread
+  // alone. Every output, and everything reported, is the same for any count.
+  size_t threads = 1;
   // Index files as inputs (index_input.h): recognised by their magic, or every input
   // taken as one with index_inputs_only. Their lines merge with the observations.
   bool index_inputs_only = false;
@@ -120,6 +130,7 @@ inline constexpr const char* kBuildErrEmptyWindow =
     "the retention window is empty (--keep-after is later than --keep-before)";
 inline constexpr const char* kBuildErrSetIsOutput = "the set file is one of the outputs";
 inline constexpr const char* kBuildErrSetUpdate = "%s (the outputs are written, the set file is unchanged)";
+inline constexpr const char* kBuildErrThreads = "cannot start the parser threads: %s";
 inline constexpr const char* kBuildWarnLine = "Warning: %s:%llu: %s\n";
 inline constexpr const char* kBuildWarnMore = "Warning: further malformed lines are not reported\n";
 inline constexpr const char* kBuildWarnDamaged = "Warning: %s; the lines before it are kept\n";

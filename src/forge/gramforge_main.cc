@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <thread>
 
 #include "forge/build.h"
 #include "forge/temp_files.h"
@@ -42,6 +44,8 @@ constexpr const char* kHelp =
     "                        (every input is an index file)\n"
     "  -m, --memory MIB      memory budget for sorting and index writing, in MiB\n"
     "                        (default 256)\n"
+    "      --threads N       threads that parse and sort (default: the number of\n"
+    "                        cores); the outputs are the same for every N\n"
     "      --force           replace existing output files\n"
     "      --strict          stop at the first malformed input line\n"
     "      --rejects FILE    write every malformed line to FILE (tab-separated: input,\n"
@@ -73,8 +77,12 @@ enum LongOnly {
   kOptKeepAfter,
   kOptKeepBefore,
   kOptSet,
-  kOptReplace
+  kOptReplace,
+  kOptThreads
 };
+
+// More parser threads than this would only add batches in flight.
+constexpr unsigned long long kMaxThreads = 256;
 
 // Names the step at which the process kills itself (SIGKILL, as a crash or kill -9
 // would), so that tests can check what a build interrupted there leaves behind.
@@ -112,6 +120,7 @@ int main(int argc, char** argv) {
   }
   log_set_prefix("gramforge");
   BuildOptions opt;
+  opt.threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMaxThreads);
   static const option kLong[] = {
       {"rrname", required_argument, nullptr, 'o'}, {"rdata", required_argument, nullptr, 'd'},
       {"records", required_argument, nullptr, 'R'},
@@ -123,6 +132,7 @@ int main(int argc, char** argv) {
       {"keep-before", required_argument, nullptr, kOptKeepBefore},
       {"set", required_argument, nullptr, kOptSet},
       {"replace", no_argument, nullptr, kOptReplace},
+      {"threads", required_argument, nullptr, kOptThreads},
       {"quiet", no_argument, nullptr, 'q'},        {"verbose", no_argument, nullptr, 'v'},
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0}};
@@ -168,6 +178,14 @@ int main(int argc, char** argv) {
         break;
       case kOptSet: opt.set_file = optarg; break;
       case kOptReplace: opt.replace = true; break;
+      case kOptThreads:
+        if (!parse_size(optarg, kMaxThreads, &v)) {
+          fprintf(stderr, "Error: invalid thread count: %s (1 to %llu)\n%s", optarg,
+                  kMaxThreads, kUsage);
+          return 1;
+        }
+        opt.threads = static_cast<size_t>(v);
+        break;
       case 'q': opt.progress = false; break;
       case 'v': log_set_level(log_get_level() + 1); break;
       case 'h': fputs(kUsage, stdout); fputs(kHelp, stdout); return 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/strfmt.h"
+#include "forge/parallel_sort.h"
 
 namespace quarn {
 namespace {
@@ -45,8 +46,11 @@ class MemoryRun final : public SortabSource {
 }  // namespace
 
 RunSpiller::RunSpiller(TempFiles& temps, size_t budget, SortabMergeFunc merge,
-                       size_t max_fan_in)
-    : temps_(temps), merge_(std::move(merge)), max_fan_in_(std::max<size_t>(2, max_fan_in)) {
+                       size_t max_fan_in, size_t sort_threads)
+    : temps_(temps),
+      merge_(std::move(merge)),
+      max_fan_in_(std::max<size_t>(2, max_fan_in)),
+      sort_threads_(std::max<size_t>(1, sort_threads)) {
   budget = std::max(budget, kMinSortBudget);
   // Three quarters for key and value bytes, one quarter for the entry table: owner
   // names and rdata keys run to a few dozen bytes against 16 bytes of entry.
@@ -78,12 +82,13 @@ bool RunSpiller::add(std::string_view key, std::string_view value, std::string* 
 }
 
 void RunSpiller::sort_entries() {
-  std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    const int c = key_of(a).compare(key_of(b));
-    // Equal keys keep their input order so that folding is deterministic.
-    return c < 0 || (c == 0 && a.offset < b.offset);
-  });
+  parallel_sort(entries_.begin(), entries_.end(), sort_threads_,
+                [this](const Entry& a, const Entry& b) {
+                  if (a.prefix != b.prefix) return a.prefix < b.prefix;
+                  const int c = key_of(a).compare(key_of(b));
+                  // Equal keys keep their input order so that folding is deterministic.
+                  return c < 0 || (c == 0 && a.offset < b.offset);
+                });
 }
 
 bool RunSpiller::spill(std::string* error) {
@@ -136,9 +141,9 @@ bool RunSpiller::merge_runs(size_t first, size_t count, std::string* error) {
   bytes_spilled_ += writer->bytes_written();
   ++runs_written_;
   for (size_t i = first; i < first + count; ++i) temps_.remove(runs_[i]);
-  runs_.erase(runs_.begin() + static_cast<std::ptrdiff_t>(first),
-              runs_.begin() + static_cast<std::ptrdiff_t>(first + count));
-  runs_.push_back(name);
+  const auto at = runs_.begin() + static_cast<std::ptrdiff_t>(first);
+  runs_.erase(at + 1, at + static_cast<std::ptrdiff_t>(count));
+  *at = name;
   return true;
 }
 
@@ -173,8 +178,11 @@ bool RunSpiller::finish(std::string* error, size_t keep_limit) {
   // Give the arena back before the final merge and the index writers need memory.
   std::vector<char>().swap(arena_);
   std::vector<Entry>().swap(entries_);
-  while (runs_.size() > max_fan_in_) {
-    if (!merge_runs(0, max_fan_in_, error)) return false;
+  // Neighbouring groups merge in turn from the front, so no run is read again before
+  // every other has been merged once.
+  for (size_t first = 0; runs_.size() > max_fan_in_; ++first) {
+    if (runs_.size() - first < 2) first = 0;
+    if (!merge_runs(first, std::min(max_fan_in_, runs_.size() - first), error)) return false;
   }
   return true;
 }

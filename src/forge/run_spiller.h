@@ -7,9 +7,12 @@
 // takes at most `keep_limit` bytes, it stays in memory, sorted, and take_memory_run()
 // hands it out as a source (so a small build never touches the temporary directory);
 // otherwise it is spilled like the others. When there are more runs than a merge may
-// read at once (kMaxFanIn), finish() merges groups of them into larger runs, so the
-// final merge opens at most kMaxFanIn files. The run files belong to the TempFiles
-// object.
+// read at once (kMaxFanIn), finish() merges groups of neighbouring runs into larger
+// runs that take their place, so the final merge opens at most kMaxFanIn files and the
+// runs stay in the order of their entries: equal keys always fold in the order they
+// were added, which decides values such as the first bailiwick kept. The run files
+// belong to the TempFiles object. Batches are sorted on `sort_threads` threads
+// (parallel_sort.h); the order is the same for any number.
 //
 // Order of use: add()..., finish(), then runs() and take_memory_run() (once); the
 // final stream is the merge of all of them, and the kept batch, if any, is the only
@@ -41,7 +44,7 @@ class RunSpiller {
  public:
   // max_fan_in (at least 2) bounds the runs one merge reads; tests lower it.
   RunSpiller(TempFiles& temps, size_t budget, SortabMergeFunc merge,
-             size_t max_fan_in = kMaxFanIn);
+             size_t max_fan_in = kMaxFanIn, size_t sort_threads = 1);
   RunSpiller(const RunSpiller&) = delete;
   RunSpiller& operator=(const RunSpiller&) = delete;
 
@@ -80,6 +83,7 @@ class RunSpiller {
   TempFiles& temps_;
   SortabMergeFunc merge_;
   size_t max_fan_in_;
+  size_t sort_threads_;
   size_t arena_limit_;
   size_t entry_limit_;
   std::vector<char> arena_;

@@ -95,6 +95,10 @@ TEST_F(GramforgeE2E, HelpUsageAndExitStatus) {
   EXPECT_EQ(run(gf() + " --bogus"), 1);
   EXPECT_EQ(run(gf() + " -m 0 -o x.idx"), 1);
   EXPECT_NE(err_.find("invalid memory budget"), std::string::npos);
+  for (const char* threads : {"0", "2x", "257"}) {
+    EXPECT_EQ(run(gf() + " --threads " + threads + " -o x.idx in.json"), 1);
+    EXPECT_NE(err_.find("Error: invalid thread count: "), std::string::npos);
+  }
   EXPECT_EQ(run(gf() + " in.json"), 1);
   EXPECT_NE(err_.find("no output requested"), std::string::npos);
   // -f and -s would mean a fileset and a search to quarnsearch: long options only.

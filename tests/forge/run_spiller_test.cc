@@ -10,6 +10,7 @@
 #include <string>
 
 #include "forge/merge_ops.h"
+#include "forge/store_output.h"
 
 namespace quarn {
 namespace {
@@ -29,15 +30,18 @@ size_t files_in(const std::string& dir) {
   return n;
 }
 
+// Store values keep the first bailiwick added, so they also show that equal keys fold
+// in the order they were added, across runs and the merges of groups of runs.
 TEST(RunSpiller, ManyRunsMergeToTheSameFoldAsMemory) {
   const std::string dir = fresh_dir("spill");
   std::map<std::string, CountValue> expect;
+  std::map<std::string, std::string> first_bailiwick;
   {
     TempFiles temps(dir);
-    // The smallest budget makes a dozen runs, over the fan-in of 4: groups of runs
-    // are merged (twice over) before the final merge.
-    const size_t fan_in = 4;
-    RunSpiller spiller(temps, kMinSortBudget, merge_counts, fan_in);
+    // The smallest budget makes a dozen runs, over the fan-in of 3: groups of runs
+    // are merged (twice over) before the final merge; batches sort on three threads.
+    const size_t fan_in = 3;
+    RunSpiller spiller(temps, kMinSortBudget, merge_store_values, fan_in, 3);
     std::mt19937 rng(3);
     std::string value;
     std::string error;
@@ -45,9 +49,11 @@ TEST(RunSpiller, ManyRunsMergeToTheSameFoldAsMemory) {
     for (int i = 0; i < 40000; ++i) {
       const std::string key = pad + std::to_string(rng() % 5000);
       const CountValue v{1 + static_cast<uint32_t>(rng() % 1000), 2000, 1};
+      const std::string bailiwick = "b" + std::to_string(i);
       value.clear();
-      encode_count_value(v, value);
+      encode_store_value(v, bailiwick, value);
       ASSERT_TRUE(spiller.add(key, value, &error)) << error;
+      first_bailiwick.emplace(key, bailiwick);
       auto [it, fresh] = expect.emplace(key, v);
       if (!fresh) {
         it->second.first = std::min(it->second.first, v.first);
@@ -57,15 +63,18 @@ TEST(RunSpiller, ManyRunsMergeToTheSameFoldAsMemory) {
     ASSERT_TRUE(spiller.finish(&error)) << error;
     EXPECT_GT(spiller.runs_written(), 2 * fan_in);
     EXPECT_LE(spiller.runs().size(), fan_in);
-    SortabMerger merger(merge_counts);
+    SortabMerger merger(merge_store_values);
     for (const auto& r : spiller.runs()) merger.add_source(SortabReader::open(r, &error));
     size_t n = 0;
     while (merger.next()) {
       CountValue v;
-      ASSERT_TRUE(decode_count_value(merger.value(), &v));
-      const auto& want = expect.at(std::string(merger.key()));
+      std::string_view bailiwick;
+      ASSERT_TRUE(decode_store_value(merger.value(), &v, &bailiwick));
+      const std::string key(merger.key());
+      const auto& want = expect.at(key);
       ASSERT_EQ(v.first, want.first);
       ASSERT_EQ(v.count, want.count);
+      ASSERT_EQ(bailiwick, first_bailiwick.at(key));
       ++n;
     }
     EXPECT_FALSE(merger.failed());
