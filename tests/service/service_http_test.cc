@@ -3,6 +3,7 @@
 // the answers against quarnsearch -j over the same file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "service/service_fixture.h"
@@ -271,6 +272,20 @@ TEST_F(ServiceHttp, StatusExplainAndMetrics) {
   EXPECT_NE(explain->body.find("\"query\":\"{"), std::string::npos) << explain->body;
   auto scan = c->Get(search_url(".").replace(0, 10, "/v1/explain"));
   EXPECT_NE(scan->body.find("\"table_scan\":true"), std::string::npos) << scan->body;
+  // The estimate counts candidate lines: at least the keys that match, fewer than the
+  // whole file for a selective expression, all of it for a scan.
+  const auto estimate = [](const std::string& body) {
+    std::smatch m;
+    return std::regex_search(body, m, std::regex("\"estimated_lines\":([0-9]+)"))
+               ? std::stoull(m[1].str()) : ~0ull;
+  };
+  const uint64_t matching = std::count_if(entries_->begin(), entries_->end(), [](const Entry& e) {
+    return e.name.find("h123.z") != std::string::npos;
+  });
+  ASSERT_GT(matching, 0u);
+  EXPECT_GE(estimate(explain->body), matching) << explain->body;
+  EXPECT_LT(estimate(explain->body), entries_->size() / 4) << explain->body;
+  EXPECT_GE(estimate(scan->body), entries_->size()) << scan->body;
   get(search_url("nomatch"));
   auto metrics = c->Get("/metrics");
   ASSERT_TRUE(metrics);
