@@ -30,11 +30,7 @@ constexpr double kScanShare = 0.75;
 constexpr size_t kWideUnion = 16;
 constexpr double kDenseUnionFactor = 4.0;
 
-// Candidate lines a query node can yield in this index, from the list sizes alone: a
-// trigram's line count (its entry count when the file has no real nref table), the sum
-// over a union's members (lines in several members count several times, as they cost
-// a heap step each), the least over an intersection's children.
-double estimate_candidates(const Tgdb& index, const tgr_result& node) {
+double estimate_node(const Tgdb& index, const tgr_result& node) {
   double least = std::numeric_limits<double>::infinity();
   switch (node.op) {
     case TGR_INTERSECT_TRIGRAMS:
@@ -48,12 +44,12 @@ double estimate_candidates(const Tgdb& index, const tgr_result& node) {
     case TGR_UNION: {
       double sum = 0;
       for (const tgr_ptr& child : node.children)
-        sum += child ? estimate_candidates(index, *child) : 0;
+        sum += child ? estimate_node(index, *child) : 0;
       return sum;
     }
     default:
       for (const tgr_ptr& child : node.children)
-        least = std::min(least, child ? estimate_candidates(index, *child) : 0);
+        least = std::min(least, child ? estimate_node(index, *child) : 0);
       return node.children.empty() ? 0 : least;
   }
 }
@@ -77,7 +73,7 @@ std::vector<bool> children_not_worth_walking(const Tgdb& index, const tgr_result
   std::vector<double> lines(node.children.size(), 0);
   size_t pace = 0;
   for (size_t i = 0; i < node.children.size(); ++i) {
-    lines[i] = node.children[i] ? estimate_candidates(index, *node.children[i]) : 0;
+    lines[i] = node.children[i] ? estimate_node(index, *node.children[i]) : 0;
     if (lines[i] < lines[pace]) pace = i;
   }
   for (size_t i = 0; i < node.children.size(); ++i) {
@@ -167,16 +163,17 @@ std::unique_ptr<n_iter> build_node(const Tgdb* index, search_hooks& search,
                   : intersect_iter_finish(std::move(intersect));
 }
 
-// Upper bound of the index's line count: the line index has one entry per 64 lines.
-uint64_t line_count_bound(const Tgdb& index) {
-  return index.line_index_size() / kLineIndexEntrySize * kLinesPerIndexEntry;
-}
-
 }  // namespace
 
 std::unique_ptr<n_iter> build_query_iterator(const Tgdb* index, search_hooks& search,
                                              const tgr_result* node, bool* error) {
   return build_node(index, search, node, error);
+}
+
+// A trigram's line count is its entry count when the file has no real nref table; lines
+// in several union members count several times, as they cost a heap step each.
+double estimate_candidates(const Tgdb& index, const tgr_result& node) {
+  return estimate_node(index, node);
 }
 
 line_source::line_source(Tgdb* index) : index_(TgdbRef::share(index)) {
@@ -187,7 +184,7 @@ line_source::line_source(Tgdb* index) : index_(TgdbRef::share(index)) {
 line_source::~line_source() = default;
 
 std::unique_ptr<line_source> line_source::create(Tgdb* index, search_hooks& search,
-                                                 bool* error) {
+                                                 bool* error, const LineRange* range) {
   bool err = false;
   if (error) *error = false;
   if (index == nullptr) return nullptr;
@@ -206,12 +203,17 @@ std::unique_ptr<line_source> line_source::create(Tgdb* index, search_hooks& sear
       scan = true;
     }
   }
+  // The scan-or-iterate choice above is the whole index's, so that every range of a
+  // split search reads its index the same way.
+  const LineRange lines = range != nullptr ? *range : whole_table(*index);
   if (scan) {
-    source->scan_ = std::make_unique<table_scan>(source->table_, source->table_end_, search);
+    source->scan_ = std::make_unique<table_scan>(lines.begin, lines.stop, search);
   } else {
     source->root_ = build_query_iterator(index, search, search.query(), &err);
     if (error) *error = err;
     if (!source->root_) return nullptr;
+    if (lines.first > 0) source->root_->seek(lines.first);
+    source->end_line_ = lines.end;
   }
   return source;
 }
@@ -221,6 +223,10 @@ bool line_source::next(const char** line, size_t* length) {
   if (root_) {
     uint64_t n;
     if (exhausted_ || !n_iter_next(*root_, &n)) return false;
+    if (n >= end_line_) {
+      exhausted_ = true;
+      return false;
+    }
     bool bad_position = false;
     p = line_lookup(*index_, n, &bad_position);
     // Line numbers ascend strictly, so their lines must too: a line at or before the last

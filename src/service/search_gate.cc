@@ -67,6 +67,17 @@ SearchGate::Ticket SearchGate::enter(std::chrono::milliseconds max_wait,
   return Ticket(this);
 }
 
+std::vector<SearchGate::Ticket> SearchGate::borrow_idle(unsigned most) {
+  std::vector<Ticket> tickets;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_ || waiting_ > 0) return tickets;
+  while (tickets.size() < most && running_ < workers_) {
+    ++running_;
+    tickets.emplace_back(this);
+  }
+  return tickets;
+}
+
 void SearchGate::leave() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -5,7 +5,8 @@
 // on the command line); the gate only decides when. Order of use: enter() returns a
 // Ticket holding a worker (waiting in the queue first if all are busy), or nothing when
 // the queue is full, the wait ran out, the waiter gave up (its client went away) or the
-// gate was closed for shutdown. The Ticket frees the worker when destroyed; move it into
+// gate was closed for shutdown. A running search may also borrow idle workers for
+// helper threads of its own (borrow_idle). The Ticket frees the worker when destroyed; move it into
 // whatever outlives the search. Thread-safe; the gate must outlive its tickets.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace quarn {
 
@@ -43,6 +45,10 @@ class SearchGate {
   // interval while it waits. On refusal the ticket is empty and *why says which.
   Ticket enter(std::chrono::milliseconds max_wait, const std::function<bool()>& give_up,
                Refusal* why);
+  // Up to `most` workers that are idle now, for one search to spread over, each freed by
+  // its own ticket. Never waits and never takes a worker that a waiting request could
+  // have: none when anyone is queued or the gate is closed.
+  std::vector<Ticket> borrow_idle(unsigned most);
   // Refuses every waiting and later request; running searches keep their workers.
   void close();
 
