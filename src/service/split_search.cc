@@ -73,7 +73,10 @@ class SplitRun {
  private:
   bool claim(size_t* slice);
   void search_slice(size_t p, search_context& ctx);
+  // Hands the batch to slice p and replaces it by an empty one (recycled: a batch's
+  // buffers are reused, so a long search allocates nothing per batch once warm).
   bool push(size_t p, Batch& batch);
+  void recycle(Batch&& batch);
   void finish(size_t p, bool damaged, const SearchStats& stats, double format_seconds);
   // Writes the batch's results that the offset and limit let through; false when the
   // answer is complete or the client is gone.
@@ -90,6 +93,7 @@ class SplitRun {
   size_t next_claim_ = 0;
   size_t writing_ = 0;   // the slice being written
   size_t buffered_ = 0;  // bytes held by every slice
+  std::vector<Batch> spare_;  // written batches, kept for their buffers
   std::atomic<bool> stop_{false};
   const uint64_t slice_cap_;
   uint64_t skipped_ = 0;  // results skipped for the offset (writer only)
@@ -128,6 +132,7 @@ void SplitRun::search_slice(size_t p, search_context& ctx) {
   SearchStats stats;
   double format_seconds = 0;
   Batch batch;
+  batch.text.reserve(2 * kResultBatchBytes);
   uint64_t made = 0;
   while (made < slice_cap_ && !stop_.load(std::memory_order_relaxed)) {
     std::unique_ptr<result_entry> result = merger->next();
@@ -137,10 +142,7 @@ void SplitRun::search_slice(size_t p, search_context& ctx) {
     batch.ends.push_back(static_cast<uint32_t>(batch.text.size()));
     ++made;
     merger->recycle(std::move(result));
-    if (batch.text.size() >= kResultBatchBytes) {
-      if (!push(p, batch)) break;
-      batch = Batch{};
-    }
+    if (batch.text.size() >= kResultBatchBytes && !push(p, batch)) break;
   }
   if (!batch.ends.empty()) push(p, batch);
   finish(p, merger->failed(), stats, format_seconds);
@@ -161,7 +163,23 @@ bool SplitRun::push(size_t p, Batch& batch) {
   buffered_ += batch.text.size();
   s.batches.push_back(std::move(batch));
   if (p == writing_) produced_.notify_one();
+  if (spare_.empty()) {
+    batch = Batch{};
+    // A batch ends with the result that crosses the batch size.
+    batch.text.reserve(2 * kResultBatchBytes);
+  } else {
+    batch = std::move(spare_.back());
+    spare_.pop_back();
+  }
   return true;
+}
+
+void SplitRun::recycle(Batch&& batch) {
+  batch.text.clear();
+  batch.ends.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  // As many as the threads can hold at once; beyond that the buffer budget holds them.
+  if (spare_.size() < 16) spare_.push_back(std::move(batch));
 }
 
 void SplitRun::finish(size_t p, bool damaged, const SearchStats& stats, double format_seconds) {
@@ -232,6 +250,7 @@ void SplitRun::write_all(const LineSink& sink, const AbortProbe& probe, SearchOu
       bool took = false;
       more = write_batch(batch, sink, o, &took);
       if (took) last_result = Clock::now();
+      recycle(std::move(batch));
       lock.lock();
     } else if (s.finished) {
       if (s.damaged) {

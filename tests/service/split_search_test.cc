@@ -2,7 +2,7 @@
 // every line and the fin, over a set of several index files, for table scans and
 // indexed queries, with offset and limit windows across the slice edges, rrtype, time
 // bounds and an exclusion. Labelled "concurrent" so that the ThreadSanitizer stage runs
-// it.
+// it. Also the gate's lending of idle workers.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -67,6 +67,23 @@ TEST(SplitSearch, AnswersAsOneSearchDoes) {
   }
   EXPECT_GT(s.service().metrics().splits(), 0u);
   EXPECT_EQ(w.service().metrics().splits(), 0u);
+}
+
+// A split search borrows only workers that are idle, never past the worker count, and
+// none from a gate that is closing.
+TEST(SplitSearch, BorrowsOnlyIdleWorkers) {
+  SearchGate gate(3, 4);
+  SearchGate::Refusal why;
+  SearchGate::Ticket own = gate.enter(std::chrono::milliseconds(0), nullptr, &why);
+  ASSERT_TRUE(own);
+  std::vector<SearchGate::Ticket> borrowed = gate.borrow_idle(5);
+  EXPECT_EQ(borrowed.size(), 2u);
+  EXPECT_EQ(gate.running(), 3u);
+  EXPECT_TRUE(gate.borrow_idle(1).empty());
+  borrowed.pop_back();
+  EXPECT_EQ(gate.running(), 2u);
+  gate.close();
+  EXPECT_TRUE(gate.borrow_idle(1).empty());
 }
 
 }  // namespace
