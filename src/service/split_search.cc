@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/log.h"
 #include "common/my_time.h"
 #include "index/line_source.h"
 #include "retrieval/data_source.h"
@@ -274,6 +275,7 @@ void SplitRun::write_all(const LineSink& sink, const AbortProbe& probe, SearchOu
 // (none for the first: the search's own worker), the run it serves.
 void run_thread(SplitRun& run, const SplitHooks& hooks, search_context* own,
                 SearchGate::Ticket ticket, const SearchGate& gate) {
+  LogScope log_scope;  // the thread's own log context, for what on_thread_start sets
   if (hooks.on_thread_start) hooks.on_thread_start();
   std::unique_ptr<search_context> made;
   search_context* ctx = own;

@@ -64,7 +64,9 @@ using ContextMaker = std::function<std::unique_ptr<search_context>()>;
 
 struct SplitHooks {
   ContextMaker make_context;
-  std::function<void()> on_thread_start;  // e.g. the log prefix (may be null)
+  // Called first on each search thread, inside a log scope of its own (e.g. to set the
+  // log prefix); may be null.
+  std::function<void()> on_thread_start;
 };
 
 // Runs the search split when it qualifies (see above), else whole. *split (may be null)

@@ -29,8 +29,8 @@ std::string body(const RunningService& svc, const std::string& u) {
 
 TEST(SplitSearch, AnswersAsOneSearchDoes) {
   TempDir dir;
-  write_entries(dir.file("a.tgdb"), make_entries(1800, 0));
-  write_entries(dir.file("b.tgdb"), make_entries(700, 3));
+  write_entries(dir.file("a.tgdb"), make_entries(900, 0));
+  write_entries(dir.file("b.tgdb"), make_entries(350, 3));
   write_entries(dir.file("c.tgdb"), make_entries(60, 11));
   write_file(dir.file("names.set"), "a.tgdb\nb.tgdb\nc.tgdb\n");
   ServiceOptions split;
