@@ -95,6 +95,9 @@ class SplitRun {
   size_t writing_ = 0;   // the slice being written
   size_t buffered_ = 0;  // bytes held by every slice
   std::vector<Batch> spare_;  // written batches, kept for their buffers
+  // Who waits now: a wake-up is a system call, and most batches find nobody waiting.
+  bool writer_waiting_ = false;
+  unsigned threads_waiting_ = 0;
   std::atomic<bool> stop_{false};
   const uint64_t slice_cap_;
   uint64_t skipped_ = 0;  // results skipped for the offset (writer only)
@@ -157,13 +160,17 @@ bool SplitRun::room_for(size_t p) const {
 
 bool SplitRun::push(size_t p, Batch& batch) {
   std::unique_lock<std::mutex> lock(mutex_);
-  room_.wait(lock, [&] { return stop_ || room_for(p); });
+  if (!stop_ && !room_for(p)) {
+    ++threads_waiting_;
+    room_.wait(lock, [&] { return stop_ || room_for(p); });
+    --threads_waiting_;
+  }
   if (stop_) return false;
   Slice& s = slices_[p];
   s.bytes += batch.text.size();
   buffered_ += batch.text.size();
   s.batches.push_back(std::move(batch));
-  if (p == writing_) produced_.notify_one();
+  if (p == writing_ && writer_waiting_) produced_.notify_one();
   if (spare_.empty()) {
     batch = Batch{};
     // A batch ends with the result that crosses the batch size.
@@ -189,7 +196,7 @@ void SplitRun::finish(size_t p, bool damaged, const SearchStats& stats, double f
   slices_[p].damaged = damaged;
   stats_.add(stats);
   format_seconds_ += format_seconds;
-  if (p == writing_) produced_.notify_one();
+  if (p == writing_ && writer_waiting_) produced_.notify_one();
 }
 
 bool SplitRun::write_batch(const Batch& batch, const LineSink& sink, SearchOutcome& o,
@@ -246,7 +253,7 @@ void SplitRun::write_all(const LineSink& sink, const AbortProbe& probe, SearchOu
       s.batches.pop_front();
       s.bytes -= batch.text.size();
       buffered_ -= batch.text.size();
-      room_.notify_all();
+      if (threads_waiting_ > 0) room_.notify_all();
       lock.unlock();
       bool took = false;
       more = write_batch(batch, sink, o, &took);
@@ -259,14 +266,16 @@ void SplitRun::write_all(const LineSink& sink, const AbortProbe& probe, SearchOu
         break;
       }
       ++writing_;
-      room_.notify_all();  // the next slice may now fill its own buffer
+      if (threads_waiting_ > 0) room_.notify_all();  // the next slice's own budget applies
     } else if (timed && now - last_result >= timeout) {
       o.timed_out = true;
       break;
     } else {
       auto until = next_probe;
       if (timed) until = std::min(until, last_result + timeout);
+      writer_waiting_ = true;
       produced_.wait_until(lock, until);
+      writer_waiting_ = false;
     }
   }
 }
