@@ -50,7 +50,7 @@ double list_lines(const Tgdb& index, uint32_t k) {
 // trigram's line count (its entry count when the file has no real nref table), the sum
 // over a union's members (lines in several members count several times, as they cost
 // a heap step each), the least over an intersection's children.
-double estimate_candidates(const Tgdb& index, const tgr_result& node) {
+double estimate_node(const Tgdb& index, const tgr_result& node) {
   double least = std::numeric_limits<double>::infinity();
   switch (node.op) {
     case TGR_INTERSECT_TRIGRAMS:
@@ -59,12 +59,12 @@ double estimate_candidates(const Tgdb& index, const tgr_result& node) {
     case TGR_UNION: {
       double sum = 0;
       for (const tgr_ptr& child : node.children)
-        sum += child ? estimate_candidates(index, *child) : 0;
+        sum += child ? estimate_node(index, *child) : 0;
       return sum;
     }
     default:
       for (const tgr_ptr& child : node.children)
-        least = std::min(least, child ? estimate_candidates(index, *child) : 0);
+        least = std::min(least, child ? estimate_node(index, *child) : 0);
       return node.children.empty() ? 0 : least;
   }
 }
@@ -105,7 +105,7 @@ member_plan plan_members(const Tgdb& index, const search_hooks& search,
   for (size_t i = 0; i < n; ++i) {
     const tgr_result* child = by_list ? nullptr : node.children[i].get();
     lines[i] = by_list ? list_lines(index, node.trigrams[i])
-                       : child ? estimate_candidates(index, *child) : 0;
+                       : child ? estimate_node(index, *child) : 0;
     if (lines[i] < lines[pace]) pace = i;
   }
   plan.skip.assign(n, false);
@@ -207,20 +207,15 @@ std::unique_ptr<n_iter> build_node(const Tgdb* index, search_hooks& search,
                   : intersect_iter_finish(std::move(intersect));
 }
 
-// Upper bound of the index's line count: the line index has one entry per 64 lines.
-uint64_t line_count_bound(const Tgdb& index) {
-  return index.line_index_size() / kLineIndexEntrySize * kLinesPerIndexEntry;
-}
-
 }  // namespace
 
 double query_candidate_estimate(const Tgdb& index, const tgr_result& query) {
-  return estimate_candidates(index, query);
+  return estimate_node(index, query);
 }
 
 bool query_scans_table(const Tgdb& index, const tgr_result* query) {
   if (query == nullptr) return true;
-  return estimate_candidates(index, *query) >
+  return estimate_node(index, *query) >
          kScanShare * static_cast<double>(line_count_bound(index));
 }
 
@@ -237,7 +232,7 @@ line_source::line_source(Tgdb* index) : index_(TgdbRef::share(index)) {
 line_source::~line_source() = default;
 
 std::unique_ptr<line_source> line_source::create(Tgdb* index, search_hooks& search,
-                                                 bool* error) {
+                                                 bool* error, const LineRange* range) {
   bool err = false;
   if (error) *error = false;
   if (index == nullptr) return nullptr;
@@ -249,15 +244,20 @@ std::unique_ptr<line_source> line_source::create(Tgdb* index, search_hooks& sear
   // intersection with an empty list), so such queries still end at once below.
   const bool scan = query_scans_table(*index, search.query());
   if (scan && search.query() != nullptr) {
-    QLOG(LOG_DETAIL, tracker_msg::kScanInstead, estimate_candidates(*index, *search.query()),
+    QLOG(LOG_DETAIL, tracker_msg::kScanInstead, estimate_node(*index, *search.query()),
          static_cast<unsigned long>(line_count_bound(*index)));
   }
+  // The scan-or-iterate choice above is the whole index's, so that every range of a
+  // split search reads its index the same way.
+  const LineRange lines = range != nullptr ? *range : whole_table(*index);
   if (scan) {
-    source->scan_ = std::make_unique<table_scan>(source->table_, source->table_end_, search);
+    source->scan_ = std::make_unique<table_scan>(lines.begin, lines.stop, search);
   } else {
     source->root_ = build_query_iterator(index, search, search.query(), &err);
     if (error) *error = err;
     if (!source->root_) return nullptr;
+    if (lines.first > 0) source->root_->seek(lines.first);
+    source->end_line_ = lines.end;
   }
   return source;
 }
@@ -267,6 +267,10 @@ bool line_source::next(const char** line, size_t* length) {
   if (root_) {
     uint64_t n;
     if (exhausted_ || !n_iter_next(*root_, &n)) return false;
+    if (n >= end_line_) {
+      exhausted_ = true;
+      return false;
+    }
     bool bad_position = false;
     p = line_lookup(*index_, n, &bad_position);
     // Line numbers ascend strictly, so their lines must too: a line at or before the last

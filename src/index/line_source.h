@@ -21,6 +21,9 @@
 // Nothing is materialised: every candidate is computed on demand, and next() allocates
 // nothing.
 //
+// A source may be limited to a line range of its index (index/line_range.h): it then
+// yields only the candidates among those lines, as a search split by key needs.
+//
 // Order of use: create (once per index and search), next() until it returns false,
 // destroy. The source holds one reference on the index from create to destruction, and
 // borrows the search hooks (which must outlive it). next() checks the search deadline
@@ -40,6 +43,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "index/line_range.h"
 #include "index/table_scan.h"
 #include "index/tgdb.h"
 
@@ -67,9 +71,9 @@ bool query_scans_table(const Tgdb& index, const tgr_result* query);
 class line_source {
  public:
   // nullptr with *error as described above; otherwise a source positioned before the
-  // first candidate.
+  // first candidate. range (may be null: every line) must be one of this index.
   static std::unique_ptr<line_source> create(Tgdb* index, search_hooks& search,
-                                             bool* error);
+                                             bool* error, const LineRange* range = nullptr);
   ~line_source();
   line_source(const line_source&) = delete;
   line_source& operator=(const line_source&) = delete;
@@ -98,6 +102,7 @@ class line_source {
   const char* table_ = nullptr;
   const char* table_end_ = nullptr;
   const char* last_line_ = nullptr;  // query: the line handed out last
+  uint64_t end_line_ = UINT64_MAX;   // query: the first line number past the range
   bool exhausted_ = false;
   bool confirmed_ = false;
   bool damaged_ = false;

@@ -89,6 +89,11 @@ std::unique_ptr<tgdb_merger> index_list::open(search_context& context) {
   return merger;
 }
 
+std::vector<TgdbRef> index_list::refreshed_indexes() {
+  refresh_changed();
+  return loaded_indexes();
+}
+
 std::vector<TgdbRef> index_list::loaded_indexes() const {
   std::lock_guard<std::mutex> guard(lock_);
   return indexes_;
@@ -184,6 +189,11 @@ std::vector<TgdbRef> fileset::loaded_indexes() const {
   for (const auto& e : set_file_->entries())
     if (e->data) out.push_back(e->data);
   return out;
+}
+
+std::vector<TgdbRef> fileset::refreshed_indexes() {
+  reload();
+  return loaded_indexes();
 }
 
 bool fileset::reload_needed() const {

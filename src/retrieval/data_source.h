@@ -61,6 +61,9 @@ class data_source {
   // The indexes a search opened now would read, each with its own reference, in the
   // order open() adds them (for status reports and plans; nothing is reloaded).
   virtual std::vector<TgdbRef> loaded_indexes() const = 0;
+  // What open() reads, without the merger: reloads as open() does, then lists the
+  // indexes with their own references (for a search that builds its mergers itself).
+  virtual std::vector<TgdbRef> refreshed_indexes() = 0;
 };
 
 class index_list final : public data_source {
@@ -83,6 +86,7 @@ class index_list final : public data_source {
   void refresh_changed();
   std::unique_ptr<tgdb_merger> open(search_context& context) override;
   std::vector<TgdbRef> loaded_indexes() const override;
+  std::vector<TgdbRef> refreshed_indexes() override;
 
  private:
   // True when index is of this list's kind; otherwise logs the refusal.
@@ -117,6 +121,7 @@ class fileset final : public data_source {
   void reload_now();
   std::unique_ptr<tgdb_merger> open(search_context& context) override;
   std::vector<TgdbRef> loaded_indexes() const override;
+  std::vector<TgdbRef> refreshed_indexes() override;
   // Wall-clock time of the last read of the set file.
   TimePoint last_reload() const;
 

@@ -241,8 +241,9 @@ void tgdb_merger::count_line(merger_source& source, const char* line, size_t len
   source.last_page = end;
 }
 
-void tgdb_merger::add_index(Tgdb* index) {
+void tgdb_merger::add_index(Tgdb* index, const LineRange* range) {
   if (index == nullptr || index->is_rdata() != is_rdata_ || done_) return;
+  const LineRange lines_of = range != nullptr ? *range : whole_table(*index);
   if (index->has_timefence()) {
     const int64_t earliest = index->earliest_seen();
     const int64_t latest = index->latest_seen();
@@ -254,7 +255,8 @@ void tgdb_merger::add_index(Tgdb* index) {
     if (!context_.index_may_match(earliest, latest)) {
       QLOG(LOG_DEBUG, retrieval_msg::kSkipTimeFilter, index->path().c_str());
       searched_.push_back(TgdbRef::share(index));
-      skipped_.emplace_back(index->string_table(), index->string_table_size(), compare_);
+      skipped_.emplace_back(lines_of.begin, static_cast<uint64_t>(lines_of.stop - lines_of.begin),
+                            compare_);
       return;
     }
   } else {
@@ -265,7 +267,7 @@ void tgdb_merger::add_index(Tgdb* index) {
 
   try {
     bool error = false;
-    std::unique_ptr<line_source> lines = line_source::create(index, context_, &error);
+    std::unique_ptr<line_source> lines = line_source::create(index, context_, &error, &lines_of);
     if (!lines) {
       if (error)
         QLOG(LOG_ERROR, "%s", retrieval_msg::kTrackerInitFailed);

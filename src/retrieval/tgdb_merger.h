@@ -9,7 +9,10 @@
 // filters and hands the entry out, one per next() call.
 //
 // Order of use: construct (normally through a data source's open()), add_index() every
-// index, then next() until it returns nullptr; destroy. The caller owns every returned
+// index, then next() until it returns nullptr; destroy. A merger given a line range per
+// index (a slice of the key order, index/line_range.h) merges only those lines; keys
+// never straddle a slice, so the slices' results, one after the other, are the whole
+// search's. The caller owns every returned
 // entry, and may hand it back with recycle() for reuse. The merger borrows the search_context, which must outlive it; it takes its own
 // reference on every index it reads (through the line sources), so an index retired by a
 // fileset reload stays mapped until the merger is destroyed.
@@ -53,6 +56,7 @@
 
 #include "common/heap.h"
 #include "index/key_cursor.h"
+#include "index/line_range.h"
 #include "index/tgdb.h"
 #include "retrieval/result_entry.h"
 
@@ -91,7 +95,8 @@ class tgdb_merger {
   // Adds one loaded index (the caller keeps its own reference). An index of the other
   // kind is ignored silently; one outside the time filter is skipped with a debug line
   // and then only looked up for the keys of other indexes' results (see above).
-  void add_index(Tgdb* index);
+  // range (may be null: every line) limits the index to one slice of the key order.
+  void add_index(Tgdb* index, const LineRange* range = nullptr);
   // The next merged result in key order, or nullptr when there is none (for good).
   std::unique_ptr<result_entry> next();
   // Hands a result back once the caller is done with it; the next result is assembled

@@ -78,6 +78,18 @@ SearchGate::Ticket SearchGate::enter(Kind kind, std::chrono::milliseconds max_wa
   return Ticket(this, kind);
 }
 
+std::vector<SearchGate::Ticket> SearchGate::borrow_idle(unsigned most) {
+  std::vector<Ticket> tickets;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_ || waiting_light_ + waiting_heavy_ > 0) return tickets;
+  while (tickets.size() < most && running_ < workers_) {
+    ++running_;
+    ++running_heavy_;
+    tickets.emplace_back(this, Kind::kHeavy);
+  }
+  return tickets;
+}
+
 void SearchGate::leave(Kind kind) {
   {
     std::lock_guard<std::mutex> lock(mutex_);

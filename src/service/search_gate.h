@@ -5,15 +5,16 @@
 // on the command line); the gate only decides when. Order of use: enter() returns a
 // Ticket holding a worker (waiting in the queue first if all are busy), or nothing when
 // the queue is full, the wait ran out, the waiter gave up (its client went away) or the
-// gate was closed for shutdown. The Ticket frees the worker when destroyed; move it into
-// whatever outlives the search. Thread-safe; the gate must outlive its tickets.
+// gate was closed for shutdown. A running search may also borrow idle workers for
+// helper threads of its own (borrow_idle). The Ticket frees the worker when destroyed;
+// move it into whatever outlives the search. Thread-safe; the gate must outlive its tickets.
 //
 // Kinds: a search says whether it is heavy (a table scan, or many candidate lines;
 // service/search_weight.h decides) or light. Heavy searches hold at most heavy_limit() =
 // workers - 1 workers at once (the only one with a single worker), so that broad
 // searches never occupy every worker and light ones only queue behind light ones; and
-// when a worker frees up, a waiting light search takes it before any waiting heavy one. Both kinds share the one queue and its
-// length. Under a load of light searches that keeps every worker busy, heavy ones wait
+// when a worker frees up, a waiting light search takes it before any waiting heavy one.
+// Both kinds share the one queue and its length. Under a load of light searches that keeps every worker busy, heavy ones wait
 // (until their wait runs out, like any waiter).
 #pragma once
 
@@ -22,6 +23,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace quarn {
 
@@ -60,6 +62,12 @@ class SearchGate {
                Refusal* why) {
     return enter(Kind::kLight, max_wait, give_up, why);
   }
+  // Up to `most` workers that are idle now, for one search to spread over, each freed by
+  // its own ticket. Never waits and never takes a worker that a waiting request could
+  // have: none when anyone is queued or the gate is closed. Borrowed workers count as
+  // heavy and may go past heavy_limit(): the search that borrows them must give each one
+  // back as soon as a request waits (queued() > 0), between its pieces of work.
+  std::vector<Ticket> borrow_idle(unsigned most);
   // Refuses every waiting and later request; running searches keep their workers.
   void close();
 

@@ -19,6 +19,7 @@
 #include "service/service_reports.h"
 #include "service/search_weight.h"
 #include "service/service_search.h"
+#include "service/split_search.h"
 
 namespace quarn {
 namespace {
@@ -110,6 +111,8 @@ SearchService::SearchService(const ServiceOptions& options, std::unique_ptr<Scop
       started_(my_gettime()) {
   scopes_[0] = std::move(rrnames);
   scopes_[1] = std::move(rdata);
+  if (options_.split_workers == 0 || options_.split_workers > options_.workers)
+    options_.split_workers = options_.workers;
   install_routes();
 }
 
@@ -245,9 +248,7 @@ void SearchService::stream(SearchState& state, StreamSink& out) {
     return out.sink.write(lines.data(), lines.size());
   };
   const AbortProbe probe = [this, &state] { return abort_all_.load() || state.probe.gone(); };
-  SearchOutcome o = run_search_request(state.request, state.limits, *state.ctx,
-                                       state.source->source(), sink, probe,
-                                       state.follower.get());
+  SearchOutcome o = search(state, sink, probe);
   if (o.records > 0) lookup_metrics_.count_followed(o.records);
   state.follower.reset();
   state.ctx.reset();
@@ -262,6 +263,29 @@ void SearchService::stream(SearchState& state, StreamSink& out) {
   state.times[Phase::kSearch] = o.search_seconds;
   state.times[Phase::kOutput] = o.output_seconds;
   phases_.observe(state.times);
+}
+
+SearchOutcome SearchService::search(SearchState& state, const LineSink& sink,
+                                    const AbortProbe& probe) {
+  data_source& source = state.source->source();
+  // A search that follows records appends them as it goes, so it stays on one thread.
+  if (state.follower)
+    return run_search_request(state.request, state.limits, *state.ctx, source, sink, probe,
+                              state.follower.get());
+  const SplitSettings settings{options_.split_workers, options_.min_split_lines};
+  const uint32_t number = state.number;
+  SplitHooks hooks;
+  hooks.make_context = [this, &state]() -> std::unique_ptr<search_context> {
+    auto ctx = std::make_unique<search_context>();
+    if (prepare_search(state.request, *ctx, &patterns_)) return nullptr;
+    return ctx;
+  };
+  hooks.on_thread_start = [number] { log_set_prefix(service_msg::kSearchPrefix, number); };
+  bool split = false;
+  SearchOutcome o = run_search_split_or_whole(state.request, state.limits, *state.ctx, source,
+                                              settings, gate_, hooks, sink, probe, &split);
+  if (split) metrics_.count_split();
+  return o;
 }
 
 bool SearchService::enter_gate(SearchGate::Ticket& ticket, ClientProbe& probe, double timeout,

@@ -27,6 +27,7 @@
 #include "service/service_lookup.h"
 #include "service/service_metrics.h"
 #include "service/service_options.h"
+#include "service/service_search.h"
 
 namespace httplib {
 struct Request;
@@ -83,6 +84,8 @@ class SearchService {
                      query_request& request);
   ScopeSource* scope(int which) const;
   void stream(SearchState& state, struct StreamSink& sink);
+  // Runs the search, spread over idle workers when it is broad (split_search.h).
+  SearchOutcome search(SearchState& state, const LineSink& sink, const AbortProbe& probe);
   std::shared_ptr<const ApiKeys> keys() const;
   void wait_for_searches(double seconds) const;
 

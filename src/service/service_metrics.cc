@@ -71,6 +71,7 @@ std::string ServiceMetrics::render(unsigned running, unsigned queued,
   counter(out, "quarn_reloads_total", "Forced reloads of set files.", get(reloads_));
   counter(out, "quarn_failed_loads_total", "Reloads that left a listed index unloaded.",
           get(failed_loads_));
+  counter(out, "quarn_split_searches_total", "Searches spread over idle workers.", get(splits_));
 
   gauge_header(out, "quarn_searches_running", "Searches holding a worker.");
   append_fmt(out, "quarn_searches_running %u\n", running);

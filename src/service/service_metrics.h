@@ -37,6 +37,8 @@ class ServiceMetrics {
   void count_search(const SearchStats& stats, uint64_t results, uint64_t bytes_streamed);
   void count_reload() { reloads_.fetch_add(1, std::memory_order_relaxed); }
   void count_failed_load() { failed_loads_.fetch_add(1, std::memory_order_relaxed); }
+  void count_split() { splits_.fetch_add(1, std::memory_order_relaxed); }
+  uint64_t splits() const { return splits_.load(std::memory_order_relaxed); }
 
   std::string render(unsigned running, unsigned queued,
                      const std::vector<ScopeGauges>& scopes) const;
@@ -55,6 +57,7 @@ class ServiceMetrics {
   std::atomic<uint64_t> pattern_matches_{0};
   std::atomic<uint64_t> reloads_{0};
   std::atomic<uint64_t> failed_loads_{0};
+  std::atomic<uint64_t> splits_{0};
 };
 
 }  // namespace quarn

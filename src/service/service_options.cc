@@ -15,7 +15,7 @@ namespace quarn {
 namespace {
 
 enum LongOnly { kOptWorkers = 256, kOptQueue, kOptConnections, kOptMaxLimit, kOptTimeout,
-                kOptMaxTimeout, kOptGrace, kOptIoTimeout, kOptPort };
+                kOptMaxTimeout, kOptGrace, kOptIoTimeout, kOptPort, kOptSplitWorkers };
 
 const option kLongOptions[] = {
     {"rrnames", required_argument, nullptr, 'n'},
@@ -24,6 +24,7 @@ const option kLongOptions[] = {
     {"listen", required_argument, nullptr, 'l'},
     {"port", required_argument, nullptr, kOptPort},
     {"workers", required_argument, nullptr, kOptWorkers},
+    {"split-workers", required_argument, nullptr, kOptSplitWorkers},
     {"queue", required_argument, nullptr, kOptQueue},
     {"connections", required_argument, nullptr, kOptConnections},
     {"max-limit", required_argument, nullptr, kOptMaxLimit},
@@ -89,6 +90,10 @@ bool apply_number(int c, const char* arg, ServiceOptions& o, std::string* error)
   switch (c) {
     case kOptPort: ok = parse_count(arg, 0, 65535, &n); o.port = static_cast<int>(n); break;
     case kOptWorkers: ok = parse_count(arg, 1, 4096, &n); o.workers = static_cast<unsigned>(n); break;
+    case kOptSplitWorkers:
+      ok = parse_count(arg, 1, 4096, &n);
+      o.split_workers = static_cast<unsigned>(n);
+      break;
     case kOptQueue: ok = parse_count(arg, 0, 1u << 20, &n); o.queue = static_cast<unsigned>(n); break;
     case kOptConnections:
       ok = parse_count(arg, 1, 65536, &n);
@@ -145,6 +150,7 @@ OptionsResult parse_service_options(int argc, char** argv, ServiceOptions& o,
     return kOptionsBad;
   }
   if (o.workers == 0) o.workers = std::max(1u, std::thread::hardware_concurrency());
+  if (o.split_workers == 0 || o.split_workers > o.workers) o.split_workers = o.workers;
   if (o.timeout > o.max_timeout) o.timeout = o.max_timeout;
   return kOptionsOk;
 }
@@ -160,6 +166,8 @@ std::string service_usage_text(const char* p) {
   append_fmt(u, "  --listen HOST[:PORT] address to listen on (default 127.0.0.1:%d)\n", kDefaultPort);
   u += "  --port N            port to listen on (0: any free port)\n";
   u += "  --workers N         searches run at once (default: number of cores)\n";
+  u += "  --split-workers N   idle workers one broad search may spread over, its own\n"
+       "                      included (default: all; 1: never split)\n";
   append_fmt(u, "  --queue N           searches waiting for a worker (default %u)\n", kDefaultQueue);
   append_fmt(u, "  --connections N     connections served at once (default %u)\n",
              kDefaultConnections);

@@ -26,6 +26,9 @@ constexpr double kDefaultTimeout = 10;
 constexpr double kDefaultMaxTimeout = 60;
 // Seconds running searches may finish in after SIGTERM before they are aborted.
 constexpr double kDefaultGrace = 10;
+// Below this many lines to read a search is not split: threads and slices would cost a
+// visible share of it (a table scan reads about ten million lines a second per core).
+constexpr uint64_t kDefaultMinSplitLines = 500000;
 // Seconds a connection may stay silent (reading a request or between requests).
 constexpr int kDefaultIoTimeout = 5;
 
@@ -36,6 +39,11 @@ struct ServiceOptions {
   std::string host = "127.0.0.1";
   int port = kDefaultPort;
   unsigned workers = 0;  // 0: the number of cores
+  // Most workers one broad search may use at once (split_search.h); 0: all of them,
+  // 1: searches are never split. min_split_lines is the least a search must read to
+  // be split (not on the command line: tests lower it to split small indexes).
+  unsigned split_workers = 0;
+  uint64_t min_split_lines = kDefaultMinSplitLines;
   unsigned queue = kDefaultQueue;
   unsigned connections = kDefaultConnections;
   uint64_t max_limit = kDefaultMaxLimit;

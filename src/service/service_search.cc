@@ -9,6 +9,7 @@
 #include "output/status_message.h"
 #include "pattern/parse.h"
 #include "retrieval/data_source.h"
+#include "retrieval/key_ranges.h"
 #include "retrieval/result_deadline.h"
 #include "retrieval/search_context.h"
 #include "retrieval/tgdb_merger.h"
@@ -20,10 +21,6 @@
 
 namespace quarn {
 namespace {
-
-// Lines are sent in batches of about this size: large enough to amortise the writes,
-// small enough that a client sees the first results early.
-constexpr size_t kBatchBytes = 32 * 1024;
 
 // The part of a printf format before its first conversion.
 std::string_view format_prefix(const char* fmt) {
@@ -140,26 +137,24 @@ std::string decide_fin(const SearchOutcome& o, int* code, const char* abort_text
   return build_status_message(*code, text);
 }
 
-namespace {
-
-// Walks the merger into batches of lines. Returns when the limit is reached, the
-// results end, the deadline passes or the sink fails.
 // Refused elements are reported by the JSON writer; the rest are still written. The
 // first kOutputSampleEvery results are timed each, then one in kOutputSampleEvery,
 // standing for the others.
-void format_result(const query_request& r, const result_entry& result, std::string& batch,
-                   SearchOutcome& o) {
-  const uint64_t weight = o.results < kOutputSampleEvery              ? 1
-                          : o.results % kOutputSampleEvery == 0 ? kOutputSampleEvery
-                                                                    : 0;
+void format_result(const query_request& r, const result_entry& result, uint64_t n,
+                   std::string& batch, double* seconds) {
+  const uint64_t weight = n < kOutputSampleEvery              ? 1
+                          : n % kOutputSampleEvery == 0 ? kOutputSampleEvery
+                                                        : 0;
   if (weight == 0) {
     format_json(batch, result, r.rrtype, r.details);
     return;
   }
   const TimePoint start = my_gettime();
   format_json(batch, result, r.rrtype, r.details);
-  o.output_seconds += static_cast<double>(weight) * elapsed_seconds(start, my_gettime());
+  *seconds += static_cast<double>(weight) * elapsed_seconds(start, my_gettime());
 }
+
+namespace {
 
 // Hands the batch to the sink, timed as output; false when the client is gone.
 bool send_batch(const LineSink& sink, std::string& batch, SearchOutcome& o) {
@@ -182,25 +177,24 @@ void stream_results(const query_request& r, const SearchLimits& limits, search_c
     if (skipped < limits.offset) {
       ++skipped;
     } else {
-      format_result(r, *result, batch, o);
+      format_result(r, *result, o.results, batch, &o.output_seconds);
       ++o.results;
       if (follower != nullptr && !follower->append(*result, batch)) {
         o.records_error = follower->error();
         return;
       }
-      if (batch.size() >= kBatchBytes && !send_batch(sink, batch, o)) return;
+      if (batch.size() >= kResultBatchBytes && !send_batch(sink, batch, o)) return;
     }
     merger.recycle(std::move(result));
     deadline.arm();
   }
 }
 
-}  // namespace
+using MergerOpener = std::function<std::unique_ptr<tgdb_merger>(search_context&)>;
 
-SearchOutcome run_search_request(const query_request& r, const SearchLimits& limits,
-                                 search_context& ctx, data_source& source,
-                                 const LineSink& sink, const AbortProbe& probe,
-                                 RecordFollower* follower) {
+SearchOutcome run_search(const query_request& r, const SearchLimits& limits,
+                         search_context& ctx, const MergerOpener& open, const LineSink& sink,
+                         const AbortProbe& probe, RecordFollower* follower) {
   SearchOutcome o;
   std::string batch;
   // While the search runs the probe also sends what has piled up, so that a slow search
@@ -214,7 +208,7 @@ SearchOutcome run_search_request(const query_request& r, const SearchLimits& lim
   });
   const TimePoint start = my_gettime();
   deadline.arm();
-  std::unique_ptr<tgdb_merger> merger = source.open(ctx);
+  std::unique_ptr<tgdb_merger> merger = open(ctx);
   if (!merger) {
     deadline.disarm();
     o.no_source = true;
@@ -230,6 +224,25 @@ SearchOutcome run_search_request(const query_request& r, const SearchLimits& lim
   o.search_seconds = elapsed_seconds(start, my_gettime()) - o.output_seconds;
   if (!o.write_failed && !batch.empty()) send_batch(sink, batch, o);
   return o;
+}
+
+}  // namespace
+
+SearchOutcome run_search_request(const query_request& r, const SearchLimits& limits,
+                                 search_context& ctx, data_source& source,
+                                 const LineSink& sink, const AbortProbe& probe,
+                                 RecordFollower* follower) {
+  return run_search(r, limits, ctx, [&source](search_context& c) { return source.open(c); },
+                    sink, probe, follower);
+}
+
+SearchOutcome run_search_over(const query_request& r, const SearchLimits& limits,
+                              search_context& ctx, const std::vector<TgdbRef>& indexes,
+                              const LineSink& sink, const AbortProbe& probe,
+                              RecordFollower* follower) {
+  return run_search(r, limits, ctx,
+                    [&indexes](search_context& c) { return open_merger(c, indexes); }, sink,
+                    probe, follower);
 }
 
 }  // namespace quarn

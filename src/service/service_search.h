@@ -21,8 +21,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/search_stats.h"
+#include "index/tgdb.h"
 #include "output/query_message.h"
 
 namespace quarn {
@@ -32,6 +34,11 @@ class search_context;
 class PatternCache;
 struct PhaseTimes;
 class RecordFollower;
+struct result_entry;
+
+// Lines are sent in batches of about this size: large enough to amortise the writes,
+// small enough that a client sees the first results early.
+inline constexpr size_t kResultBatchBytes = 32 * 1024;
 
 // Returns std::nullopt when the context is ready, else the fin message (HTTP 400). With
 // a cache, the expression and the exclusion are looked up there first and prepared ones
@@ -78,5 +85,17 @@ SearchOutcome run_search_request(const query_request& request, const SearchLimit
                                  search_context& ctx, data_source& source,
                                  const LineSink& sink, const AbortProbe& probe,
                                  RecordFollower* follower = nullptr);
+// The same over indexes already taken from the source (data_source::refreshed_indexes);
+// an empty list ends as no_source.
+SearchOutcome run_search_over(const query_request& request, const SearchLimits& limits,
+                              search_context& ctx, const std::vector<TgdbRef>& indexes,
+                              const LineSink& sink, const AbortProbe& probe,
+                              RecordFollower* follower = nullptr);
+
+// Appends the JSON lines of one result to batch. The n-th result (from 0) of a search
+// adds its formatting time to *seconds when it is one of the sampled ones
+// (phase_metrics.h); the weight of a sample stands for the results not timed.
+void format_result(const query_request& request, const result_entry& result, uint64_t n,
+                   std::string& batch, double* seconds);
 
 }  // namespace quarn
