@@ -17,8 +17,9 @@
 # 4096: the store writer holds its distinct values in memory), RESULTS (default
 # bench/store/results), KEEP_CORPUS=1 keeps the corpus (indexes and store are always
 # removed at the end), SKIP_SINGLE=1 leaves out the builds of one index alone (when
-# only the store's cost beside both indexes is wanted and time is short), SUFFIX names
-# the results file store-COUNT-DATE-SUFFIX.txt. Writes RESULTS/store-COUNT-DATE.txt with the load average beside
+# only the store's cost beside both indexes is wanted and time is short), KEEP_STORE=1
+# keeps WORKDIR/store.qrs (to time other readers on the same file), SUFFIX names the
+# results file store-COUNT-DATE-SUFFIX.txt. Writes RESULTS/store-COUNT-DATE.txt with the load average beside
 # each step: the machine may be shared, so wall times are noisy; CPU times less so.
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: $0 COUNT WORKDIR" >&2; exit 2; }
@@ -43,7 +44,8 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
 server=""
 cleanup() {
   [ -z "$server" ] || { kill "$server" 2>/dev/null; wait "$server" 2>/dev/null || true; }
-  rm -f "$work"/*.idx "$work"/*.qrs "$work"/*.time
+  rm -f "$work"/*.idx "$work"/*.time
+  [ "${KEEP_STORE:-0}" = 1 ] || rm -f "$work"/*.qrs
   [ "${KEEP_CORPUS:-0}" = 1 ] || rm -f "$work/corpus.json" "$work/names.txt"
 }
 trap cleanup EXIT
