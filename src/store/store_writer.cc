@@ -88,12 +88,12 @@ std::string value_text(std::string_view raw, uint16_t rrtype) {
   return text;
 }
 
+bool is_address(uint16_t rrtype) { return rrtype == 1 || rrtype == 28; }
+
 // Values whose library text is exactly what derive_value_text writes, so the library
 // need not be asked: addresses (both print through inet_ntop) and names of plain labels
 // (printed label by label, a dot after each, nothing to escape), within the lengths the
 // rdata index takes whole. The root name and longer values take the library's path.
-bool is_address(uint16_t rrtype) { return rrtype == 1 || rrtype == 28; }
-
 bool text_follows_from_bytes(uint16_t rrtype, std::string_view raw) {
   switch (rrtype) {
     case 1: return raw.size() == 4;
