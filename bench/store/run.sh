@@ -16,7 +16,10 @@
 # Environment: BUILD_DIR (default build), MEM (gramforge -m for every build, default
 # 4096: the store writer holds its distinct values in memory), RESULTS (default
 # bench/store/results), KEEP_CORPUS=1 keeps the corpus (indexes and store are always
-# removed at the end). Writes RESULTS/store-COUNT-DATE.txt with the load average beside
+# removed at the end), SKIP_SINGLE=1 leaves out the builds of one index alone (when
+# only the store's cost beside both indexes is wanted and time is short), KEEP_STORE=1
+# keeps WORKDIR/store.qrs (to time other readers on the same file), SUFFIX names the
+# results file store-COUNT-DATE-SUFFIX.txt. Writes RESULTS/store-COUNT-DATE.txt with the load average beside
 # each step: the machine may be shared, so wall times are noisy; CPU times less so.
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: $0 COUNT WORKDIR" >&2; exit 2; }
@@ -33,7 +36,7 @@ ninja -C "$build" -j2 gramforge bench_compare_corpus store_bench quarnbackendd >
 bin=$repo/$build/bin
 [ -d "$bin" ] || bin=$build/bin
 mkdir -p "$work" "$results"
-out=$results/store-$count-$(date -u +%Y-%m-%d).txt
+out=$results/store-$count-$(date -u +%Y-%m-%d)${SUFFIX:+-$SUFFIX}.txt
 : >"$out"
 say() { echo "$*" | tee -a "$out"; }
 load() { cut -d' ' -f1-3 /proc/loadavg; }
@@ -41,7 +44,8 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
 server=""
 cleanup() {
   [ -z "$server" ] || { kill "$server" 2>/dev/null; wait "$server" 2>/dev/null || true; }
-  rm -f "$work"/*.idx "$work"/*.qrs "$work"/*.time
+  rm -f "$work"/*.idx "$work"/*.time
+  [ "${KEEP_STORE:-0}" = 1 ] || rm -f "$work"/*.qrs
   [ "${KEEP_CORPUS:-0}" = 1 ] || rm -f "$work/corpus.json" "$work/names.txt"
 }
 trap cleanup EXIT
@@ -76,10 +80,12 @@ gf=("$bin/gramforge" --force -q -m "$mem")
 corpus=$work/corpus.json
 say ""
 say "## gramforge -m $mem"
-timed "owner-name index (-o)" "${gf[@]}" -o "$work/o.idx" "$corpus"
-say "  owner-name index $(size "$work/o.idx") bytes"
-timed "rdata index (-d)" "${gf[@]}" -d "$work/d.idx" "$corpus"
-say "  rdata index $(size "$work/d.idx") bytes"
+if [ "${SKIP_SINGLE:-0}" != 1 ]; then
+  timed "owner-name index (-o)" "${gf[@]}" -o "$work/o.idx" "$corpus"
+  say "  owner-name index $(size "$work/o.idx") bytes"
+  timed "rdata index (-d)" "${gf[@]}" -d "$work/d.idx" "$corpus"
+  say "  rdata index $(size "$work/d.idx") bytes"
+fi
 timed "both indexes (-o -d)" "${gf[@]}" -o "$work/od-n.idx" -d "$work/od-d.idx" "$corpus"
 both_wall=$wall both_cpu=$cpu
 timed "both indexes and store (-o -d -R)" "${gf[@]}" -o "$work/odr-n.idx" -d "$work/odr-d.idx" \

@@ -120,21 +120,22 @@ void StoreSource::settle_value() {
 }
 
 void StoreSource::settle_prefix() {
+  valid_ = false;
+  if (cursor_failed() || !values_.valid()) return;
   const size_t width = q_.prefix_low.size();
-  for (;;) {
-    valid_ = false;
-    if (cursor_failed() || !values_.valid()) return;
-    const std::string_view raw = values_.value_raw();
-    if (compare_head(raw, q_.prefix_high) > 0) return;
-    if (values_.value_type() == q_.prefix_type && raw.size() == width &&
-        (q_.rrtype == 0 || q_.rrtype == q_.prefix_type) &&
-        compare_head(raw, q_.prefix_low) >= 0) {
-      ++read_;
-      valid_ = true;
-      return;
-    }
-    values_.next_value();
-  }
+  using Verdict = ValueCursor::Verdict;
+  // Values of other types and lengths share the range's bytes (names whose first label
+  // is as long as the address's first byte): they are judged by their entry alone.
+  values_.find_value([this, width](std::string_view raw, uint16_t rrtype) {
+    if (compare_head(raw, q_.prefix_high) > 0) return Verdict::kEnd;
+    const bool take = rrtype == q_.prefix_type && raw.size() == width &&
+                      (q_.rrtype == 0 || q_.rrtype == q_.prefix_type) &&
+                      compare_head(raw, q_.prefix_low) >= 0;
+    return take ? Verdict::kTake : Verdict::kSkip;
+  });
+  if (cursor_failed() || !values_.valid()) return;
+  ++read_;
+  valid_ = true;
 }
 
 }  // namespace quarn

@@ -102,35 +102,49 @@ bool ValueBlockDecoder::decode(const BlockSpan& span, uint64_t b) {
   const uint64_t first_rank = b * kValuesPerBlock;
   size_ = static_cast<size_t>(count - first_rank < kValuesPerBlock ? count - first_rank
                                                                     : kValuesPerBlock);
-  ByteCursor cur(span.begin, span.end);
-  first_ref_ = cur.varint();
-  refs_offset_ = cur.varint();
-  uint64_t ref = first_ref_;
-  uint64_t at = 0;
+  cur_ = ByteCursor(span.begin, span.end);
+  first_ref_ = cur_.varint();
+  refs_offset_ = cur_.varint();
+  next_ref_ = first_ref_;
+  next_at_ = 0;
+  decoded_ = 0;
+  return cur_.ok();
+}
+
+bool ValueBlockDecoder::decode_through(size_t last) {
+  if (!loaded_ || last >= size_) return false;
   const uint64_t records = store_.header().record_count;
-  for (size_t i = 0; i < size_; ++i) {
-    ValueEntry& e = entries_[i];
-    const uint64_t type = cur.varint();
-    e.raw = cur.bytes(cur.varint());
-    const uint64_t text = cur.varint();
+  for (; decoded_ <= last; ++decoded_) {
+    ValueEntry& e = entries_[decoded_];
+    const uint64_t type = cur_.varint();
+    e.raw = cur_.bytes(cur_.varint());
+    const uint64_t text = cur_.varint();
     e.derived = text == 0;
-    e.text = e.derived ? std::string_view() : cur.bytes(text - 1);
-    derived_done_[i] = false;
-    e.nrefs = cur.varint();
-    e.ref_bytes = cur.varint();
+    e.text = e.derived ? std::string_view() : cur_.bytes(text - 1);
+    derived_done_[decoded_] = false;
+    e.nrefs = cur_.varint();
+    e.ref_bytes = cur_.varint();
     // Each reference takes one to five bytes (ordinals are 32-bit).
-    if (!cur.ok() || type == 0 || type > 0xffff || e.nrefs == 0 || ref > records ||
-        e.nrefs > records - ref || e.ref_bytes < e.nrefs || e.ref_bytes > 5 * e.nrefs) {
+    if (!cur_.ok() || type == 0 || type > 0xffff || e.nrefs == 0 || next_ref_ > records ||
+        e.nrefs > records - next_ref_ || e.ref_bytes < e.nrefs || e.ref_bytes > 5 * e.nrefs) {
+      loaded_ = false;
       return false;
     }
     e.rrtype = static_cast<uint16_t>(type);
-    e.first_ref = ref;
-    e.ref_at = at;
-    ref += e.nrefs;
-    at += e.ref_bytes;
+    e.first_ref = next_ref_;
+    e.ref_at = next_at_;
+    next_ref_ += e.nrefs;
+    next_at_ += e.ref_bytes;
   }
-  ref_bytes_ = at;
-  return cur.ok() && cur.at_end();
+  // The whole block decoded: it must end with its last entry.
+  if (decoded_ == size_) {
+    ref_bytes_ = next_at_;
+    if (!cur_.at_end()) {
+      loaded_ = false;
+      return false;
+    }
+  }
+  return true;
 }
 
 bool ValueBlockDecoder::text(size_t i, std::string_view* out) {
@@ -151,14 +165,20 @@ bool ValueBlockDecoder::load(uint64_t b, bool with_refs, std::string* error) {
     refs_checked_ = false;
     BlockSpan span;
     if (!store_.value_block(b, &span, error)) return false;
-    if (!decode(span, b)) {
+    block_ = b;
+    loaded_ = decode(span, b);
+    // A block holds at least one value: check its first entry now, so that every loaded
+    // block has one to show.
+    if (!loaded_ || !reach(0)) {
       *error = store_.error_text(store_msg::kDamagedValues, b);
       return false;
     }
-    block_ = b;
-    loaded_ = true;
   }
   if (with_refs && !refs_checked_) {
+    if (!reach(size_ - 1)) {
+      *error = store_.error_text(store_msg::kDamagedValues, b);
+      return false;
+    }
     if (!store_.refs_of_block(b, refs_offset_, ref_bytes_, &refs_, error)) {
       loaded_ = false;
       return false;

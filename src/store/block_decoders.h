@@ -4,7 +4,9 @@
 // NameBlockDecoder walks the records of one verified name block in order; the current
 // owner name lives in a fixed buffer of the decoder (names are rebuilt in place from
 // their shared right ends), so a walk allocates nothing. ValueBlockDecoder decodes the
-// up to kValuesPerBlock entries of one verified value block into a fixed array. Both
+// up to kValuesPerBlock entries of one verified value block into a fixed array, on
+// demand: a record in name order needs one entry of a block, so entries are decoded only
+// as far as the one asked for (reach()); a load with references decodes them all. Both
 // report a block that does not decode as written with false and an error text; after
 // that their contents are meaningless until the next load.
 #pragma once
@@ -100,10 +102,13 @@ class ValueBlockDecoder {
   bool loaded() const { return loaded_; }
   uint64_t block() const { return block_; }
   size_t size() const { return size_; }
+  // Decodes entries up to i (< size()); false when the block does not decode as written.
+  bool reach(size_t i) { return i < decoded_ || decode_through(i); }
+  // Entry i, reached already.
   const ValueEntry& entry(size_t i) const { return entries_[i]; }
-  // The presentation text of entry i: stored, or derived from its bytes on first use
-  // into a buffer of the decoder (valid until the next load of another block). False
-  // when a text marked derivable does not derive: damage.
+  // The presentation text of entry i (reached already): stored, or derived from its
+  // bytes on first use into a buffer of the decoder (valid until the next load of
+  // another block). False when a text marked derivable does not derive: damage.
   bool text(size_t i, std::string_view* out);
   // The delta-coded references of entry i (valid after a load with_refs), bounded by
   // the entry's own bytes.
@@ -115,6 +120,7 @@ class ValueBlockDecoder {
 
  private:
   bool decode(const BlockSpan& span, uint64_t b);
+  bool decode_through(size_t i);
 
   const RecordStore& store_;
   bool loaded_ = false;
@@ -123,7 +129,11 @@ class ValueBlockDecoder {
   size_t size_ = 0;
   uint64_t first_ref_ = 0;
   uint64_t refs_offset_ = 0;  // of the block's references in the refs section
-  uint64_t ref_bytes_ = 0;    // their length
+  uint64_t ref_bytes_ = 0;    // their length, once every entry is decoded
+  ByteCursor cur_;            // at the first entry not yet decoded
+  size_t decoded_ = 0;        // entries decoded
+  uint64_t next_ref_ = 0;     // first reference and reference offset of that entry
+  uint64_t next_at_ = 0;
   const uint8_t* refs_ = nullptr;
   ValueEntry entries_[kValuesPerBlock];
   bool derived_done_[kValuesPerBlock] = {};

@@ -32,6 +32,20 @@ size_t name_text(std::string_view raw, char* out, size_t cap) {
   return n;
 }
 
+// Dotted decimal, as inet_ntop writes it, without its formatted printing: ranges over
+// addresses derive one text per record.
+size_t ipv4_text(std::string_view raw, char* out) {
+  size_t n = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    const unsigned b = static_cast<unsigned char>(raw[i]);
+    if (i > 0) out[n++] = '.';
+    if (b >= 100) out[n++] = static_cast<char>('0' + b / 100);
+    if (b >= 10) out[n++] = static_cast<char>('0' + b / 10 % 10);
+    out[n++] = static_cast<char>('0' + b % 10);
+  }
+  return n;
+}
+
 size_t txt_text(std::string_view raw, char* out, size_t cap) {
   size_t n = 0, at = 0;
   while (at < raw.size()) {
@@ -54,11 +68,11 @@ size_t txt_text(std::string_view raw, char* out, size_t cap) {
 
 size_t derive_value_text(uint16_t rrtype, std::string_view raw, char* out) {
   switch (rrtype) {
-    case 1:
+    case 1: return raw.size() == 4 ? ipv4_text(raw, out) : 0;
     case 28: {
-      if (raw.size() != (rrtype == 1 ? 4u : 16u)) return 0;
+      if (raw.size() != 16) return 0;
       char buf[INET6_ADDRSTRLEN];
-      if (inet_ntop(rrtype == 1 ? AF_INET : AF_INET6, raw.data(), buf, sizeof buf) == nullptr) return 0;
+      if (inet_ntop(AF_INET6, raw.data(), buf, sizeof buf) == nullptr) return 0;
       const size_t n = std::strlen(buf);
       std::memcpy(out, buf, n);
       return n;

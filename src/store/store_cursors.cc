@@ -22,6 +22,10 @@ bool NameCursor::fill() {
   const uint64_t rank = f.rank;
   if (!values_.load(rank / kValuesPerBlock, false, &error_)) return false;
   const size_t i = static_cast<size_t>(rank % kValuesPerBlock);
+  if (!values_.reach(i)) {
+    error_ = store_.error_text(store_msg::kDamagedValues, values_.block());
+    return false;
+  }
   const ValueEntry& v = values_.entry(i);
   // A record points at a value of its own type; anything else is damage.
   if (v.rrtype != f.rrtype || !values_.text(i, &record_.text)) {
@@ -121,7 +125,15 @@ bool ValueCursor::locate_block(uint64_t ordinal) {
   // The last block whose first ordinal is at or below the target. The index is only a
   // guide: the block's own header is checked on load and advance_to() rejects an
   // ordinal the block does not hold.
-  uint64_t lo = 0, hi = store_.header().name_block_count;
+  const uint64_t blocks = store_.header().name_block_count;
+  // Blocks are written full, so the block is nearly always ordinal / kNameBlockRecords:
+  // try it before searching (a guess the index does not confirm costs two reads).
+  const uint64_t guess = ordinal / kNameBlockRecords;
+  if (guess < blocks && store_.name_block_first_ordinal(guess) <= ordinal &&
+      (guess + 1 == blocks || store_.name_block_first_ordinal(guess + 1) > ordinal)) {
+    return names_.load(guess, &error_);
+  }
+  uint64_t lo = 0, hi = blocks;
   while (lo < hi) {
     const uint64_t mid = lo + (hi - lo) / 2;
     if (store_.name_block_first_ordinal(mid) <= ordinal) {
@@ -167,6 +179,19 @@ bool ValueCursor::resolve() {
   record_.time_last = f.time_last;
   record_.count = f.count;
   record_.bailiwick = f.bailiwick;
+  return true;
+}
+
+bool ValueCursor::position(uint64_t rank) {
+  if (!values_.load(rank / kValuesPerBlock, false, &error_)) return false;
+  const size_t i = static_cast<size_t>(rank % kValuesPerBlock);
+  if (!values_.reach(i)) {
+    error_ = store_.error_text(store_msg::kDamagedValues, values_.block());
+    return false;
+  }
+  const ValueEntry& v = values_.entry(i);
+  record_.rrtype = v.rrtype;
+  record_.raw = v.raw;
   return true;
 }
 
@@ -236,6 +261,10 @@ void ValueCursor::seek(std::string_view raw, uint16_t rrtype) {
     rank = (lo - 1) * kValuesPerBlock;
     size_t i = 0;
     while (i < values_.size()) {
+      if (!values_.reach(i)) {
+        error_ = store_.error_text(store_msg::kDamagedValues, values_.block());
+        return fail();
+      }
       const ValueEntry& e = values_.entry(i);
       if (value_order(e.raw, e.rrtype, raw, rrtype) >= 0) break;
       ++i;

@@ -69,6 +69,14 @@ class ValueCursor {
   void next();
   // Skips the remaining records of the current value.
   void next_value();
+  // Walks value by value, from the current value (valid() must hold), until
+  // verdict(raw, rrtype) says kTake, leaving the cursor on that value's first record as
+  // seek() would, or kEnd, leaving it !valid() (not failed). The records of values it
+  // skips are never decoded: a range that skips many values pays for their block
+  // entries only.
+  enum class Verdict { kTake, kSkip, kEnd };
+  template <class F>
+  void find_value(F verdict);
   const StoreRecord& record() const { return record_; }
   // The current value (valid() must hold).
   std::string_view value_raw() const { return record_.raw; }
@@ -78,6 +86,7 @@ class ValueCursor {
 
  private:
   bool enter_value(uint64_t rank);  // positions at the first record of value rank
+  bool position(uint64_t rank);     // loads value rank's entry alone (rank < value count)
   bool resolve();                   // decodes the record of the current reference
   bool step_ref(bool first);        // decodes the value's first or next reference
   bool locate_block(uint64_t ordinal);
@@ -96,5 +105,25 @@ class ValueCursor {
   bool failed_ = false;
   std::string error_;
 };
+
+template <class F>
+void ValueCursor::find_value(F verdict) {
+  const uint64_t values = store_.header().value_count;
+  for (uint64_t rank = rank_; valid_; ++rank) {
+    if (rank >= values) {
+      valid_ = false;
+      return;
+    }
+    // The current value's entry and first record are in place already.
+    if (rank != rank_ && !position(rank)) return fail();
+    switch (verdict(record_.raw, record_.rrtype)) {
+      case Verdict::kTake:
+        if (rank != rank_ && !enter_value(rank)) fail();
+        return;
+      case Verdict::kEnd: valid_ = false; return;
+      case Verdict::kSkip: break;
+    }
+  }
+}
 
 }  // namespace quarn

@@ -23,12 +23,16 @@
 
 namespace quarn {
 
-// Bytes of bookkeeping per distinct value beside its raw bytes: hash node and vector
-// entry while records arrive (96), then finish()'s layout (rank, order, start, fill).
-constexpr uint64_t kValueOverhead = 96 + 24;
+// Bytes per distinct value of finish()'s layout, beside what the value table holds: the
+// sort keys (16) and the ids they leave in order (4), then the order, the ranks and each
+// rank's first reference and fill position (4 each) once the keys are gone.
+constexpr uint64_t kValueLayout = 16 + 4 + 4;
 // Bytes per record beside its pending form: its value id, and its reference in the
 // layout that finish() builds while the pending form is still held.
 constexpr uint64_t kRecordOverhead = 4 + 4;
+// Pending records are kept in chunks of this size: few enough allocations, and little
+// unused room for a small store's budget.
+constexpr size_t kPendingChunk = 64 << 10;
 // Output is gathered into pieces of this size before each write.
 constexpr size_t kWriteChunk = 1 << 20;
 
@@ -68,7 +72,7 @@ size_t shared_suffix(std::string_view a, std::string_view b) {
 
 // The text a lookup shows for a value: the rdata index's text, or for a value that index
 // leaves out, the library's text, or the generic "\# length hex" form.
-std::string value_text(const std::string& raw, uint16_t rrtype) {
+std::string value_text(std::string_view raw, uint16_t rrtype) {
   std::string text;
   const auto* bytes = reinterpret_cast<const uint8_t*>(raw.data());
   if (rdata_to_text(rrtype, std::span<const uint8_t>(bytes, raw.size()), &text)) return text;
@@ -82,6 +86,45 @@ std::string value_text(const std::string& raw, uint16_t rrtype) {
     text.push_back(kHexDigitsLower[c & 15]);
   }
   return text;
+}
+
+bool is_address(uint16_t rrtype) { return rrtype == 1 || rrtype == 28; }
+
+// Values whose library text is exactly what derive_value_text writes, so the library
+// need not be asked: addresses (both print through inet_ntop) and names of plain labels
+// (printed label by label, a dot after each, nothing to escape), within the lengths the
+// rdata index takes whole. The root name and longer values take the library's path.
+bool text_follows_from_bytes(uint16_t rrtype, std::string_view raw) {
+  switch (rrtype) {
+    case 1: return raw.size() == 4;
+    case 28: return raw.size() == 16;
+    case 2:
+    case 5:
+    case 12:
+    case 39:
+    case 15: return raw.size() > 1 && raw.size() <= kMaxIndexedRdata;
+    default: return false;
+  }
+}
+
+// Appends a value's text field: 0 when a reader derives exactly the text a lookup shows,
+// else that text.
+void put_text_field(uint16_t rrtype, std::string_view raw, std::string& block) {
+  char derived[kMaxDerivedText];
+  // An address of its type's length always derives; a name does when its labels are plain.
+  if (text_follows_from_bytes(rrtype, raw) &&
+      (is_address(rrtype) || derive_value_text(rrtype, raw, derived) != 0)) {
+    put_varint(block, 0);
+    return;
+  }
+  const std::string text = value_text(raw, rrtype);
+  const size_t n = derive_value_text(rrtype, raw, derived);
+  if (n != 0 && std::string_view(derived, n) == text) {
+    put_varint(block, 0);
+    return;
+  }
+  put_varint(block, text.size() + 1);
+  block.append(text);
 }
 
 // One record of the pending list, read back.
@@ -218,8 +261,8 @@ bool StoreWriter::check_input(const RecordInput& r, std::string* error) const {
     *error = store_msg::kTooManyRecords;
     return false;
   }
-  if (!record_value_.empty() &&
-      record_order(last_name_, last_type_, last_raw_, n, r.rrtype, r.raw) >= 0) {
+  if (!record_value_.empty() && record_order(last_name_, values_.rrtype(last_value_),
+                                              values_.raw(last_value_), n, r.rrtype, r.raw) >= 0) {
     *error = str_fmt(store_msg::kOutOfOrder, std::string(n.substr(0, 256)).c_str());
     return false;
   }
@@ -230,43 +273,38 @@ bool StoreWriter::check_input(const RecordInput& r, std::string* error) const {
   return true;
 }
 
-uint32_t StoreWriter::value_id(const RecordInput& r) {
-  key_.clear();
-  key_.push_back(static_cast<char>(r.rrtype >> 8));
-  key_.push_back(static_cast<char>(r.rrtype & 0xff));
-  key_.append(r.raw);
-  auto [it, inserted] = value_ids_.try_emplace(key_, static_cast<uint32_t>(values_.size()));
-  if (inserted) {
-    values_.push_back(Value{std::string(r.raw), r.rrtype});
-    value_bytes_ += 2 * r.raw.size() + kValueOverhead;
-  }
-  return it->second;
-}
-
 bool StoreWriter::add(const RecordInput& r, std::string* error) {
   if (broken_ || finished_) return false;
   if (!check_input(r, error)) {
     broken_ = true;
     return false;
   }
-  const uint32_t id = value_id(r);
+  const uint32_t id = values_.intern(r.rrtype, r.raw);
   const bool new_name = record_value_.empty() || r.name != last_name_;
-  put_varint(pending_, new_name ? r.name.size() + 1 : 0);
-  if (new_name) pending_.append(r.name);
-  put_varint(pending_, r.rrtype);
-  put_varint(pending_, id);
-  put_varint(pending_, zigzag(r.time_first));
-  put_varint(pending_, zigzag(r.time_last));
-  put_varint(pending_, r.count);
-  put_varint(pending_, r.bailiwick.empty() ? 0 : r.bailiwick.size() + 1);
-  pending_.append(r.bailiwick);
+  std::string& rec = record_scratch_;
+  rec.clear();
+  put_varint(rec, new_name ? r.name.size() + 1 : 0);
+  if (new_name) rec.append(r.name);
+  put_varint(rec, r.rrtype);
+  put_varint(rec, id);
+  put_varint(rec, zigzag(r.time_first));
+  put_varint(rec, zigzag(r.time_last));
+  put_varint(rec, r.count);
+  put_varint(rec, r.bailiwick.empty() ? 0 : r.bailiwick.size() + 1);
+  rec.append(r.bailiwick);
+  // Chunks are filled to their reserved size and never grow, so no record is copied twice.
+  if (pending_.empty() || pending_.back().size() + rec.size() > pending_.back().capacity()) {
+    pending_.emplace_back().reserve(std::max(kPendingChunk, rec.size()));
+    pending_bytes_ += pending_.back().capacity();
+  }
+  pending_.back().append(rec);
   if (record_value_.empty() || r.time_first < earliest_) earliest_ = r.time_first;
   if (record_value_.empty() || r.time_last > latest_) latest_ = r.time_last;
   record_value_.push_back(id);
   if (new_name) last_name_.assign(r.name);
-  last_raw_.assign(r.raw);
-  last_type_ = r.rrtype;
-  const uint64_t used = pending_.size() + kRecordOverhead * record_value_.size() + value_bytes_;
+  last_value_ = id;
+  const uint64_t used = pending_bytes_ + kRecordOverhead * record_value_.size() +
+                        values_.memory_bytes() + kValueLayout * values_.size();
   if (used > budget_) {
     *error = str_fmt(store_msg::kOverBudget, static_cast<unsigned long long>(budget_ >> 10));
     broken_ = true;
@@ -315,16 +353,17 @@ void put_header(std::string& h, const StoreHeader& s) {
 }  // namespace
 
 // The layout of the value order: distinct values by rank, and the references of each.
+// Reference positions fit 32 bits: a store holds fewer than 2^32 records.
 struct ValueLayout {
   std::vector<uint32_t> by_rank;  // value id of each rank
   std::vector<uint32_t> rank;     // rank of each value id
-  std::vector<uint64_t> start;    // first reference of each rank, and the total at the end
+  std::vector<uint32_t> start;    // first reference of each rank, and the total at the end
   std::vector<uint32_t> refs;     // record ordinals, grouped by rank, ascending in each
 
   // Appends the delta-coded references of rank r.
   void encode_refs(uint64_t r, std::string& out) const {
     uint32_t prev = 0;
-    for (uint64_t k = start[r]; k < start[r + 1]; ++k) {
+    for (uint32_t k = start[r]; k < start[r + 1]; ++k) {
       put_varint(out, refs[k] - prev);
       prev = refs[k];
     }
@@ -332,11 +371,7 @@ struct ValueLayout {
 };
 
 void StoreWriter::lay_out_values(ValueLayout* v) const {
-  v->by_rank.resize(values_.size());
-  for (size_t i = 0; i < v->by_rank.size(); ++i) v->by_rank[i] = static_cast<uint32_t>(i);
-  std::sort(v->by_rank.begin(), v->by_rank.end(), [this](uint32_t a, uint32_t b) {
-    return value_order(values_[a].raw, values_[a].rrtype, values_[b].raw, values_[b].rrtype) < 0;
-  });
+  v->by_rank = values_.sorted_ids();
   v->rank.resize(values_.size());
   for (size_t r = 0; r < v->by_rank.size(); ++r) v->rank[v->by_rank[r]] = static_cast<uint32_t>(r);
   // A counting sort by rank; walking the ordinals in order keeps each value's records in
@@ -345,7 +380,7 @@ void StoreWriter::lay_out_values(ValueLayout* v) const {
   for (uint32_t id : record_value_) ++v->start[v->rank[id] + 1];
   for (size_t r = 0; r < values_.size(); ++r) v->start[r + 1] += v->start[r];
   v->refs.resize(record_value_.size());
-  std::vector<uint64_t> fill(v->start.begin(), v->start.end() - 1);
+  std::vector<uint32_t> fill(v->start.begin(), v->start.end() - 1);
   for (size_t ord = 0; ord < record_value_.size(); ++ord) {
     v->refs[fill[v->rank[record_value_[ord]]]++] = static_cast<uint32_t>(ord);
   }
@@ -355,16 +390,22 @@ bool StoreWriter::write_names(FileOut& out, const ValueLayout& v, StoreHeader* h
                               std::string* error) {
   h->names_offset = out.offset();
   NameBlockBuilder names(out, h->names_offset);
-  ByteCursor pending(reinterpret_cast<const uint8_t*>(pending_.data()),
-                     reinterpret_cast<const uint8_t*>(pending_.data() + pending_.size()));
+  // The name a record without one continues: it may lie in an earlier chunk, which stays
+  // until the next name comes.
   std::string_view name;
-  while (!pending.at_end()) {
-    const Pending p = read_pending(pending);
-    if (p.new_name) name = p.name;
-    if (!names.add(name, p, v.rank[p.value], error)) return false;
+  for (size_t c = 0; c < pending_.size(); ++c) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(pending_[c].data());
+    ByteCursor pending(bytes, bytes + pending_[c].size());
+    while (!pending.at_end()) {
+      const Pending p = read_pending(pending);
+      if (p.new_name) name = p.name;
+      if (!names.add(name, p, v.rank[p.value], error)) return false;
+    }
   }
   if (!names.flush_block(error)) return false;
-  pending_ = std::string();  // the pending form is no longer needed: give back its memory
+  // The pending form is no longer needed: give back its memory.
+  std::vector<std::string>().swap(pending_);
+  pending_bytes_ = 0;
   h->names_length = out.offset() - h->names_offset;
   h->name_block_count = names.blocks();
   h->name_index_offset = out.offset();
@@ -375,7 +416,6 @@ bool StoreWriter::write_values(FileOut& out, const ValueLayout& v, StoreHeader* 
                                std::string* error) {
   h->values_offset = out.offset();
   std::string index, block, slice;
-  char derived[kMaxDerivedText];
   uint64_t ref_offset = 0;  // of the block's references in the refs section
   for (uint64_t first = 0; first < values_.size(); first += kValuesPerBlock) {
     const uint64_t last = std::min<uint64_t>(first + kValuesPerBlock, values_.size());
@@ -384,19 +424,14 @@ bool StoreWriter::write_values(FileOut& out, const ValueLayout& v, StoreHeader* 
     put_varint(block, v.start[first]);
     put_varint(block, ref_offset);
     for (uint64_t r = first; r < last; ++r) {
-      const Value& value = values_[v.by_rank[r]];
-      const std::string text = value_text(value.raw, value.rrtype);
-      put_varint(block, value.rrtype);
-      put_varint(block, value.raw.size());
-      block.append(value.raw);
+      const uint32_t id = v.by_rank[r];
+      const std::string_view raw = values_.raw(id);
+      const uint16_t rrtype = values_.rrtype(id);
+      put_varint(block, rrtype);
+      put_varint(block, raw.size());
+      block.append(raw);
       // Keep the text only when a reader could not derive exactly these bytes.
-      const size_t n = derive_value_text(value.rrtype, value.raw, derived);
-      if (n != 0 && std::string_view(derived, n) == text) {
-        put_varint(block, 0);
-      } else {
-        put_varint(block, text.size() + 1);
-        block.append(text);
-      }
+      put_text_field(rrtype, raw, block);
       put_varint(block, v.start[r + 1] - v.start[r]);
       const size_t before = slice.size();
       v.encode_refs(r, slice);

@@ -8,11 +8,12 @@
 // The rdata order is built here rather than taken as a second sorted stream: while the
 // records arrive the writer keeps their encoded form (about 10 bytes a record plus each
 // new name), 8 bytes a record for the value it names and its reference, and each
-// distinct value once (twice its bytes and 120 bytes of bookkeeping); finish() sorts the
-// distinct values, lays out the value order and writes the file. The budget counts all
-// of that, finish()'s layout included. When that would pass
-// the memory budget, add() fails with kOverBudget: the caller then writes several
-// stores (a lookup merges them) or raises the budget.
+// distinct value once in a ValueTable (its bytes, 16 bytes of entry and 8 or fewer of
+// hash slots, in arena chunks of up to 4 MiB); finish() sorts the distinct values (24 bytes of
+// layout each), lays out the value order and writes the file. The budget counts all of
+// that, finish()'s layout included. When that would pass the memory budget, add() fails
+// with kOverBudget: the caller then writes several stores (a lookup merges them) or
+// raises the budget.
 //
 // Owner names must be non-empty, at most kMaxStoreName bytes, without blank, tab or line
 // feed (they would not sort as names); rdata values at most kMaxStoreRdata bytes; at
@@ -24,10 +25,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "store/store_record.h"
+#include "store/value_table.h"
 
 namespace quarn {
 
@@ -50,13 +51,8 @@ class StoreWriter {
   uint64_t value_count() const { return values_.size(); }
 
  private:
-  struct Value {
-    std::string raw;
-    uint16_t rrtype;
-  };
   StoreWriter() = default;
   bool check_input(const RecordInput& r, std::string* error) const;
-  uint32_t value_id(const RecordInput& r);
   void lay_out_values(ValueLayout* layout) const;
   bool write_names(FileOut& out, const ValueLayout& layout, StoreHeader* h, std::string* error);
   bool write_values(FileOut& out, const ValueLayout& layout, StoreHeader* h,
@@ -68,16 +64,14 @@ class StoreWriter {
   bool finished_ = false;
   bool broken_ = false;
   uint64_t budget_ = 0;
-  uint64_t value_bytes_ = 0;
   // Records as they came, with provisional value ids (first-seen order).
-  std::string pending_;
+  std::vector<std::string> pending_;  // in chunks, each filled up to its capacity
+  uint64_t pending_bytes_ = 0;        // their capacities
+  std::string record_scratch_;
   std::vector<uint32_t> record_value_;
-  std::vector<Value> values_;
-  std::unordered_map<std::string, uint32_t> value_ids_;  // type (2 bytes) + raw
-  std::string key_;                                      // reused lookup key
+  ValueTable values_;
   std::string last_name_;
-  std::string last_raw_;
-  uint16_t last_type_ = 0;
+  uint32_t last_value_ = 0;  // of the last record: its type and bytes for the order check
   int64_t earliest_ = 0;
   int64_t latest_ = 0;
 };

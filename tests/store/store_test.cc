@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "retrieval/rdata_text.h"
 #include "store/store_cursors.h"
 #include "store/store_messages.h"
 #include "store/store_reader.h"
@@ -66,6 +67,43 @@ TEST(RecordStore, BothOrdersReadBackWhatWasWritten) {
   EXPECT_TRUE(texts.count("192.0.0.1") || texts.count("192.0.1.1") || texts.count("192.0.2.1"));
   EXPECT_TRUE(texts.count("ns0.example.net."));
   EXPECT_TRUE(texts.count("10 mail.example.com."));
+}
+
+// The writer leaves out texts it knows a reader derives; what a reader shows must still
+// be the library's text, for the address forms and names where the two could part.
+TEST(RecordStore, TextsAreTheLibrarysForEveryAddressAndNameForm) {
+  ScratchDir dir;
+  std::vector<TestRecord> records;
+  auto add = [&records](uint16_t rrtype, const std::string& raw) {
+    records.push_back({"t" + std::to_string(records.size()) + ".example", rrtype, raw, 1, 2, 1, ""});
+  };
+  for (const char* a : {"::", "::1", "::ffff:192.0.2.1", "2001:db8::", "1:0:0:1::1",
+                        "fe80::1:0:0:1", "2001:db8:0:1:1:1:1:1", "::192.0.2.1"}) {
+    std::string raw(16, '\0');
+    ASSERT_EQ(inet_pton(AF_INET6, a, raw.data()), 1);
+    add(28, raw);
+  }
+  add(1, std::string("\0\0\0\0", 4));
+  add(1, "\xff\xff\xff\xff");
+  for (const char* n : {"a-b.example.net", "_sip._tcp.x9.example", "0.example"}) {
+    add(2, wire_name(n));
+    add(15, std::string("\xff\xff", 2) + wire_name(n));
+  }
+  add(12, wire_name("UPPER.example"));
+  write_store(dir.file("t.qrs"), records);
+  std::string error;
+  auto s = RecordStore::open(dir.file("t.qrs"), &error);
+  ASSERT_TRUE(s) << error;
+  NameCursor n(*s);
+  size_t seen = 0;
+  for (n.seek_first(); n.valid(); n.next(), ++seen) {
+    const StoreRecord& r = n.record();
+    std::string want;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(r.raw.data());
+    ASSERT_TRUE(rdata_to_text(r.rrtype, std::span<const uint8_t>(bytes, r.raw.size()), &want));
+    EXPECT_EQ(r.text, want) << r.name;
+  }
+  EXPECT_EQ(seen, records.size());
 }
 
 TEST(RecordStore, EmptyStoreAndSeeksPastTheEnd) {

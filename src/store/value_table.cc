@@ -1,0 +1,140 @@
+// Interning and ordering the distinct values of a store being written; see value_table.h.
+#include "store/value_table.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "store/value_order.h"
+
+namespace quarn {
+namespace {
+
+// Arena chunks double from the first size to the last, so a small store takes little
+// memory and a large one allocates rarely; a chunk is never smaller than the value that
+// opens it.
+constexpr uint32_t kFirstChunk = 16u << 10;
+constexpr uint32_t kLastChunk = 4u << 20;
+constexpr uint64_t kFirstSlots = 1024;
+
+uint64_t load_bytes(const char* p, size_t n) {
+  uint64_t w = 0;
+  std::memcpy(&w, p, n);
+  return w;
+}
+
+// A multiply-and-shift hash over 8-byte words: values are short (addresses, names), so
+// a few multiplications beat a byte-at-a-time hash, and the final mix spreads the low
+// bits that pick the slot.
+uint64_t hash_value(uint16_t rrtype, std::string_view raw) {
+  constexpr uint64_t kMul = 0x9e3779b97f4a7c15ull;
+  uint64_t h = (static_cast<uint64_t>(rrtype) << 32 | raw.size()) * kMul;
+  size_t i = 0;
+  for (; i + 8 <= raw.size(); i += 8) {
+    h = (h ^ load_bytes(raw.data() + i, 8)) * kMul;
+    h ^= h >> 29;
+  }
+  if (i < raw.size()) {
+    h = (h ^ load_bytes(raw.data() + i, raw.size() - i)) * kMul;
+    h ^= h >> 29;
+  }
+  h ^= h >> 32;
+  h *= 0xd6e8feb86659fd93ull;
+  return h ^ (h >> 32);
+}
+
+// The first 8 bytes of a value, big-endian, zero-padded: comparing two of them decides
+// the value order whenever they differ at a byte both values have.
+uint64_t order_prefix(std::string_view raw) {
+  uint8_t b[8] = {};
+  std::memcpy(b, raw.data(), std::min<size_t>(raw.size(), 8));
+  uint64_t k = 0;
+  for (uint8_t c : b) k = k << 8 | c;
+  return k;
+}
+
+struct SortKey {
+  uint64_t prefix;
+  uint32_t id;
+  uint16_t length;
+  uint16_t rrtype;
+};
+
+}  // namespace
+
+ValueTable::ValueTable() : slots_(kFirstSlots, 0), mask_(kFirstSlots - 1) {}
+
+uint64_t ValueTable::memory_bytes() const {
+  return arena_bytes_ + entries_.capacity() * sizeof(Entry) +
+         slots_.capacity() * sizeof(uint32_t);
+}
+
+const char* ValueTable::store_bytes(std::string_view raw) {
+  if (chunks_.empty() || chunk_size_ - chunk_used_ < raw.size()) {
+    const uint32_t next = chunks_.empty() ? kFirstChunk : std::min(chunk_size_ * 2, kLastChunk);
+    chunk_size_ = std::max(next, static_cast<uint32_t>(raw.size()));
+    chunks_.push_back(std::make_unique<char[]>(chunk_size_));
+    arena_bytes_ += chunk_size_;
+    chunk_used_ = 0;
+  }
+  char* at = chunks_.back().get() + chunk_used_;
+  if (!raw.empty()) std::memcpy(at, raw.data(), raw.size());
+  chunk_used_ += static_cast<uint32_t>(raw.size());
+  return at;
+}
+
+uint32_t ValueTable::intern(uint16_t rrtype, std::string_view raw) {
+  const auto h = static_cast<uint32_t>(hash_value(rrtype, raw));
+  for (uint64_t s = h & mask_;; s = (s + 1) & mask_) {
+    const uint32_t slot = slots_[s];
+    if (slot == 0) {
+      const auto id = static_cast<uint32_t>(entries_.size());
+      const char* at = store_bytes(raw);
+      entries_.push_back(Entry{static_cast<uint32_t>(chunks_.size() - 1),
+                               static_cast<uint32_t>(at - chunks_.back().get()), h,
+                               static_cast<uint16_t>(raw.size()), rrtype});
+      slots_[s] = id + 1;
+      // At most half full: probes stay short with linear probing.
+      if (entries_.size() * 2 > slots_.size()) grow_slots();
+      return id;
+    }
+    const Entry& e = entries_[slot - 1];
+    if (e.hash == h && e.rrtype == rrtype && e.length == raw.size() &&
+        std::memcmp(chunks_[e.chunk].get() + e.at, raw.data(), raw.size()) == 0) {
+      return slot - 1;
+    }
+  }
+}
+
+// Doubles the slots. A value's slot follows from the hash its entry keeps, so growing
+// touches no value bytes.
+void ValueTable::grow_slots() {
+  slots_.assign(slots_.size() * 2, 0);
+  mask_ = slots_.size() - 1;
+  for (uint32_t id = 0; id < entries_.size(); ++id) {
+    uint64_t s = entries_[id].hash & mask_;
+    while (slots_[s] != 0) s = (s + 1) & mask_;
+    slots_[s] = id + 1;
+  }
+}
+
+std::vector<uint32_t> ValueTable::sorted_ids() const {
+  std::vector<SortKey> keys(entries_.size());
+  for (uint32_t id = 0; id < keys.size(); ++id) {
+    keys[id] = SortKey{order_prefix(raw(id)), id, entries_[id].length, entries_[id].rrtype};
+  }
+  // Most pairs differ within their first 8 bytes, so the sort runs on the keys alone and
+  // reaches the arena only for the rest.
+  std::sort(keys.begin(), keys.end(), [this](const SortKey& a, const SortKey& b) {
+    if (a.prefix != b.prefix) {
+      const int at = std::countl_zero(a.prefix ^ b.prefix) / 8;
+      if (at < std::min(a.length, b.length)) return a.prefix < b.prefix;
+    }
+    return value_order(raw(a.id), a.rrtype, raw(b.id), b.rrtype) < 0;
+  });
+  std::vector<uint32_t> ids(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) ids[i] = keys[i].id;
+  return ids;
+}
+
+}  // namespace quarn
