@@ -7,7 +7,9 @@
 #
 # Environment: WORK (corpora and indexes, default /tmp/quarn-compare), REPEATS (timed
 # warm runs per query and tool, default 5), BUILD_DIR (release build, default build),
-# RESULTS (default bench/compare/results), QUERIES (default bench/compare/queries.tsv).
+# RESULTS (default bench/compare/results), QUERIES (default bench/compare/queries.tsv),
+# GF_THREADS (gramforge's --threads, default the number of cores; the searches and
+# PostgreSQL use one core either way).
 #
 # Per COUNT it generates the corpus (kept in WORK/COUNT and reused), builds the indexes
 # with gramforge, loads PostgreSQL, then times every query with every tool and writes
@@ -20,6 +22,7 @@ repo=$PWD
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1000000 10000000)
 work=${WORK:-/tmp/quarn-compare}
+gf_threads=${GF_THREADS:-$(nproc)}
 repeats=${REPEATS:-5}
 build=${BUILD_DIR:-build}
 results=${RESULTS:-$repo/bench/compare/results}
@@ -119,12 +122,13 @@ for count in "${counts[@]}"; do
   put names_txt_bytes "$(stat -c %s "$names")"
 
   echo "== gramforge: owner-name index of $count names" >&2
-  /usr/bin/time -f '%e %M' -o "$dir/gf.time" "$bin/gramforge" --force -q -m 256 -o "$idx" "$dir/corpus.json"
+  /usr/bin/time -f '%e %M' -o "$dir/gf.time" "$bin/gramforge" --force -q -m 256 --threads "$gf_threads" -o "$idx" "$dir/corpus.json"
   read -r secs kb <"$dir/gf.time"
   put gramforge_seconds "$secs"
+  put gramforge_threads "$gf_threads"
   put gramforge_peak_kb "$kb"
   put index_bytes "$(stat -c %s "$idx")"
-  /usr/bin/time -f '%e %M' -o "$dir/gf2.time" "$bin/gramforge" --force -q -m 256 -o "$dir/both-names.idx" \
+  /usr/bin/time -f '%e %M' -o "$dir/gf2.time" "$bin/gramforge" --force -q -m 256 --threads "$gf_threads" -o "$dir/both-names.idx" \
     -d "$dir/rdata.idx" "$dir/corpus.json"
   read -r secs kb <"$dir/gf2.time"
   put gramforge_both_seconds "$secs"
