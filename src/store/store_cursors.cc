@@ -6,6 +6,20 @@
 #include "store/value_order.h"
 
 namespace quarn {
+namespace {
+
+// Loads the value block holding `rank` (without its references) and decodes it up to
+// that value's entry, whose index in the block goes to *i; false with *error set.
+bool reach_value(const RecordStore& store, ValueBlockDecoder& values, uint64_t rank, size_t* i,
+                 std::string* error) {
+  if (!values.load(rank / kValuesPerBlock, false, error)) return false;
+  *i = static_cast<size_t>(rank % kValuesPerBlock);
+  if (values.reach(*i)) return true;
+  *error = store.error_text(store_msg::kDamagedValues, values.block());
+  return false;
+}
+
+}  // namespace
 
 // ---- NameCursor ----
 
@@ -20,12 +34,8 @@ void NameCursor::fail() {
 bool NameCursor::fill() {
   const NameRecordFields& f = names_.fields();
   const uint64_t rank = f.rank;
-  if (!values_.load(rank / kValuesPerBlock, false, &error_)) return false;
-  const size_t i = static_cast<size_t>(rank % kValuesPerBlock);
-  if (!values_.reach(i)) {
-    error_ = store_.error_text(store_msg::kDamagedValues, values_.block());
-    return false;
-  }
+  size_t i = 0;
+  if (!reach_value(store_, values_, rank, &i, &error_)) return false;
   const ValueEntry& v = values_.entry(i);
   // A record points at a value of its own type; anything else is damage.
   if (v.rrtype != f.rrtype || !values_.text(i, &record_.text)) {
@@ -183,12 +193,8 @@ bool ValueCursor::resolve() {
 }
 
 bool ValueCursor::position(uint64_t rank) {
-  if (!values_.load(rank / kValuesPerBlock, false, &error_)) return false;
-  const size_t i = static_cast<size_t>(rank % kValuesPerBlock);
-  if (!values_.reach(i)) {
-    error_ = store_.error_text(store_msg::kDamagedValues, values_.block());
-    return false;
-  }
+  size_t i = 0;
+  if (!reach_value(store_, values_, rank, &i, &error_)) return false;
   const ValueEntry& v = values_.entry(i);
   record_.rrtype = v.rrtype;
   record_.raw = v.raw;
