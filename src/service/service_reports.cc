@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "index/format.h"
+#include "index/line_range.h"
 #include "index/line_source.h"
 #include "planner/tgr_result.h"
 #include "retrieval/search_context.h"
@@ -16,14 +17,6 @@
 namespace quarn {
 namespace {
 
-// Bytes of one line-index entry, and the lines one entry covers.
-constexpr uint64_t kLineIndexEntryBytes = 14;
-constexpr uint64_t kLinesPerEntry = 64;
-
-uint64_t lines_at_most(const Tgdb& t) {
-  return t.line_index_size() / kLineIndexEntryBytes * kLinesPerEntry;
-}
-
 void scope_report(JsonText& j, const ScopeSource& s) {
   j.open();
   j.key("path").str(s.path());
@@ -35,7 +28,7 @@ void scope_report(JsonText& j, const ScopeSource& s) {
     j.open();
     j.key("path").str(t->path());
     j.key("bytes").unum(t->file_size());
-    j.key("lines_at_most").unum(lines_at_most(*t));
+    j.key("lines_at_most").unum(line_count_bound(*t));
     j.key("earliest").num(t->earliest_seen());
     j.key("latest").num(t->latest_seen());
     j.key("mtime").num(t->identity().mtime_sec);
@@ -100,7 +93,7 @@ std::string explain_report(search_context& ctx, const ScopeSource& scope) {
   j.key("files").open_array();
   for (const TgdbRef& t : scope.indexes()) {
     // From the list sizes in the trigram table alone: explaining reads no list.
-    const uint64_t lines = lines_at_most(*t);
+    const uint64_t lines = line_count_bound(*t);
     const bool scans = query_scans_table(*t, ctx.query());
     const uint64_t estimate =
         scans ? lines
