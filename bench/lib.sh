@@ -15,3 +15,25 @@ search_times() {
   printf 'results %7d  median %8s ms  min %8s ms\n' "$n" \
     "$(sed -n "$(((repeats + 1) / 2))p" <<<"$times")" "$(head -1 <<<"$times")"
 }
+
+# pg_settings SOCKET_DIR: the postgresql.conf lines of the benchmarks' private
+# PostgreSQL servers: a Unix socket in SOCKET_DIR only, single-threaded like the other
+# tools, WAL and fsync off so that loading is not held back by the disk, shared buffers
+# large enough to keep table and index warm.
+pg_settings() {
+  cat <<CONF
+listen_addresses = ''
+unix_socket_directories = '$1'
+shared_buffers = 2GB
+maintenance_work_mem = 256MB
+work_mem = 64MB
+max_parallel_workers_per_gather = 0
+max_parallel_maintenance_workers = 0
+fsync = off
+synchronous_commit = off
+full_page_writes = off
+wal_level = minimal
+max_wal_senders = 0
+jit = off
+CONF
+}

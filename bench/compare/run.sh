@@ -18,6 +18,7 @@
 # needs with apt-get when they are missing (never part of the project's own set-up).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source bench/lib.sh
 repo=$PWD
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1000000 10000000)
@@ -69,24 +70,7 @@ trap 'exit 130' INT TERM
 # A free TCP port number keeps the socket name unique even though only the socket is used.
 pgport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 "${as_pg[@]}" "$pgbin/initdb" -D "$pgdir/data" -A trust -U bench --locale=C -E UTF8 >/dev/null
-# Single-threaded like the other tools; WAL and fsync off so that loading is not held
-# back by the disk; shared buffers large enough to keep table and index warm.
-cat >>"$pgdir/data/postgresql.conf" <<EOF
-listen_addresses = ''
-unix_socket_directories = '$pgdir'
-port = $pgport
-shared_buffers = 2GB
-maintenance_work_mem = 256MB
-work_mem = 64MB
-max_parallel_workers_per_gather = 0
-max_parallel_maintenance_workers = 0
-fsync = off
-synchronous_commit = off
-full_page_writes = off
-wal_level = minimal
-max_wal_senders = 0
-jit = off
-EOF
+{ pg_settings "$pgdir"; echo "port = $pgport"; } >>"$pgdir/data/postgresql.conf"
 "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w start >/dev/null
 pg_started=1
 psql_() { "$pgbin/psql" -X -q -v ON_ERROR_STOP=1 -h "$pgdir" -p "$pgport" -U bench -d postgres "$@"; }

@@ -9,6 +9,7 @@
 #
 #   bench/service/pg_compare.sh NAMES EXPR [EXPR ...]
 set -euo pipefail
+source "$(dirname "$0")/../lib.sh"
 names=$1
 shift
 repeats=${REPEATS:-20}
@@ -27,21 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 "${as_pg[@]}" "$pgbin/initdb" -D "$pgdir/data" -A trust -U bench --locale=C -E UTF8 >/dev/null
-cat >>"$pgdir/data/postgresql.conf" <<EOF
-listen_addresses = ''
-unix_socket_directories = '$pgdir'
-shared_buffers = 2GB
-maintenance_work_mem = 256MB
-work_mem = 64MB
-max_parallel_workers_per_gather = 0
-max_parallel_maintenance_workers = 0
-fsync = off
-synchronous_commit = off
-full_page_writes = off
-wal_level = minimal
-max_wal_senders = 0
-jit = off
-EOF
+pg_settings "$pgdir" >>"$pgdir/data/postgresql.conf"
 "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w start >/dev/null
 started=1
 psql_() { "$pgbin/psql" -X -q -v ON_ERROR_STOP=1 -h "$pgdir" -U bench -d postgres "$@"; }
