@@ -8,8 +8,10 @@
 // they line up for ordinary names: name, type, rdata, first and last time (local time),
 // count, bailiwick when known.
 //
-// Use: one CofWriter per output loop; it owns the generator, so a record allocates
-// nothing once warm. append_json() appends the object and a line feed, or appends
+// Use: one CofWriter per output loop; it owns its buffer and the generator, so a record
+// allocates nothing once warm. Objects are written directly (json_write.h), byte for byte
+// as the generator writes them; a record the direct path cannot take goes through the
+// generator, which refuses it as it always has. append_json() appends the object and a line feed, or appends
 // nothing and returns false when the record cannot be written as JSON (a name or text
 // that is not valid UTF-8, an object over kCofObjectLimit bytes).
 #pragma once
@@ -39,7 +41,11 @@ class CofWriter {
   void append_text(std::string& out, const StoreRecord& r);
 
  private:
+  size_t write_object(const StoreRecord& r);  // into text_; returns its length
+  bool append_generated(std::string& out, const StoreRecord& r);
+
   std::unique_ptr<JsonGen> gen_;
+  std::string text_;
 };
 
 }  // namespace quarn

@@ -24,7 +24,7 @@ bool reach_value(const RecordStore& store, ValueBlockDecoder& values, uint64_t r
 // ---- NameCursor ----
 
 NameCursor::NameCursor(const RecordStore& store)
-    : store_(store), names_(store), values_(store) {}
+    : store_(store), names_(store), values_(store), ahead_(store) {}
 
 void NameCursor::fail() {
   valid_ = false;
@@ -32,6 +32,7 @@ void NameCursor::fail() {
 }
 
 bool NameCursor::fill() {
+  ahead_.step(names_.block(), names_.ordinal());
   const NameRecordFields& f = names_.fields();
   const uint64_t rank = f.rank;
   size_t i = 0;
@@ -78,6 +79,7 @@ void NameCursor::next() {
 void NameCursor::seek_first() {
   valid_ = false;
   failed_ = false;
+  ahead_.reset();
   if (store_.header().name_block_count == 0) return;
   if (!names_.load(0, &error_) || !names_.next(&error_)) return fail();
   if (!fill()) return fail();
@@ -87,6 +89,7 @@ void NameCursor::seek_first() {
 void NameCursor::seek(std::string_view name) {
   valid_ = false;
   failed_ = false;
+  ahead_.reset();
   const uint64_t blocks = store_.header().name_block_count;
   // The last block whose first name sorts before the target: the target's records, if
   // any, start in it or at the start of the next one. Each probe is verified, so damage
@@ -118,7 +121,7 @@ void NameCursor::seek(std::string_view name) {
 // ---- ValueCursor ----
 
 ValueCursor::ValueCursor(const RecordStore& store)
-    : store_(store), names_(store), values_(store) {}
+    : store_(store), names_(store), values_(store), ahead_(store) {}
 
 void ValueCursor::fail() {
   valid_ = false;
@@ -176,6 +179,7 @@ bool ValueCursor::resolve() {
     error_ = store_.error_text(store_msg::kDamagedRefs, values_.block());
     return false;
   }
+  ahead_.step(rank_, ref_, ordinal, refs_, ref_end_ - ref_ - 1);
   if (!locate_block(ordinal) || !names_.advance_to(ordinal, &error_)) return false;
   // The record must name this very value: a reference into another value's records is
   // damage, not a record to show.
@@ -241,6 +245,7 @@ void ValueCursor::seek_first() {
   valid_ = false;
   failed_ = false;
   error_.clear();
+  ahead_.reset();
   if (!enter_value(0)) fail();
 }
 
@@ -248,6 +253,7 @@ void ValueCursor::seek(std::string_view raw, uint16_t rrtype) {
   valid_ = false;
   failed_ = false;
   error_.clear();
+  ahead_.reset();
   // The first block whose first value is at or past the target; the target's value may
   // also sit inside the block before it.
   uint64_t lo = 0, hi = store_.value_block_count();

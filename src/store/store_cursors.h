@@ -12,7 +12,9 @@
 // can stop at the end of a range or skip a value that does not interest it.
 //
 // Neither allocates per record: names are rebuilt in fixed buffers, values are views
-// into the mapping. A cursor borrows its RecordStore, which must outlive it.
+// into the mapping. Walking on from a seek, each prefetches what the records a few dozen
+// steps on will read (read_ahead.h), which changes nothing they return. A cursor borrows
+// its RecordStore, which must outlive it.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,7 @@
 #include <string_view>
 
 #include "store/block_decoders.h"
+#include "store/read_ahead.h"
 #include "store/store_reader.h"
 #include "store/store_record.h"
 
@@ -39,6 +42,8 @@ class NameCursor {
   const StoreRecord& record() const { return record_; }
   bool failed() const { return failed_; }
   const std::string& error() const { return error_; }
+  // Cache lines its read-ahead has prefetched so far.
+  uint64_t lines_prefetched() const { return ahead_.lines_prefetched(); }
 
  private:
   bool step();  // the following record, crossing into later blocks
@@ -48,6 +53,7 @@ class NameCursor {
   const RecordStore& store_;
   NameBlockDecoder names_;
   ValueBlockDecoder values_;
+  NameReadAhead ahead_;
   StoreRecord record_;
   bool valid_ = false;
   bool failed_ = false;
@@ -83,6 +89,7 @@ class ValueCursor {
   uint16_t value_type() const { return record_.rrtype; }
   bool failed() const { return failed_; }
   const std::string& error() const { return error_; }
+  uint64_t lines_prefetched() const { return ahead_.lines_prefetched(); }
 
  private:
   bool enter_value(uint64_t rank);  // positions at the first record of value rank
@@ -95,6 +102,7 @@ class ValueCursor {
   const RecordStore& store_;
   NameBlockDecoder names_;
   ValueBlockDecoder values_;
+  ValueReadAhead ahead_;
   StoreRecord record_;
   uint64_t rank_ = 0;
   uint64_t ref_ = 0;      // current reference index

@@ -155,54 +155,58 @@ uint64_t RecordStore::name_block_first_ordinal(uint64_t b) const {
   return get_u64(base_ + header_.name_index_offset + b * kNameIndexEntry + 8);
 }
 
-bool RecordStore::name_block(uint64_t b, BlockSpan* out, std::string* error) const {
+BlockSpan RecordStore::name_block_hint(uint64_t b) const {
   const StoreHeader& h = header_;
-  if (b >= h.name_block_count) {
-    *error = error_text(store_msg::kDamagedNames, b);
-    return false;
-  }
-  const uint8_t* entry = base_ + h.name_index_offset + b * kNameIndexEntry;
+  BlockSpan out;
+  if (b >= h.name_block_count) return out;
+  const uint8_t* entry = name_entry_address(b);
   const uint64_t start = get_u64(entry);
-  const uint64_t end = b + 1 < h.name_block_count
-                           ? get_u64(entry + kNameIndexEntry)
-                           : h.names_length;
-  if (start >= end || end > h.names_length) {
+  const uint64_t end = b + 1 < h.name_block_count ? get_u64(entry + kNameIndexEntry)
+                                                  : h.names_length;
+  if (start >= end || end > h.names_length) return out;
+  out.begin = base_ + h.names_offset + start;
+  out.end = base_ + h.names_offset + end;
+  return out;
+}
+
+BlockSpan RecordStore::value_block_hint(uint64_t b) const {
+  const StoreHeader& h = header_;
+  const uint64_t count = value_block_count();
+  BlockSpan out;
+  if (b >= count) return out;
+  const uint8_t* entry = value_entry_address(b);
+  const uint64_t start = get_u64(entry);
+  const uint64_t end = b + 1 < count ? get_u64(entry + kValueIndexEntry) : h.values_length;
+  if (start >= end || end > h.values_length) return out;
+  out.begin = base_ + h.values_offset + start;
+  out.end = base_ + h.values_offset + end;
+  return out;
+}
+
+bool RecordStore::name_block(uint64_t b, BlockSpan* out, std::string* error) const {
+  const BlockSpan span = name_block_hint(b);
+  const uint8_t* entry = span.begin == nullptr ? nullptr : name_entry_address(b);
+  if (entry == nullptr ||
+      !crc_matches(names_ok_, b, span.begin, static_cast<uint64_t>(span.end - span.begin),
+                   get_u32(entry + 16))) {
     *error = error_text(store_msg::kDamagedNames, b);
     return false;
   }
-  const uint8_t* begin = base_ + h.names_offset + start;
-  if (!crc_matches(names_ok_, b, begin, end - start, get_u32(entry + 16))) {
-    *error = error_text(store_msg::kDamagedNames, b);
-    return false;
-  }
-  out->begin = begin;
-  out->end = base_ + h.names_offset + end;
+  *out = span;
   out->first_ordinal = get_u64(entry + 8);
   out->record_count = get_u32(entry + 20);
   return true;
 }
 
 bool RecordStore::value_block(uint64_t b, BlockSpan* out, std::string* error) const {
-  const StoreHeader& h = header_;
-  const uint64_t count = value_block_count();
-  if (b >= count) {
+  const BlockSpan span = value_block_hint(b);
+  if (span.begin == nullptr ||
+      !crc_matches(values_ok_, b, span.begin, static_cast<uint64_t>(span.end - span.begin),
+                   get_u32(value_entry_address(b) + 8))) {
     *error = error_text(store_msg::kDamagedValues, b);
     return false;
   }
-  const uint8_t* entry = base_ + h.value_index_offset + b * kValueIndexEntry;
-  const uint64_t start = get_u64(entry);
-  const uint64_t end = b + 1 < count ? get_u64(entry + kValueIndexEntry) : h.values_length;
-  if (start >= end || end > h.values_length) {
-    *error = error_text(store_msg::kDamagedValues, b);
-    return false;
-  }
-  const uint8_t* begin = base_ + h.values_offset + start;
-  if (!crc_matches(values_ok_, b, begin, end - start, get_u32(entry + 8))) {
-    *error = error_text(store_msg::kDamagedValues, b);
-    return false;
-  }
-  out->begin = begin;
-  out->end = base_ + h.values_offset + end;
+  *out = span;
   return true;
 }
 

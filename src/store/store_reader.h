@@ -137,6 +137,18 @@ class RecordStore {
   // The first record ordinal of name block b as its index entry says (unverified: a
   // guide for binary search that the block's own header confirms).
   uint64_t name_block_first_ordinal(uint64_t b) const;
+  // Where name block b / value block b lies as its index entry says, unverified: for
+  // prefetching only, never for decoding. The span is empty when b is out of range or
+  // the entry points outside its section, so its bytes always lie inside the mapping.
+  BlockSpan name_block_hint(uint64_t b) const;
+  BlockSpan value_block_hint(uint64_t b) const;
+  // The index entry of name block b / value block b (b in range), for prefetching.
+  const uint8_t* name_entry_address(uint64_t b) const {
+    return base_ + header_.name_index_offset + b * kNameIndexEntry;
+  }
+  const uint8_t* value_entry_address(uint64_t b) const {
+    return base_ + header_.value_index_offset + b * kValueIndexEntry;
+  }
 
   std::string error_text(const char* format, uint64_t block) const;
 

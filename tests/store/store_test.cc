@@ -69,6 +69,27 @@ TEST(RecordStore, BothOrdersReadBackWhatWasWritten) {
   EXPECT_TRUE(texts.count("10 mail.example.com."));
 }
 
+// Walks prefetch ahead across name and value blocks, while a lookup of one record,
+// which ends before the read-ahead starts, pays nothing for it.
+TEST(RecordStore, ReadAheadRunsOnWalksOnly) {
+  ScratchDir dir;
+  const std::vector<TestRecord> records = merged(generate_records(7, 3000));
+  write_store(dir.file("s.qrs"), records);
+  std::string error;
+  auto s = RecordStore::open(dir.file("s.qrs"), &error);
+  ASSERT_TRUE(s) << error;
+  NameCursor n(*s);
+  n.seek(records[100].name);
+  ASSERT_TRUE(n.valid());
+  EXPECT_EQ(n.lines_prefetched(), 0u);
+  for (n.seek_first(); n.valid(); n.next()) {}
+  ValueCursor v(*s);
+  for (v.seek_first(); v.valid(); v.next()) {}
+  // Every record of a walk beyond the read-ahead's first steps had its block prefetched.
+  EXPECT_GT(n.lines_prefetched(), records.size() / 2);
+  EXPECT_GT(v.lines_prefetched(), records.size() / 2);
+}
+
 // The writer leaves out texts it knows a reader derives; what a reader shows must still
 // be the library's text, for the address forms and names where the two could part.
 TEST(RecordStore, TextsAreTheLibrarysForEveryAddressAndNameForm) {
