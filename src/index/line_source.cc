@@ -11,6 +11,7 @@
 #include "index/line_lookup.h"
 #include "index/n_iter.h"
 #include "index/search_hooks.h"
+#include "index/subtree_run.h"
 #include "index/tracker.h"
 #include "index/tracker_messages.h"
 #include "planner/tgr_result.h"
@@ -38,6 +39,18 @@ constexpr double kDenseUnionFactor = 4.0;
 // and a factor of 2 instead of 4 admitted ten times the candidates on anchored queries.
 constexpr size_t kBudgetKeep = 3;
 constexpr double kBudgetFactor = 4.0;
+// How many lines of a subtree's run one query candidate is worth when the run is
+// scanned in blocks. A run line costs its bytes' share of the block matcher's scan
+// (about 48 bytes); a candidate costs a seek into
+// every list of the query, a line lookup and a matcher call.
+constexpr double kRunLinesPerCandidate = 8.0;
+// Queries estimated to admit fewer lines than this are read without looking for the
+// run: finding it costs a few dozen microseconds (a bisection per letter of the root),
+// about what a thousand candidates cost, and it could save no more than that.
+constexpr double kRunWorthCandidates = 1024;
+// A run shorter than this is matched line by line: compiling the block matcher costs
+// about what matching this many bytes line by line costs.
+constexpr size_t kBlockScanRunBytes = 1 << 20;
 
 // Lines of one trigram's list: its line count, or its entry count when the file has no
 // real nref table (then every entry stands for at least one line).
@@ -207,6 +220,34 @@ std::unique_ptr<n_iter> build_node(const Tgdb* index, search_hooks& search,
                   : intersect_iter_finish(std::move(intersect));
 }
 
+// The lines of the search's subtree run within `lines`, when reading them is the better
+// way to this index's matches: the run holds every line that can match (see
+// index/subtree_run.h), and scanning it costs less than walking the query's lists.
+// False: read the index the usual way.
+bool choose_subtree_run(const Tgdb& index, search_hooks& search, const LineRange& lines,
+                        bool scan, LineRange* out) {
+  if (search.subtree() == nullptr || index.is_rdata()) return false;
+  const bool always = search.subtree_runs_always();
+  const double candidates =
+      scan ? std::numeric_limits<double>::infinity() : estimate_node(index, *search.query());
+  if (!always && candidates < kRunWorthCandidates) return false;
+  subtree_run run;
+  if (!find_subtree_run(index, *search.subtree(), &run)) return false;
+  QLOG(LOG_DETAIL, tracker_msg::kSubtreeRun, static_cast<unsigned long>(run.lines()),
+       static_cast<unsigned long>(run.first_line));
+  if (!always && static_cast<double>(run.lines()) > kRunLinesPerCandidate * candidates)
+    return false;
+  // Byte positions are line starts on both sides, so the overlap is whole lines.
+  out->begin = std::max(run.begin, lines.begin);
+  out->stop = std::min(run.end, lines.stop);
+  if (out->stop < out->begin) out->stop = out->begin;
+  out->first = std::max(run.first_line, lines.first);
+  out->end = std::min(run.end_line, lines.end);
+  QLOG(LOG_DETAIL, tracker_msg::kReadRun, static_cast<unsigned long>(run.lines()),
+       static_cast<unsigned long>(out->stop - out->begin));
+  return true;
+}
+
 }  // namespace
 
 double query_candidate_estimate(const Tgdb& index, const tgr_result& query) {
@@ -250,7 +291,19 @@ std::unique_ptr<line_source> line_source::create(Tgdb* index, search_hooks& sear
   // The scan-or-iterate choice above is the whole index's, so that every range of a
   // split search reads its index the same way.
   const LineRange lines = range != nullptr ? *range : whole_table(*index);
-  if (scan) {
+  LineRange run;
+  if (choose_subtree_run(*index, search, lines, scan, &run)) {
+    if (run.begin == run.stop) return nullptr;
+    // Every line of an exact subtree's run matches; a short one is matched line by line.
+    scan_filter fixed;
+    if (search.subtree()->exact)
+      fixed.kind = scan_filter::every_key;
+    else if (search.subtree_runs_always() ||
+             static_cast<size_t>(run.stop - run.begin) >= kBlockScanRunBytes)
+      fixed.kind = scan_filter::blocks;  // the search's own filter
+    source->scan_ =
+        std::make_unique<table_scan>(run.begin, run.stop, search, kScanBlockSize, &fixed);
+  } else if (scan) {
     source->scan_ = std::make_unique<table_scan>(lines.begin, lines.stop, search);
   } else {
     source->root_ = build_query_iterator(index, search, search.query(), &err);

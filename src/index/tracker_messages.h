@@ -34,6 +34,8 @@ inline constexpr const char* kOverBudget = "Intersection member of about %.0f li
 inline constexpr const char* kEmptyAfterFill = "Warning: tracker was empty after fill (%zu items)";  // debug/detail
 
 // line source
+inline constexpr const char* kSubtreeRun = "Subtree run of %lu lines from line %lu";  // detail
+inline constexpr const char* kReadRun = "Reading the subtree run instead: %lu lines, %lu bytes";  // detail
 // The reference lists name a line the string table does not have (lists and table
 // disagree); the source ends there, since every later line number is larger.
 inline constexpr const char* kLinePastTable =
