@@ -167,7 +167,8 @@ bool keys_may_hold_blank(const Tgdb& index) {
   return false;
 }
 
-bool find_subtree_run(const Tgdb& index, const name_subtree& subtree, subtree_run* run) {
+bool find_subtree_run(const Tgdb& index, const name_subtree& subtree, subtree_run* run,
+                      uint64_t max_lines) {
   const std::string_view root(subtree.root);
   if (index.is_rdata() || root.empty() || keys_may_hold_blank(index)) return false;
   const table_view table(index);
@@ -186,7 +187,11 @@ bool find_subtree_run(const Tgdb& index, const name_subtree& subtree, subtree_ru
           },
           &end))
     return false;
-  if (end.number < first.number || !root_spelled_lower_case_only(table, root)) return false;
+  // The spelling probes cost a bisection per letter of the root: only for a run that
+  // will be used.
+  if (end.number < first.number || end.number - first.number > max_lines ||
+      !root_spelled_lower_case_only(table, root))
+    return false;
   *run = subtree_run{first.number, end.number, first.text, end.text};
   return true;
 }

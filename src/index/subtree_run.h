@@ -46,8 +46,10 @@ struct subtree_run {
 };
 
 // True with *run set when the run of the subtree is known to hold every line whose
-// key lies in it or could match a pattern requiring it (see above); false otherwise.
-bool find_subtree_run(const Tgdb& index, const name_subtree& subtree, subtree_run* run);
+// key lies in it or could match a pattern requiring it (see above); false otherwise,
+// and also when the run holds more than max_lines lines (a caller with no use for it).
+bool find_subtree_run(const Tgdb& index, const name_subtree& subtree, subtree_run* run,
+                      uint64_t max_lines = UINT64_MAX);
 
 // True when some key of the index may hold a blank: some trigram holding the "other"
 // symbol (any byte but letters, digits, '.', '-', '_' and '^') has references.
