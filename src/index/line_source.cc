@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "common/log.h"
+#include "common/trigram.h"
 #include "index/format.h"
 #include "index/line_lookup.h"
 #include "index/n_iter.h"
@@ -225,6 +227,20 @@ std::unique_ptr<n_iter> build_node(const Tgdb* index, search_hooks& search,
                   : intersect_iter_finish(std::move(intersect));
 }
 
+// The fewest lines listed under a trigram of the root as a key ends with it (the root
+// and the two padding bytes): every line of the run holds all of them, so this bounds
+// the run from above (from the entry counts when the file has no line counts, a guess
+// then), from the trigram table alone.
+double run_lines_bound(const Tgdb& index, const std::string& root) {
+  double least = std::numeric_limits<double>::infinity();
+  const std::string padded = root + "^^";
+  for (size_t i = 0; i + 2 < padded.size(); ++i) {
+    const auto* p = reinterpret_cast<const unsigned char*>(padded.data() + i);
+    least = std::min(least, list_lines(index, trigram_ordinal(p[0], p[1], p[2])));
+  }
+  return least;
+}
+
 // The lines of the search's subtree run within `lines`, when reading them is the better
 // way to this index's matches: the run holds every line that can match (see
 // index/subtree_run.h), and scanning it costs less than walking the query's lists.
@@ -241,6 +257,9 @@ bool choose_subtree_run(const Tgdb& index, search_hooks& search, const LineRange
   const double most = always ? std::numeric_limits<double>::infinity() : worth * candidates;
   const uint64_t max_lines =
       most >= static_cast<double>(UINT64_MAX) ? UINT64_MAX : static_cast<uint64_t>(most);
+  // Bisecting for the run touches a few dozen scattered pages: not for a run that the
+  // trigram table already shows to be too long.
+  if (!always && run_lines_bound(index, search.subtree()->root) > most) return false;
   subtree_run run;
   if (!find_subtree_run(index, *search.subtree(), &run, max_lines)) return false;
   // Byte positions are line starts on both sides, so the overlap is whole lines.
