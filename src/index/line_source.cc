@@ -320,7 +320,8 @@ std::unique_ptr<line_source> line_source::create(Tgdb* index, search_hooks& sear
   LineRange run;
   if (choose_subtree_run(*index, search, lines, scan, &run)) {
     if (run.begin == run.stop) return nullptr;
-    // Every line of an exact subtree's run matches; a short one is matched line by line.
+    // Every line of an exact subtree's run matches: a run is only used in a file whose
+    // keys hold nothing but the bytes of names. A short run is matched line by line.
     scan_filter fixed;
     if (search.subtree()->exact)
       fixed.kind = scan_filter::every_key;
