@@ -6,6 +6,12 @@
 // table. Without a query the source scans the string table in file order (index/
 // table_scan.h): every line, or, where the search's pattern allows, only the lines
 // whose keys the pattern matches, found many lines at a time and marked confirmed.
+// When the search names the owner-name subtree every match lies in (search_hooks::
+// subtree) and the index can promise where that subtree's run of lines is (index/
+// subtree_run.h), a source whose query would admit about as many lines as the run holds
+// reads only the run, as a table scan of that line range: no reference list is opened.
+// An exact subtree's lines are all confirmed without the matcher; a large run of another
+// is scanned in blocks, a short one line by line. No line outside the run can match.
 // Every line the query admits is yielded, and possibly more where that is cheaper: a
 // query whose lists admit most lines becomes a table scan, and an intersection leaves
 // out a wide union that would narrow it little. The caller confirms every line that is

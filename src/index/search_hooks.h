@@ -1,6 +1,6 @@
 // What the index iteration needs from the search it serves: the trigram query, the
-// counters it feeds, the deadline check it makes at every step, and how a table scan
-// may narrow the lines it hands out.
+// counters it feeds, the deadline check it makes at every step, how a table scan may
+// narrow the lines it hands out, and the owner-name subtree every match lies in.
 //
 // The search itself lives in a higher layer, which derives from search_hooks and owns
 // everything behind it; the index layer only borrows a search_hooks& (or a pointer, null
@@ -28,6 +28,7 @@
 namespace quarn {
 
 struct tgr_result;
+struct name_subtree;
 class block_matcher;
 
 // How a table scan chooses the lines it hands out.
@@ -58,6 +59,16 @@ class search_hooks {
   // compile (inside the compile budget). The filter's matcher stays valid as long as the
   // search. The default confirms nothing.
   virtual scan_filter prepare_table_scan() { return {}; }
+
+  // The owner-name subtree every match of the pattern lies in (pattern/name_subtree.h),
+  // or nullptr when there is none or the search does not want the shortcut. Owned by
+  // the search. Owner-name sources may then read only that subtree's run of lines
+  // (index/subtree_run.h).
+  virtual const name_subtree* subtree() const { return nullptr; }
+  // How a source reads a subtree's run: only where it pays (false), or wherever the
+  // index allows, scanned in blocks however short it is (true: tests drive small files
+  // through the block scan of a run this way).
+  virtual bool subtree_runs_always() const { return false; }
 
   // Counters of the current merger call (reset at the start of each next-result call);
   // the mutable form is for the iterators that feed them. The timings are unused here.

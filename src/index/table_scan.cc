@@ -9,10 +9,12 @@
 namespace quarn {
 
 table_scan::table_scan(const char* begin, const char* end, search_hooks& search,
-                       size_t block_size)
+                       size_t block_size, const scan_filter* fixed)
     : search_(search),
       end_(end),
       block_size_(block_size == 0 ? 1 : block_size),
+      prepared_(fixed != nullptr && fixed->kind != scan_filter::blocks),
+      filter_(prepared_ ? *fixed : scan_filter{}),
       next_(begin < end ? begin : nullptr),
       next_check_(begin) {}
 

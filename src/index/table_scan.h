@@ -13,7 +13,10 @@
 //
 // Order of use: construct over a table (borrowed: it must stay mapped) and a search
 // (borrowed: it must outlive the scan), then next() until it returns false. The first
-// next() prepares the filter. next() checks the deadline at least once per block and
+// next() asks the search for the filter, unless the scan was made with a fixed one
+// (every_line or every_key: a caller that knows more about its lines than the pattern
+// does, such as a short subtree run that does not repay compiling a block matcher, or
+// one whose every line matches). next() checks the deadline at least once per block and
 // may throw the search's abort exception; the scan stays destructible. next() allocates
 // nothing once the found-line buffer has grown to a block's worth.
 #pragma once
@@ -41,7 +44,7 @@ constexpr size_t kBytesPerReport = 16;
 class table_scan {
  public:
   table_scan(const char* begin, const char* end, search_hooks& search,
-             size_t block_size = kScanBlockSize);
+             size_t block_size = kScanBlockSize, const scan_filter* fixed = nullptr);
   table_scan(const table_scan&) = delete;
   table_scan& operator=(const table_scan&) = delete;
 

@@ -34,6 +34,7 @@ inline constexpr const char* kOverBudget = "Intersection member of about %.0f li
 inline constexpr const char* kEmptyAfterFill = "Warning: tracker was empty after fill (%zu items)";  // debug/detail
 
 // line source
+inline constexpr const char* kSubtreeRun = "Reading the subtree run instead: %lu lines from line %lu (query lists admit about %.0f), %lu bytes in range";  // detail
 // The reference lists name a line the string table does not have (lists and table
 // disagree); the source ends there, since every later line number is larger.
 inline constexpr const char* kLinePastTable =

@@ -9,6 +9,7 @@
 #include "common/my_time.h"
 #include "pattern/block_render.h"
 #include "pattern/collapse.h"
+#include "pattern/name_subtree.h"
 #include "pattern/parse.h"
 #include "pattern/matcher.h"
 #include "pattern/render.h"
@@ -97,11 +98,16 @@ bool search_context::install(const prepared_expression& e, std::string* error) {
   scan_filter_planned_ = false;
   scan_filter_ = scan_filter{};
   block_matcher_.reset();
+  has_subtree_ = false;
   std::string scratch_error;
   if (!match_.adopt(e.database, scratch_error)) {
     if (error) *error = std::move(scratch_error);
     return false;
   }
+  // Derived from the matcher's own text, so the subtree is required by exactly what
+  // confirms the lines (a text that does not parse back only costs the shortcut).
+  if (re_elem_ptr tree = regex_parse(pattern_text_, nullptr))
+    has_subtree_ = required_name_subtree(*tree, &subtree_);
   return true;
 }
 

@@ -40,6 +40,7 @@
 #include "index/search_hooks.h"
 #include "pattern/block_matcher.h"
 #include "pattern/matcher.h"
+#include "pattern/name_subtree.h"
 #include "planner/tgr_result.h"
 
 namespace quarn {
@@ -132,6 +133,18 @@ class search_context final : public search_hooks {
   // else every line. Planned and compiled once per compile(); a block matcher that does
   // not compile only costs the speed-up (logged at level "debug").
   scan_filter prepare_table_scan() override;
+  // The owner-name subtree every match lies in, derived by install() from the matcher's
+  // text (nullptr: none, or turned off). Sources then read only its run of lines where
+  // the index allows and that pays.
+  const name_subtree* subtree() const override {
+    return has_subtree_ && subtree_runs_ != subtree_runs::off ? &subtree_ : nullptr;
+  }
+  bool subtree_runs_always() const override { return subtree_runs_ == subtree_runs::always; }
+  // Whether sources use subtree runs: where they pay (the default), never (every source
+  // reads as it would without a subtree), or wherever the index allows. The last two
+  // are for comparisons in tests and benches.
+  enum class subtree_runs { off, where_worthwhile, always };
+  void set_subtree_runs(subtree_runs mode) { subtree_runs_ = mode; }
   const std::string& pattern_text() const { return pattern_text_; }
   const std::string& exclusion_text() const { return exclusion_text_; }
 
@@ -157,6 +170,9 @@ class search_context final : public search_hooks {
   std::unique_ptr<block_matcher> block_matcher_;
   scan_filter scan_filter_;
   bool scan_filter_planned_ = false;
+  name_subtree subtree_;
+  bool has_subtree_ = false;
+  subtree_runs subtree_runs_ = subtree_runs::where_worthwhile;
 
   int64_t time_first_after_ = 0;
   int64_t time_first_before_ = 0;
