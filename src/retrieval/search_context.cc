@@ -53,7 +53,7 @@ void search_context::set_timeout_callback(timeout_callback cb) {
   timeout_callback_ = std::move(cb);
 }
 
-void search_context::reset_counters() { counters_ = SearchStats{}; }
+void search_context::reset_counters() { counters_.clear_counters(); }
 
 void search_context::note_pattern_match() {
   if (!first_match_seen_) {
