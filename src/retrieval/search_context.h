@@ -132,6 +132,11 @@ class search_context final : public search_hooks {
   // else every line. Planned and compiled once per compile(); a block matcher that does
   // not compile only costs the speed-up (logged at level "debug").
   scan_filter prepare_table_scan() override;
+  // Plans the table-scan filter as `planned` (a context of the same expression on
+  // another thread) has, sharing its block matcher's database instead of compiling it
+  // again. When the matcher cannot be shared this context plans its own at its first
+  // scan, as if this had not been called.
+  void share_table_scan(search_context& planned);
   const std::string& pattern_text() const { return pattern_text_; }
   const std::string& exclusion_text() const { return exclusion_text_; }
 
