@@ -36,7 +36,8 @@ constexpr double kProbeSeconds = 0.1;
 constexpr auto kProbeInterval = std::chrono::milliseconds(100);
 // Lines are handed on in batches of about this size: one lock, one hand-over and one
 // write per batch, so a larger batch than a single search's keeps the hand-offs between
-// threads and the writes few; still small beside the buffer budget.
+// threads and the writes few (32 KiB batches cost as much CPU in all, in context
+// switches); still small beside the buffer budget.
 constexpr size_t kSplitBatchBytes = 128 * 1024;
 // Written batches kept for their buffers: as many as the threads hold at once; beyond
 // that the buffer budget holds them.
@@ -179,9 +180,10 @@ void SplitRun::work(search_context& ctx, bool lead, size_t first,
                     const std::function<bool()>& leave) {
   // A borrowed thread's probe only watches the stop flag; the lead's also asks the
   // client's probe and looks at the timeout.
-  ResultDeadline deadline(
-      0, ctx, [this, lead] { return stop_.load(std::memory_order_relaxed) || (lead && lead_check()); },
-      lead ? kProbeSeconds : kStopPollSeconds);
+  const auto must_stop = [this, lead] {
+    return stop_.load(std::memory_order_relaxed) || (lead && lead_check());
+  };
+  ResultDeadline deadline(0, ctx, must_stop, lead ? kProbeSeconds : kStopPollSeconds);
   const auto may_go_on = [&] { return lead || !leave || !leave(); };
   size_t p = first;
   bool have = p != std::string::npos || (may_go_on() && claim(&p));
