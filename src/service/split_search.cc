@@ -39,9 +39,6 @@ constexpr auto kProbeInterval = std::chrono::milliseconds(100);
 // threads and the writes few (32 KiB batches cost as much CPU in all, in context
 // switches); still small beside the buffer budget.
 constexpr size_t kSplitBatchBytes = 128 * 1024;
-// Written batches kept for their buffers: as many as the threads hold at once; beyond
-// that the buffer budget holds them.
-constexpr size_t kSpareBatches = 16;
 
 // Lines of some results of one slice, and where each result's lines end in them.
 struct Batch {
@@ -122,7 +119,10 @@ class SplitRun {
   size_t next_claim_ = 0;
   size_t writing_ = 0;   // the slice being written
   size_t buffered_ = 0;  // bytes held by every slice
-  std::vector<Batch> spare_;  // written batches, kept for their buffers
+  // Written batches, kept for their buffers until the search ends: freeing them once
+  // the buffer has drained hands the memory back to the system, and the next batches
+  // fault it in again page by page. The buffer budget bounds how many there are.
+  std::vector<Batch> spare_;
   bool writer_active_ = false;  // a thread is writing outside the mutex
   // Who waits now: a wake-up is a system call, and most batches find nobody waiting.
   unsigned threads_waiting_ = 0;
@@ -294,7 +294,7 @@ void SplitRun::drain(std::unique_lock<std::mutex>& lock, bool lead) {
       if (lead && Clock::now() >= next_probe_) lead_check();
       lock.lock();
       if (took) last_taken_ = Clock::now();
-      if (spare_.size() < kSpareBatches) spare_.push_back(std::move(batch));
+      spare_.push_back(std::move(batch));
       if (!more) stop_locked();
     } else if (s.finished) {
       if (s.damaged) {
