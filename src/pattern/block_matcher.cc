@@ -80,6 +80,13 @@ bool block_matcher::compile(const re_elem& tree, std::string& reason) {
   return true;
 }
 
+bool block_matcher::share(const block_matcher& compiled, std::string& error) {
+  if (!db_.adopt(compiled.db_.database(), error)) return false;
+  text_ = compiled.text_;
+  empty_key_matches_ = compiled.empty_key_matches_;
+  return true;
+}
+
 bool block_matcher::scan(const char* block, size_t length, std::vector<found_line>& out) {
   // The engine's '^' does not match after a line feed that ends its text, so empty lines
   // at the block's end are left out of the scan and take the answer for an empty key.

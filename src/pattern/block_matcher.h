@@ -8,8 +8,9 @@
 // match belongs to the line it ends in when it ends inside the key or just past the
 // key's tab (which only an end anchor consumes).
 //
-// Order of use: compile() once per search, then scan() block after block. The object
-// owns its database and scratch space; one scan at a time (a search on one thread).
+// Order of use: compile() once per search (or share() another thread's compiled one),
+// then scan() block after block. The object owns its scratch space and shares its
+// database; one scan at a time (a search on one thread).
 // Not copyable or movable: hold it by unique_ptr.
 //
 // Failures: compile() returns false with a reason when the tree has no block rendering,
@@ -49,6 +50,10 @@ class block_matcher {
   // Renders and compiles the block form of `tree` (which must not match every key:
   // matches_every_key callers need no matcher). False with a reason on failure.
   bool compile(const re_elem& tree, std::string& reason);
+  // Takes the compiled form of another (ready) matcher, sharing its database with
+  // scratch space of its own, so threads of one search compile once. False with the
+  // scratch error when that cannot be allocated.
+  bool share(const block_matcher& compiled, std::string& error);
   bool ready() const { return db_.ready(); }
   // The rendering compiled (for logs and tests).
   const std::string& text() const { return text_; }

@@ -135,6 +135,20 @@ scan_filter search_context::prepare_table_scan() {
   return scan_filter_;
 }
 
+void search_context::share_table_scan(search_context& planned) {
+  const scan_filter theirs = planned.prepare_table_scan();
+  if (theirs.kind == scan_filter::blocks) {
+    auto matcher = std::make_unique<block_matcher>();
+    std::string error;
+    if (theirs.matcher == nullptr || !matcher->share(*theirs.matcher, error)) return;
+    block_matcher_ = std::move(matcher);
+    scan_filter_ = scan_filter{scan_filter::blocks, block_matcher_.get()};
+  } else {
+    scan_filter_ = theirs;
+  }
+  scan_filter_planned_ = true;
+}
+
 void search_context::plan_scan_filter() {
   // Without a ready matcher match() has its own answers (everything, or nothing), which
   // the scan leaves to it.

@@ -145,6 +145,11 @@ class search_context final : public search_hooks {
   // are for comparisons in tests and benches.
   enum class subtree_runs { off, where_worthwhile, always };
   void set_subtree_runs(subtree_runs mode) { subtree_runs_ = mode; }
+  // Plans the table-scan filter as `planned` (a context of the same expression on
+  // another thread) has, sharing its block matcher's database instead of compiling it
+  // again. When the matcher cannot be shared this context plans its own at its first
+  // scan, as if this had not been called.
+  void share_table_scan(search_context& planned);
   const std::string& pattern_text() const { return pattern_text_; }
   const std::string& exclusion_text() const { return exclusion_text_; }
 

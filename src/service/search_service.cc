@@ -277,6 +277,7 @@ SearchOutcome SearchService::search(SearchState& state, const LineSink& sink,
   SplitHooks hooks;
   hooks.make_context = [this, &state]() -> std::unique_ptr<search_context> {
     auto ctx = std::make_unique<search_context>();
+    ctx->set_intersection_budget(state.ctx->intersection_budget());
     if (prepare_search(state.request, *ctx, &patterns_)) return nullptr;
     return ctx;
   };

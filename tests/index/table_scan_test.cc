@@ -116,5 +116,30 @@ TEST(TableScan, ScanFilterFollowsThePattern) {
   EXPECT_TRUE(ctx.match_confirmed("x.com", 5));
 }
 
+// A context that shares another's table-scan filter (another thread of one search)
+// finds the same lines with a matcher object of its own, the empty key's answer too.
+TEST(TableScan, SharedScanFilterFindsTheSameLines) {
+  const std::string table = "\t4:1\n\nwww.a.io\t4:1\n\n\ncom\t\tcom4\nq.com";
+  for (const char* pattern : {".*", "^$", "com$", "[0-9]"}) {
+    SCOPED_TRACE(pattern);
+    search_context planned, shared;
+    std::string error;
+    ASSERT_TRUE(planned.compile(pattern, false, &error)) << error;
+    ASSERT_TRUE(shared.compile(pattern, false, &error)) << error;
+    shared.share_table_scan(planned);
+    const scan_filter mine = shared.prepare_table_scan(), theirs = planned.prepare_table_scan();
+    EXPECT_EQ(mine.kind, theirs.kind);
+    if (mine.kind == scan_filter::blocks) {
+      EXPECT_NE(mine.matcher, theirs.matcher);
+    }
+    std::vector<std::string> got;
+    for (const handed_out& h : drain(table, shared, 5)) {
+      const std::string key = key_of(h.line);
+      if (h.confirmed || shared.match(key.data(), key.size())) got.push_back(h.line);
+    }
+    EXPECT_EQ(got, matching_lines(table, planned));
+  }
+}
+
 }  // namespace
 }  // namespace quarn

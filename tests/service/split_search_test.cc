@@ -2,13 +2,22 @@
 // every line and the fin, over a set of several index files, for table scans and
 // indexed queries, with offset and limit windows across the slice edges, rrtype, time
 // bounds and an exclusion. Labelled "concurrent" so that the ThreadSanitizer stage runs
-// it. Also the gate's lending of idle workers.
+// it. Also a split search that must stop (the client gone), and the gate's lending of
+// idle workers.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "retrieval/data_source.h"
+#include "retrieval/search_context.h"
+#include "service/request_params.h"
 #include "service/service_fixture.h"
+#include "service/split_search.h"
 
 namespace quarn::test {
 namespace {
@@ -67,6 +76,50 @@ TEST(SplitSearch, AnswersAsOneSearchDoes) {
   }
   EXPECT_GT(s.service().metrics().splits(), 0u);
   EXPECT_EQ(w.service().metrics().splits(), 0u);
+}
+
+// Every thread of a split search writes and only the request's thread asks the probe:
+// a failed write on any of them, or a probe turning true while the request's thread is
+// searching, ends the answer, and every thread stops before the call returns.
+TEST(SplitSearch, StopsEveryThreadWhenTheClientIsGone) {
+  TempDir dir;
+  write_entries(dir.file("a.tgdb"), make_entries(3000, 0));
+  index_list source;
+  ASSERT_TRUE(source.add(dir.file("a.tgdb")));
+  query_request r;
+  const UrlParams params = {{"search_method", "regex"}, {"search_what", "rrnames"},
+                            {"return_what", "details"}, {"rrtype", "any"}, {"value", "."},
+                            {"limit", "100000"}};
+  ASSERT_FALSE(request_from_params(params, r));
+  const SearchLimits limits{100000, 0, 0};
+  search_context ctx;
+  ASSERT_FALSE(prepare_search(r, ctx));
+  SplitHooks hooks;
+  hooks.make_context = [&r] {
+    auto c = std::make_unique<search_context>();
+    return prepare_search(r, *c) ? nullptr : std::move(c);
+  };
+  for (const bool by_write : {true, false}) {
+    SCOPED_TRACE(by_write ? "write fails" : "probe says gone");
+    SearchGate gate(2, 1);
+    SearchGate::Refusal why;
+    SearchGate::Ticket own = gate.enter(std::chrono::milliseconds(0), nullptr, &why);
+    std::atomic<int> writes{0};
+    // Slow writes give the probe its turns (every 100 ms) before the answer is complete.
+    const LineSink sink = [&](std::string_view) {
+      if (!by_write) std::this_thread::sleep_for(std::chrono::milliseconds(60));
+      return !by_write || ++writes < 2;
+    };
+    const AbortProbe probe = [&] { return !by_write; };
+    bool split = false;
+    const SearchOutcome o = run_search_split_or_whole(r, limits, ctx, source, {2, 0}, gate,
+                                                      hooks, sink, probe, &split);
+    EXPECT_TRUE(split);
+    EXPECT_EQ(o.write_failed, by_write);
+    EXPECT_EQ(o.aborted, !by_write);
+    EXPECT_LT(o.results, 3000u);
+    EXPECT_EQ(gate.running(), 1u);  // the borrowed worker is back
+  }
 }
 
 // A split search borrows only workers that are idle, never past the worker count, and
