@@ -39,6 +39,10 @@ namespace quarn {
 constexpr size_t kMaxFanIn = 64;
 // Smallest budget accepted; below it every few entries would make a run.
 constexpr size_t kMinSortBudget = 1 << 20;
+// Longest entry value (its length shares a word with key bytes in the entry table).
+constexpr size_t kMaxSpillValue = 255;
+
+inline constexpr const char* kSpillErrValue = "entry value longer than 255 bytes";
 
 class RunSpiller {
  public:
@@ -48,7 +52,8 @@ class RunSpiller {
   RunSpiller(const RunSpiller&) = delete;
   RunSpiller& operator=(const RunSpiller&) = delete;
 
-  // Keys are at most kSortabMaxField bytes and non-empty; values at most 255 bytes.
+  // Keys are at most kSortabMaxField bytes and non-empty; values at most 255 bytes
+  // (kSpillErrValue otherwise).
   bool add(std::string_view key, std::string_view value, std::string* error);
   bool finish(std::string* error, size_t keep_limit = 0);
 
@@ -69,15 +74,45 @@ class RunSpiller {
     uint64_t prefix;
     uint64_t offset;  // of the key in the arena; the value follows it
     uint32_t key_len;
-    uint32_t value_len;
+    // Key bytes 8 to 10 (zero-padded) above the value's length (at most 255): owner
+    // names share their first bytes (tag, top-level label) so widely that the sort
+    // would reach the arena for most of its comparisons without these three.
+    uint32_t tail;
+    uint32_t value_len() const { return tail & 0xff; }
   };
+
+ public:
+  // A batch handed out by take_memory_run(): the entry table, sorted, over the arena.
+  struct Batch {
+    std::vector<char> arena;
+    std::vector<Entry> entries;
+    std::string_view key(size_t i) const {
+      return {arena.data() + entries[i].offset, entries[i].key_len};
+    }
+    std::string_view value(size_t i) const {
+      const Entry& e = entries[i];
+      return {arena.data() + e.offset + e.key_len, e.value_len()};
+    }
+    // Asks for the bytes of entry i (if there is one) to be fetched into the cache.
+    void prefetch(size_t i) const {
+      if (i >= entries.size()) return;
+      const char* p = arena.data() + entries[i].offset;
+      __builtin_prefetch(p);
+      __builtin_prefetch(p + 63);
+    }
+  };
+
+ private:
   void sort_entries();
   size_t memory_bytes() const { return arena_.size() + entries_.size() * sizeof(Entry); }
   bool spill(std::string* error);
   bool merge_runs(size_t first, size_t count, std::string* error);
   std::string_view key_of(const Entry& e) const { return {arena_.data() + e.offset, e.key_len}; }
+  void prefetch_entry(size_t i) const {
+    if (i < entries_.size()) __builtin_prefetch(arena_.data() + entries_[i].offset);
+  }
   std::string_view value_of(const Entry& e) const {
-    return {arena_.data() + e.offset + e.key_len, e.value_len};
+    return {arena_.data() + e.offset + e.key_len, e.value_len()};
   }
 
   TempFiles& temps_;

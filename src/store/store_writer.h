@@ -54,6 +54,7 @@ class StoreWriter {
   StoreWriter() = default;
   bool check_input(const RecordInput& r, std::string* error) const;
   void lay_out_values(ValueLayout* layout) const;
+  void prefetch_value(const ValueLayout& layout, uint64_t rank) const;
   bool write_names(FileOut& out, const ValueLayout& layout, StoreHeader* h, std::string* error);
   bool write_values(FileOut& out, const ValueLayout& layout, StoreHeader* h,
                     std::string* error);

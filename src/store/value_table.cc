@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 
+#include "common/huge_pages.h"
 #include "store/value_order.h"
 
 namespace quarn {
@@ -73,7 +74,9 @@ const char* ValueTable::store_bytes(std::string_view raw) {
   if (chunks_.empty() || chunk_size_ - chunk_used_ < raw.size()) {
     const uint32_t next = chunks_.empty() ? kFirstChunk : std::min(chunk_size_ * 2, kLastChunk);
     chunk_size_ = std::max(next, static_cast<uint32_t>(raw.size()));
-    chunks_.push_back(std::make_unique<char[]>(chunk_size_));
+    // Not zeroed: the hint must come before the first touch to take effect.
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunk_size_));
+    advise_huge_pages(chunks_.back().get(), chunk_size_);
     arena_bytes_ += chunk_size_;
     chunk_used_ = 0;
   }
@@ -90,6 +93,7 @@ uint32_t ValueTable::intern(uint16_t rrtype, std::string_view raw) {
     if (slot == 0) {
       const auto id = static_cast<uint32_t>(entries_.size());
       const char* at = store_bytes(raw);
+      if (entries_.size() == entries_.capacity()) grow_entries();
       entries_.push_back(Entry{static_cast<uint32_t>(chunks_.size() - 1),
                                static_cast<uint32_t>(at - chunks_.back().get()), h,
                                static_cast<uint16_t>(raw.size()), rrtype});
@@ -109,7 +113,11 @@ uint32_t ValueTable::intern(uint16_t rrtype, std::string_view raw) {
 // Doubles the slots. A value's slot follows from the hash its entry keeps, so growing
 // touches no value bytes.
 void ValueTable::grow_slots() {
-  slots_.assign(slots_.size() * 2, 0);
+  const size_t n = slots_.size() * 2;
+  std::vector<uint32_t>().swap(slots_);
+  slots_.reserve(n);
+  advise_huge_pages(slots_.data(), n * sizeof(uint32_t));
+  slots_.assign(n, 0);
   mask_ = slots_.size() - 1;
   for (uint32_t id = 0; id < entries_.size(); ++id) {
     uint64_t s = entries_[id].hash & mask_;
@@ -118,10 +126,22 @@ void ValueTable::grow_slots() {
   }
 }
 
+// Doubles the entries as push_back would, with the hint given before the copy touches
+// the new array (the value walks of finish() read it in rank order).
+void ValueTable::grow_entries() {
+  std::vector<Entry> grown;
+  grown.reserve(std::max<size_t>(1, entries_.capacity() * 2));
+  advise_huge_pages(grown.data(), grown.capacity() * sizeof(Entry));
+  grown.insert(grown.end(), entries_.begin(), entries_.end());
+  entries_.swap(grown);
+}
+
 std::vector<uint32_t> ValueTable::sorted_ids() const {
-  std::vector<SortKey> keys(entries_.size());
-  for (uint32_t id = 0; id < keys.size(); ++id) {
-    keys[id] = SortKey{order_prefix(raw(id)), id, entries_[id].length, entries_[id].rrtype};
+  std::vector<SortKey> keys;
+  keys.reserve(entries_.size());
+  advise_huge_pages(keys.data(), keys.capacity() * sizeof(SortKey));
+  for (uint32_t id = 0; id < entries_.size(); ++id) {
+    keys.push_back(SortKey{order_prefix(raw(id)), id, entries_[id].length, entries_[id].rrtype});
   }
   // Most pairs differ within their first 8 bytes, so the sort runs on the keys alone and
   // reaches the arena only for the rest.

@@ -85,5 +85,41 @@ TEST(RunSpiller, ManyRunsMergeToTheSameFoldAsMemory) {
   rmdir(dir.c_str());
 }
 
+// The sort decides on the first eleven key bytes where it can: keys of bytes that pad
+// like a missing byte (00) or compare high (ff), shorter and longer than eleven, must
+// still come out in plain bytewise order, each once.
+TEST(RunSpiller, SortsKeysBytewiseAroundThePrefixWords) {
+  const std::string dir = fresh_dir("prefix");
+  TempFiles temps(dir);
+  RunSpiller spiller(temps, kMinSortBudget, merge_counts, kMaxFanIn, 2);
+  std::mt19937 rng(5);
+  const char alphabet[] = {'\0', '\1', 'a', '\xff'};
+  std::map<std::string, int> expect;
+  std::string value, error;
+  encode_count_value(CountValue{1, 2, 1}, value);
+  // Few enough to stay one batch in memory (the entry table holds about 10,000).
+  for (int i = 0; i < 8000; ++i) {
+    std::string key(1 + rng() % 14, 'a');
+    for (char& c : key) c = alphabet[rng() % 4];
+    ASSERT_TRUE(spiller.add(key, value, &error)) << error;
+    ++expect[key];
+  }
+  EXPECT_FALSE(spiller.add("k", std::string(256, 'v'), &error));
+  EXPECT_EQ(error, kSpillErrValue);
+  ASSERT_TRUE(spiller.finish(&error, size_t{1} << 30)) << error;
+  auto run = spiller.take_memory_run();
+  ASSERT_NE(run, nullptr);
+  auto want = expect.begin();
+  for (; run->next(); ++want) {
+    ASSERT_NE(want, expect.end());
+    ASSERT_EQ(run->key(), want->first);
+    CountValue v;
+    ASSERT_TRUE(decode_count_value(run->value(), &v));
+    EXPECT_EQ(v.count, static_cast<uint64_t>(want->second));
+  }
+  EXPECT_EQ(want, expect.end());
+  rmdir(dir.c_str());
+}
+
 }  // namespace
 }  // namespace quarn
