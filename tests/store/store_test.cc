@@ -46,13 +46,22 @@ void spit(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-TEST(RecordStore, BothOrdersReadBackWhatWasWritten) {
-  ScratchDir dir;
-  const std::vector<TestRecord> records = merged(generate_records(7, 3000));
+// Writes records into dir's s.qrs and opens it; null (after a test failure) when the
+// store does not open.
+std::unique_ptr<RecordStore> written_store(const ScratchDir& dir,
+                                           const std::vector<TestRecord>& records) {
   write_store(dir.file("s.qrs"), records);
   std::string error;
   auto s = RecordStore::open(dir.file("s.qrs"), &error);
-  ASSERT_TRUE(s) << error;
+  EXPECT_TRUE(s) << error;
+  return s;
+}
+
+TEST(RecordStore, BothOrdersReadBackWhatWasWritten) {
+  ScratchDir dir;
+  const std::vector<TestRecord> records = merged(generate_records(7, 3000));
+  auto s = written_store(dir, records);
+  ASSERT_TRUE(s);
   EXPECT_EQ(s->header().record_count, records.size());
   const Walk w = walk(*s);
   EXPECT_FALSE(w.failed);
@@ -74,10 +83,8 @@ TEST(RecordStore, BothOrdersReadBackWhatWasWritten) {
 TEST(RecordStore, ReadAheadRunsOnWalksOnly) {
   ScratchDir dir;
   const std::vector<TestRecord> records = merged(generate_records(7, 3000));
-  write_store(dir.file("s.qrs"), records);
-  std::string error;
-  auto s = RecordStore::open(dir.file("s.qrs"), &error);
-  ASSERT_TRUE(s) << error;
+  auto s = written_store(dir, records);
+  ASSERT_TRUE(s);
   NameCursor n(*s);
   n.seek(records[100].name);
   ASSERT_TRUE(n.valid());
