@@ -2,7 +2,6 @@
 #include "forge/run_spiller.h"
 #include "forge/sortab.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,15 +16,16 @@
 
 #include "index/index_writer.h"
 #include "index/tgdb.h"
+#include "support/scratch_dir.h"
 
 namespace quarn {
 namespace {
 
-class BuildTest : public testing::Test {
+class BuildTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::string(testing::TempDir()) + "/gfbuild-" + std::to_string(getpid()) + "-" +
-           testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir_ = std::string(::testing::TempDir()) + "/gfbuild-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
     tmp_ = dir_ + "/tmp";
     mkdir(dir_.c_str(), 0700);
     mkdir(tmp_.c_str(), 0700);
@@ -99,15 +99,6 @@ class BuildTest : public testing::Test {
   static bool exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
-  }
-
-  static size_t entries(const std::string& dir) {
-    size_t n = 0;
-    if (DIR* d = opendir(dir.c_str())) {
-      while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-      closedir(d);
-    }
-    return n;
   }
 
   std::string dir_, tmp_, error_;
@@ -187,8 +178,8 @@ TEST_F(BuildTest, MergesObservationsAcrossFilesAndFormats) {
   EXPECT_FALSE(t->is_rdata());
   EXPECT_TRUE(tgdb_load(dir_ + "/m-rdata.idx")->is_rdata());
   // Runs and staged outputs are all gone; only the two indexes remain.
-  EXPECT_EQ(entries(tmp_), 0u);
-  EXPECT_EQ(entries(dir_), 5u);  // a.json, b.gz, tmp, and the two indexes
+  EXPECT_EQ(quarn::testing::count_dir_entries(tmp_), 0u);
+  EXPECT_EQ(quarn::testing::count_dir_entries(dir_), 5u);  // a.json, b.gz, tmp, and the two indexes
 }
 
 TEST_F(BuildTest, SpellingsOfOneValueMergeIntoOneKey) {
@@ -294,7 +285,7 @@ TEST_F(BuildTest, MalformedLinesAreCountedReportedAndFatalWhenStrict) {
   EXPECT_NE(error_.find("in.json:2: not a valid JSON object"), std::string::npos) << error_;
   EXPECT_FALSE(exists(strict.rrname_out));
   EXPECT_FALSE(exists(strict.rdata_out));
-  EXPECT_EQ(entries(tmp_), 0u);
+  EXPECT_EQ(quarn::testing::count_dir_entries(tmp_), 0u);
   // A rejects file is an output like the others: refused when it exists, and never
   // left behind by a failed build.
   strict.rejects_out = loose.rejects_out;
@@ -303,7 +294,7 @@ TEST_F(BuildTest, MalformedLinesAreCountedReportedAndFatalWhenStrict) {
   strict.rejects_out = dir_ + "/strict.tsv";
   EXPECT_FALSE(build(strict));
   EXPECT_FALSE(exists(strict.rejects_out));
-  EXPECT_EQ(entries(dir_), 5u);  // in.json, tmp, the loose outputs and rejects.tsv
+  EXPECT_EQ(quarn::testing::count_dir_entries(dir_), 5u);  // in.json, tmp, the loose outputs and rejects.tsv
 }
 
 TEST_F(BuildTest, ADamagedInputStopsTheBuildUnlessSkipped) {
@@ -365,7 +356,7 @@ TEST_F(BuildTest, FailuresLeaveNoIndexBehind) {
   o.force = true;
   EXPECT_TRUE(build(o)) << error_;
   EXPECT_EQ(lines_of(o.rrname_out), std::vector<std::string>{"a.example\t4:1,1:1"});
-  EXPECT_EQ(entries(tmp_), 0u);
+  EXPECT_EQ(quarn::testing::count_dir_entries(tmp_), 0u);
   // A corrupt compressed input is a read error.
   std::string gz = slurp(file("c.gz", std::string(100000, 'x'), true));
   o = options({file("cut.gz", gz.substr(0, gz.size() / 2))}, "y");
@@ -404,7 +395,7 @@ TEST_F(BuildTest, ASmallBudgetGivesTheSameFilesAsALargeOne) {
   ASSERT_TRUE(build(m16)) << error_;
   EXPECT_EQ(slurp(m16.rrname_out), slurp(large.rrname_out));
   EXPECT_EQ(slurp(m16.rdata_out), slurp(large.rdata_out));
-  EXPECT_EQ(entries(tmp_), 0u);
+  EXPECT_EQ(quarn::testing::count_dir_entries(tmp_), 0u);
 }
 
 TEST(BuildBudget, EachPhaseLeavesRoomForItsFixedCosts) {

@@ -1,5 +1,4 @@
 // A build on several threads gives the outputs and reports of a one-thread build.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include "forge/build.h"
 #include "forge/line_input.h"
 #include "forge/run_spiller.h"
+#include "support/scratch_dir.h"
 
 namespace quarn {
 namespace {
@@ -33,15 +33,6 @@ std::string stream_text(FILE* f) {
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
   return out;
-}
-
-size_t entries(const std::string& dir) {
-  size_t n = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return n;
 }
 
 // Observations whose names recur far apart (in other batches and runs) with a new
@@ -69,11 +60,11 @@ std::string observations(int n, int seed) {
   return out;
 }
 
-class BuildThreadsTest : public testing::Test {
+class BuildThreadsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::string(testing::TempDir()) + "/gfthreads-" + std::to_string(getpid()) + "-" +
-           testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir_ = std::string(::testing::TempDir()) + "/gfthreads-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
     tmp_ = dir_ + "/tmp";
     mkdir(dir_.c_str(), 0700);
     mkdir(tmp_.c_str(), 0700);
@@ -121,7 +112,7 @@ class BuildThreadsTest : public testing::Test {
     for (const std::string& out : {o.rrname_out, o.rdata_out, o.records_out, o.rejects_out}) {
       all += "\n== " + out.substr(tag.size()) + "\n" + slurp(out);
     }
-    EXPECT_EQ(entries(tmp_), 0u);
+    EXPECT_EQ(quarn::testing::count_dir_entries(tmp_), 0u);
     return all;
   }
 

@@ -1,7 +1,6 @@
 #include "forge/run_spiller.h"
 
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,23 +10,15 @@
 
 #include "forge/merge_ops.h"
 #include "forge/store_output.h"
+#include "support/scratch_dir.h"
 
 namespace quarn {
 namespace {
 
 std::string fresh_dir(const char* tag) {
-  std::string d = std::string(testing::TempDir()) + "/" + tag + "-" + std::to_string(getpid());
+  std::string d = std::string(::testing::TempDir()) + "/" + tag + "-" + std::to_string(getpid());
   mkdir(d.c_str(), 0700);
   return d;
-}
-
-size_t files_in(const std::string& dir) {
-  size_t n = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return n;
 }
 
 // Store values keep the first bailiwick added, so they also show that equal keys fold
@@ -81,7 +72,7 @@ TEST(RunSpiller, ManyRunsMergeToTheSameFoldAsMemory) {
     EXPECT_EQ(n, expect.size());
   }
   // Every run is gone once the TempFiles owner is.
-  EXPECT_EQ(files_in(dir), 0u);
+  EXPECT_EQ(quarn::testing::count_dir_entries(dir), 0u);
   rmdir(dir.c_str());
 }
 

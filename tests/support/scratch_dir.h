@@ -1,7 +1,9 @@
 // Test helper: a fresh directory under TMPDIR (or /tmp), removed with everything in it
-// when the object goes. Tests put the index files and set files they write here.
+// when the object goes. Tests put the index files and set files they write here. Also
+// the count of what a directory holds, for tests that check temporary files are gone.
 #pragma once
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -34,5 +36,15 @@ class ScratchDir {
  private:
   std::string path_;
 };
+
+// Entries of dir other than those starting with '.'; 0 when it cannot be read.
+inline size_t count_dir_entries(const std::string& dir) {
+  size_t n = 0;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
 
 }  // namespace quarn::testing
