@@ -245,12 +245,12 @@ double run_lines_bound(const Tgdb& index, const std::string& root) {
 // way to this index's matches: the run holds every line that can match (see
 // index/subtree_run.h), and scanning it costs less than walking the query's lists.
 // False: read the index the usual way.
+// `candidates` is the query's estimate, infinite when the index is to be scanned.
 bool choose_subtree_run(const Tgdb& index, search_hooks& search, const LineRange& lines,
-                        bool scan, LineRange* out) {
+                        double candidates, LineRange* out) {
   if (search.subtree() == nullptr || index.is_rdata()) return false;
   const bool always = search.subtree_runs_always();
-  const double candidates =
-      scan ? std::numeric_limits<double>::infinity() : estimate_node(index, *search.query());
+  const bool scan = candidates == std::numeric_limits<double>::infinity();
   if (!always && candidates < kRunWorthCandidates) return false;
   const double worth =
       search.subtree()->exact ? kRunLinesPerCandidate : kMatchedRunLinesPerCandidate;
@@ -274,6 +274,11 @@ bool choose_subtree_run(const Tgdb& index, search_hooks& search, const LineRange
   return true;
 }
 
+// Whether a query of this estimate reads the table in order rather than its lists.
+bool estimate_scans_table(const Tgdb& index, double estimate) {
+  return estimate > kScanShare * static_cast<double>(line_count_bound(index));
+}
+
 }  // namespace
 
 double query_candidate_estimate(const Tgdb& index, const tgr_result& query) {
@@ -281,9 +286,7 @@ double query_candidate_estimate(const Tgdb& index, const tgr_result& query) {
 }
 
 bool query_scans_table(const Tgdb& index, const tgr_result* query) {
-  if (query == nullptr) return true;
-  return estimate_node(index, *query) >
-         kScanShare * static_cast<double>(line_count_bound(index));
+  return query == nullptr || estimate_scans_table(index, estimate_node(index, *query));
 }
 
 std::unique_ptr<n_iter> build_query_iterator(const Tgdb* index, search_hooks& search,
@@ -309,16 +312,18 @@ std::unique_ptr<line_source> line_source::create(Tgdb* index, search_hooks& sear
   // under an intersection) than reading the table in order, and the matcher gives the
   // same lines either way. The estimate is 0 for a query that admits nothing (an
   // intersection with an empty list), so such queries still end at once below.
-  const bool scan = query_scans_table(*index, search.query());
+  const double estimate = search.query() ? estimate_node(*index, *search.query()) : 0;
+  const bool scan = search.query() == nullptr || estimate_scans_table(*index, estimate);
   if (scan && search.query() != nullptr) {
-    QLOG(LOG_DETAIL, tracker_msg::kScanInstead, estimate_node(*index, *search.query()),
+    QLOG(LOG_DETAIL, tracker_msg::kScanInstead, estimate,
          static_cast<unsigned long>(line_count_bound(*index)));
   }
   // The scan-or-iterate choice above is the whole index's, so that every range of a
   // split search reads its index the same way.
   const LineRange lines = range != nullptr ? *range : whole_table(*index);
   LineRange run;
-  if (choose_subtree_run(*index, search, lines, scan, &run)) {
+  const double candidates = scan ? std::numeric_limits<double>::infinity() : estimate;
+  if (choose_subtree_run(*index, search, lines, candidates, &run)) {
     if (run.begin == run.stop) return nullptr;
     // Every line of an exact subtree's run matches: a run is only used in a file whose
     // keys hold nothing but the bytes of names. A short run is matched line by line.
