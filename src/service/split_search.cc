@@ -33,7 +33,8 @@ using Clock = std::chrono::steady_clock;
 // search does).
 constexpr double kStopPollSeconds = 0.05;
 constexpr double kProbeSeconds = 0.1;
-constexpr auto kProbeInterval = std::chrono::milliseconds(100);
+constexpr auto kProbeInterval =
+    std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kProbeSeconds));
 // Lines are handed on in batches of about this size: one lock, one hand-over and one
 // write per batch, so a larger batch than a single search's keeps the hand-offs between
 // threads and the writes few (32 KiB batches cost as much CPU in all, in context
@@ -98,6 +99,8 @@ class SplitRun {
   // answer is complete or the client is gone. Only the writer calls it.
   bool write_batch(const Batch& batch, bool* took);
   bool room_for(size_t p) const;
+  // A written batch kept for its buffers, or a new one (mutex held).
+  Batch take_batch();
   void stop_locked();
   // The lead only, mutex not held: asks the probe and looks at the timeout when their
   // turn has come; true (having stopped the run) when the answer must end.
@@ -202,13 +205,8 @@ void SplitRun::search_slice(size_t p, search_context& ctx, bool lead) {
   Batch batch;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!spare_.empty()) {
-      batch = std::move(spare_.back());
-      spare_.pop_back();
-    }
+    batch = take_batch();
   }
-  // A batch ends with the result that crosses the batch size.
-  batch.text.reserve(2 * kSplitBatchBytes);
   uint64_t made = 0;
   while (made < slice_cap_ && !stop_.load(std::memory_order_relaxed)) {
     std::unique_ptr<result_entry> result = merger->next();
@@ -222,6 +220,18 @@ void SplitRun::search_slice(size_t p, search_context& ctx, bool lead) {
   }
   if (!batch.ends.empty()) push(p, batch, lead);
   finish(p, merger->failed(), stats, format_seconds, lead);
+}
+
+Batch SplitRun::take_batch() {
+  Batch batch;
+  if (spare_.empty()) {
+    // A batch ends with the result that crosses the batch size.
+    batch.text.reserve(2 * kSplitBatchBytes);
+  } else {
+    batch = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  return batch;
 }
 
 bool SplitRun::room_for(size_t p) const {
@@ -253,13 +263,7 @@ bool SplitRun::push(size_t p, Batch& batch, bool lead) {
   s.bytes += batch.text.size();
   buffered_ += batch.text.size();
   s.batches.push_back(std::move(batch));
-  if (spare_.empty()) {
-    batch = Batch{};
-    batch.text.reserve(2 * kSplitBatchBytes);
-  } else {
-    batch = std::move(spare_.back());
-    spare_.pop_back();
-  }
+  batch = take_batch();
   drain(lock, lead);
   return !stop_;
 }
