@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "common/huge_pages.h"
 #include "common/strfmt.h"
-#include "forge/parallel_sort.h"
+#include "common/parallel_sort.h"
 
 namespace quarn {
 namespace {
@@ -99,16 +101,115 @@ bool RunSpiller::add(std::string_view key, std::string_view value, std::string* 
   return true;
 }
 
+namespace {
+
+// Key bytes each entry carries in its own fields (prefix word and tail).
+constexpr size_t kInlineKeyBytes = 11;
+// Runs still tied this deep are ordered by comparing the rest of their keys: only keys
+// that repeat one long beginning get there, and it bounds the refinement's recursion.
+constexpr size_t kMaxRefineDepth = 256;
+
+// Key bytes [at, at + 8) as a big-endian word, zero-padded past the key's end.
+uint64_t key_word(const char* key, size_t length, size_t at) {
+  uint8_t b[8] = {};
+  if (at < length) std::memcpy(b, key + at, std::min<size_t>(8, length - at));
+  uint64_t w = 0;
+  for (uint8_t c : b) w = w << 8 | c;
+  return w;
+}
+
+}  // namespace
+
 void RunSpiller::sort_entries() {
   parallel_sort(entries_.begin(), entries_.end(), sort_threads_,
-                [this](const Entry& a, const Entry& b) {
+                [](const Entry& a, const Entry& b) {
                   if (a.prefix != b.prefix) return a.prefix < b.prefix;
                   // The key bytes sit above the length, so the words order as the bytes.
                   if ((a.tail ^ b.tail) >> 8 != 0) return a.tail < b.tail;
-                  const int c = key_of(a).compare(key_of(b));
-                  // Equal keys keep their input order so that folding is deterministic.
-                  return c < 0 || (c == 0 && a.offset < b.offset);
+                  return a.offset < b.offset;
                 });
+  // Runs of ties are independent: each thread takes a share that starts and ends at run
+  // boundaries.
+  const size_t threads = entries_.size() < kParallelSortMin ? 1 : sort_threads_;
+  std::vector<size_t> bounds{0};
+  for (size_t t = 1; t < threads; ++t) {
+    size_t at = std::max(bounds.back(), entries_.size() * t / threads);
+    while (at > 0 && at < entries_.size() && same_inline_key(entries_[at - 1], entries_[at])) ++at;
+    bounds.push_back(at);
+  }
+  bounds.push_back(entries_.size());
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t + 1 < bounds.size(); ++t) {
+    try {
+      helpers.emplace_back([this, &bounds, t] { order_inline_ties(bounds[t], bounds[t + 1]); });
+    } catch (const std::system_error&) {
+      order_inline_ties(bounds[t], bounds[t + 1]);
+    }
+  }
+  order_inline_ties(bounds[0], bounds[1]);
+  for (std::thread& h : helpers) h.join();
+}
+
+// Orders each run of entries in [first, last) that tie on their inline key bytes.
+void RunSpiller::order_inline_ties(size_t first, size_t last) {
+  for (size_t i = first; i < last;) {
+    size_t j = i + 1;
+    while (j < last && same_inline_key(entries_[i], entries_[j])) {
+      prefetch_key(j + kPrefetchAhead, kInlineKeyBytes, last);
+      ++j;
+    }
+    prefetch_key(j + kPrefetchAhead, kInlineKeyBytes, last);
+    if (j - i > 1) order_ties(i, j, kInlineKeyBytes);
+    i = j;
+  }
+}
+
+// Orders entries [first, last), which agree on their first `depth` key bytes (padding
+// counted as 00): by the bytes that follow, a key that ends first (a prefix of the
+// others) before them, equal keys in the order they were added.
+void RunSpiller::order_ties(size_t first, size_t last, size_t depth) {
+  uint32_t longest = 0;
+  for (size_t i = first; i < last; ++i) longest = std::max(longest, entries_[i].key_len);
+  const auto shorter_then_older = [](const Entry& a, const Entry& b) {
+    return a.key_len != b.key_len ? a.key_len < b.key_len : a.offset < b.offset;
+  };
+  if (longest <= depth) {
+    // Every key ends by here: the tied bytes are all there is, padding aside.
+    std::sort(entries_.begin() + first, entries_.begin() + last, shorter_then_older);
+    return;
+  }
+  if (depth >= kMaxRefineDepth) {
+    order_by_suffix(first, last, depth);
+    return;
+  }
+  for (size_t i = first; i < last; ++i) {
+    prefetch_key(i + kPrefetchAhead, depth, last);
+    Entry& e = entries_[i];
+    e.prefix = key_word(arena_.data() + e.offset, e.key_len, depth);
+  }
+  std::sort(entries_.begin() + first, entries_.begin() + last,
+            [](const Entry& a, const Entry& b) {
+              return a.prefix != b.prefix ? a.prefix < b.prefix : a.offset < b.offset;
+            });
+  for (size_t i = first; i < last;) {
+    size_t j = i + 1;
+    while (j < last && entries_[j].prefix == entries_[i].prefix) ++j;
+    if (j - i > 1) order_ties(i, j, depth + 8);
+    i = j;
+  }
+}
+
+// The same order by plain comparison of the keys past `depth`.
+void RunSpiller::order_by_suffix(size_t first, size_t last, size_t depth) {
+  std::sort(entries_.begin() + first, entries_.begin() + last,
+            [this, depth](const Entry& a, const Entry& b) {
+              const std::string_view ka = key_of(a), kb = key_of(b);
+              const int c = ka.substr(std::min<size_t>(depth, ka.size()))
+                                .compare(kb.substr(std::min<size_t>(depth, kb.size())));
+              // A key that ended before `depth` has an empty rest, so it comes first.
+              if (c != 0) return c < 0;
+              return a.key_len != b.key_len ? a.key_len < b.key_len : a.offset < b.offset;
+            });
 }
 
 bool RunSpiller::spill(std::string* error) {

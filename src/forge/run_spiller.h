@@ -18,6 +18,14 @@
 // final stream is the merge of all of them, and the kept batch, if any, is the only
 // source.
 //
+// Sorting: entries are ordered first by the eleven key bytes they carry, without
+// touching the arena; each run of entries that tie on those is then ordered by its next
+// eight key bytes, read from the arena once per entry (in a linear walk that can fetch
+// ahead) into the entry's prefix word, and so on until every run is split or its keys
+// end. Comparisons that walk the arena from the first byte again and again, as a plain
+// comparison sort's do on keys that share long beginnings (owner names under one zone,
+// store keys of one name), are what this avoids.
+//
 // Memory: the budget bounds the arena plus the entry table; the arena and table are
 // reserved once, at most the budget together; a kept batch holds memory_run_bytes()
 // until its source is destroyed. Failures (a full disk, a registry that is full)
@@ -80,6 +88,9 @@ class RunSpiller {
     uint32_t tail;
     uint32_t value_len() const { return tail & 0xff; }
   };
+  static bool same_inline_key(const Entry& a, const Entry& b) {
+    return a.prefix == b.prefix && (a.tail ^ b.tail) >> 8 == 0;
+  }
 
  public:
   // A batch handed out by take_memory_run(): the entry table, sorted, over the arena.
@@ -104,12 +115,20 @@ class RunSpiller {
 
  private:
   void sort_entries();
+  void order_inline_ties(size_t first, size_t last);
+  void order_ties(size_t first, size_t last, size_t depth);
+  void order_by_suffix(size_t first, size_t last, size_t depth);
   size_t memory_bytes() const { return arena_.size() + entries_.size() * sizeof(Entry); }
   bool spill(std::string* error);
   bool merge_runs(size_t first, size_t count, std::string* error);
   std::string_view key_of(const Entry& e) const { return {arena_.data() + e.offset, e.key_len}; }
   void prefetch_entry(size_t i) const {
     if (i < entries_.size()) __builtin_prefetch(arena_.data() + entries_[i].offset);
+  }
+  // Asks for key bytes from `depth` on of entry i, if it is before `limit` (entries past
+  // it may be moving on another thread).
+  void prefetch_key(size_t i, size_t depth, size_t limit) const {
+    if (i < limit) __builtin_prefetch(arena_.data() + entries_[i].offset + depth);
   }
   std::string_view value_of(const Entry& e) const {
     return {arena_.data() + e.offset + e.key_len, e.value_len()};

@@ -76,9 +76,10 @@ TEST(RunSpiller, ManyRunsMergeToTheSameFoldAsMemory) {
   rmdir(dir.c_str());
 }
 
-// The sort decides on the first eleven key bytes where it can: keys of bytes that pad
-// like a missing byte (00) or compare high (ff), shorter and longer than eleven, must
-// still come out in plain bytewise order, each once.
+// The sort decides on the key bytes entries carry, then on eight more at a time, then
+// by plain comparison: keys of bytes that pad like a missing byte (00) or compare high
+// (ff), ending before, at and after each of those depths, and keys sharing a beginning
+// past the last, must still come out in plain bytewise order, each once.
 TEST(RunSpiller, SortsKeysBytewiseAroundThePrefixWords) {
   const std::string dir = fresh_dir("prefix");
   TempFiles temps(dir);
@@ -89,9 +90,11 @@ TEST(RunSpiller, SortsKeysBytewiseAroundThePrefixWords) {
   std::string value, error;
   encode_count_value(CountValue{1, 2, 1}, value);
   // Few enough to stay one batch in memory (the entry table holds about 10,000).
+  const std::string long_start(300, 'z');
   for (int i = 0; i < 8000; ++i) {
-    std::string key(1 + rng() % 14, 'a');
+    std::string key(1 + rng() % 30, 'a');
     for (char& c : key) c = alphabet[rng() % 4];
+    if (i % 5 == 0) key = long_start.substr(0, 250 + rng() % 50) + key;
     ASSERT_TRUE(spiller.add(key, value, &error)) << error;
     ++expect[key];
   }
