@@ -143,7 +143,7 @@ class Build {
         temps_(o.tmpdir),
         spiller_(temps_, sort_budget_of(o.memory_budget), merge_entries, kMaxFanIn,
                  std::max<size_t>(1, o.threads)),
-        store_(o.records_out, temps_),
+        store_(o.records_out, temps_, std::max<size_t>(1, o.threads)),
         encoder_(entry_outputs()) {
     rrname_.label = "rrname";
     rrname_.path = o.rrname_out;

@@ -62,8 +62,8 @@ void merge_store_values(std::string_view, std::string_view a, std::string_view b
   encode_store_value(m, ba.empty() ? bb : ba, out);
 }
 
-StoreOutput::StoreOutput(std::string path, TempFiles& temps)
-    : path_(std::move(path)), temps_(temps) {}
+StoreOutput::StoreOutput(std::string path, TempFiles& temps, size_t threads)
+    : path_(std::move(path)), temps_(temps), threads_(threads) {}
 
 StoreOutput::~StoreOutput() = default;
 
@@ -73,7 +73,7 @@ bool StoreOutput::open(uint64_t budget, std::string* error) {
     *error = kTempErrTooMany;
     return false;
   }
-  writer_ = StoreWriter::create(staged_, budget, error);
+  writer_ = StoreWriter::create(staged_, budget, error, threads_);
   return writer_ != nullptr;
 }
 

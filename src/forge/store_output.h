@@ -56,7 +56,8 @@ void merge_store_values(std::string_view key, std::string_view a, std::string_vi
 
 class StoreOutput {
  public:
-  StoreOutput(std::string path, TempFiles& temps);
+  // The writer sorts on up to `threads` threads.
+  StoreOutput(std::string path, TempFiles& temps, size_t threads = 1);
   ~StoreOutput();
   StoreOutput(const StoreOutput&) = delete;
   StoreOutput& operator=(const StoreOutput&) = delete;
@@ -79,6 +80,7 @@ class StoreOutput {
 
   std::string path_;
   TempFiles& temps_;
+  size_t threads_;
   std::string staged_;
   std::unique_ptr<StoreWriter> writer_;
   bool complete_ = false;

@@ -127,12 +127,11 @@ void put_text_field(uint16_t rrtype, std::string_view raw, std::string& block) {
   block.append(text);
 }
 
-// One record of the pending list, read back.
+// One record of the pending list, read back (its value id is in record_value_).
 struct Pending {
   bool new_name;
   std::string_view name;
   uint16_t rrtype;
-  uint32_t value;
   int64_t time_first, time_last;
   uint64_t count;
   std::string_view bailiwick;
@@ -144,7 +143,6 @@ Pending read_pending(ByteCursor& c) {
   p.new_name = name_len != 0;
   if (p.new_name) p.name = c.bytes(name_len - 1);
   p.rrtype = static_cast<uint16_t>(c.varint());
-  p.value = static_cast<uint32_t>(c.varint());
   p.time_first = unzigzag(c.varint());
   p.time_last = unzigzag(c.varint());
   p.count = c.varint();
@@ -228,7 +226,8 @@ class NameBlockBuilder {
 }  // namespace
 
 std::unique_ptr<StoreWriter> StoreWriter::create(const std::string& path,
-                                                 uint64_t memory_budget, std::string* error) {
+                                                 uint64_t memory_budget, std::string* error,
+                                                 size_t threads) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     *error = str_fmt(store_msg::kCreateFailed, path.c_str(), strerror(errno));
@@ -238,6 +237,7 @@ std::unique_ptr<StoreWriter> StoreWriter::create(const std::string& path,
   w->path_ = path;
   w->fd_ = fd;
   w->budget_ = memory_budget;
+  w->threads_ = std::max<size_t>(1, threads);
   return w;
 }
 
@@ -261,8 +261,8 @@ bool StoreWriter::check_input(const RecordInput& r, std::string* error) const {
     *error = store_msg::kTooManyRecords;
     return false;
   }
-  if (!record_value_.empty() && record_order(last_name_, values_.rrtype(last_value_),
-                                              values_.raw(last_value_), n, r.rrtype, r.raw) >= 0) {
+  if (!record_value_.empty() &&
+      record_order(last_name_, last_rrtype_, last_raw_, n, r.rrtype, r.raw) >= 0) {
     *error = str_fmt(store_msg::kOutOfOrder, std::string(n.substr(0, 256)).c_str());
     return false;
   }
@@ -279,14 +279,15 @@ bool StoreWriter::add(const RecordInput& r, std::string* error) {
     broken_ = true;
     return false;
   }
-  const uint32_t id = values_.intern(r.rrtype, r.raw);
+  waiting_bytes_.append(r.raw);
+  waiting_lengths_.push_back(static_cast<uint32_t>(r.raw.size()));
+  waiting_.push_back(ValueTable::Value{r.rrtype, {}});
   const bool new_name = record_value_.empty() || r.name != last_name_;
   std::string& rec = record_scratch_;
   rec.clear();
   put_varint(rec, new_name ? r.name.size() + 1 : 0);
   if (new_name) rec.append(r.name);
   put_varint(rec, r.rrtype);
-  put_varint(rec, id);
   put_varint(rec, zigzag(r.time_first));
   put_varint(rec, zigzag(r.time_last));
   put_varint(rec, r.count);
@@ -300,10 +301,13 @@ bool StoreWriter::add(const RecordInput& r, std::string* error) {
   pending_.back().append(rec);
   if (record_value_.empty() || r.time_first < earliest_) earliest_ = r.time_first;
   if (record_value_.empty() || r.time_last > latest_) latest_ = r.time_last;
-  record_value_.push_back(id);
+  record_value_.push_back(0);  // set by intern_waiting()
   if (new_name) last_name_.assign(r.name);
-  last_value_ = id;
-  const uint64_t used = pending_bytes_ + kRecordOverhead * record_value_.size() +
+  last_rrtype_ = r.rrtype;
+  last_raw_.assign(r.raw);
+  if (waiting_.size() == ValueTable::kInternBatch) intern_waiting();
+  const uint64_t used = pending_bytes_ + waiting_bytes_.capacity() +
+                        kRecordOverhead * record_value_.size() +
                         values_.memory_bytes() + kValueLayout * values_.size();
   if (used > budget_) {
     *error = str_fmt(store_msg::kOverBudget, static_cast<unsigned long long>(budget_ >> 10));
@@ -313,8 +317,24 @@ bool StoreWriter::add(const RecordInput& r, std::string* error) {
   return true;
 }
 
+// Interns the waiting values and gives their records the ids.
+void StoreWriter::intern_waiting() {
+  if (waiting_.empty()) return;
+  size_t at = 0;
+  for (size_t i = 0; i < waiting_.size(); ++i) {
+    waiting_[i].raw = std::string_view(waiting_bytes_).substr(at, waiting_lengths_[i]);
+    at += waiting_lengths_[i];
+  }
+  uint32_t* ids = record_value_.data() + (record_value_.size() - waiting_.size());
+  values_.intern_batch(waiting_.data(), waiting_.size(), ids);
+  waiting_.clear();
+  waiting_lengths_.clear();
+  waiting_bytes_.clear();
+}
+
 bool StoreWriter::finish(std::string* error) {
   if (broken_ || finished_) return false;
+  intern_waiting();
   if (!write_file(error)) {
     broken_ = true;
     return false;
@@ -371,7 +391,7 @@ struct ValueLayout {
 };
 
 void StoreWriter::lay_out_values(ValueLayout* v) const {
-  v->by_rank = values_.sorted_ids();
+  v->by_rank = values_.sorted_ids(threads_);
   v->rank.resize(values_.size());
   for (size_t r = 0; r < v->by_rank.size(); ++r) v->rank[v->by_rank[r]] = static_cast<uint32_t>(r);
   // A counting sort by rank; walking the ordinals in order keeps each value's records in
@@ -393,13 +413,14 @@ bool StoreWriter::write_names(FileOut& out, const ValueLayout& v, StoreHeader* h
   // The name a record without one continues: it may lie in an earlier chunk, which stays
   // until the next name comes.
   std::string_view name;
+  size_t ordinal = 0;
   for (size_t c = 0; c < pending_.size(); ++c) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(pending_[c].data());
     ByteCursor pending(bytes, bytes + pending_[c].size());
     while (!pending.at_end()) {
       const Pending p = read_pending(pending);
       if (p.new_name) name = p.name;
-      if (!names.add(name, p, v.rank[p.value], error)) return false;
+      if (!names.add(name, p, v.rank[record_value_[ordinal++]], error)) return false;
     }
   }
   if (!names.flush_block(error)) return false;

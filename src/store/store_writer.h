@@ -38,8 +38,9 @@ struct StoreHeader;
 
 class StoreWriter {
  public:
+  // finish() sorts the distinct values on up to `threads` threads.
   static std::unique_ptr<StoreWriter> create(const std::string& path, uint64_t memory_budget,
-                                             std::string* error);
+                                             std::string* error, size_t threads = 1);
   ~StoreWriter();
   StoreWriter(const StoreWriter&) = delete;
   StoreWriter& operator=(const StoreWriter&) = delete;
@@ -53,6 +54,7 @@ class StoreWriter {
  private:
   StoreWriter() = default;
   bool check_input(const RecordInput& r, std::string* error) const;
+  void intern_waiting();
   void lay_out_values(ValueLayout* layout) const;
   void prefetch_value(const ValueLayout& layout, uint64_t rank) const;
   bool write_names(FileOut& out, const ValueLayout& layout, StoreHeader* h, std::string* error);
@@ -65,14 +67,20 @@ class StoreWriter {
   bool finished_ = false;
   bool broken_ = false;
   uint64_t budget_ = 0;
+  size_t threads_ = 1;
   // Records as they came, with provisional value ids (first-seen order).
   std::vector<std::string> pending_;  // in chunks, each filled up to its capacity
   uint64_t pending_bytes_ = 0;        // their capacities
   std::string record_scratch_;
-  std::vector<uint32_t> record_value_;
+  std::vector<uint32_t> record_value_;  // value id of each record, once interned
   ValueTable values_;
-  std::string last_name_;
-  uint32_t last_value_ = 0;  // of the last record: its type and bytes for the order check
+  // Values of the latest records, not yet interned: they go to the table a batch at a
+  // time (ValueTable::intern_batch), their bytes copied here meanwhile.
+  std::string waiting_bytes_;
+  std::vector<ValueTable::Value> waiting_;  // raw views into waiting_bytes_, once complete
+  std::vector<uint32_t> waiting_lengths_;
+  std::string last_name_, last_raw_;  // of the last record, for the order check
+  uint16_t last_rrtype_ = 0;
   int64_t earliest_ = 0;
   int64_t latest_ = 0;
 };

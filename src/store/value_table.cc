@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/huge_pages.h"
+#include "common/parallel_sort.h"
 #include "store/value_order.h"
 
 namespace quarn {
@@ -67,7 +68,7 @@ ValueTable::ValueTable() : slots_(kFirstSlots, 0), mask_(kFirstSlots - 1) {}
 
 uint64_t ValueTable::memory_bytes() const {
   return arena_bytes_ + entries_.capacity() * sizeof(Entry) +
-         slots_.capacity() * sizeof(uint32_t);
+         slots_.capacity() * sizeof(uint64_t);
 }
 
 const char* ValueTable::store_bytes(std::string_view raw) {
@@ -87,43 +88,61 @@ const char* ValueTable::store_bytes(std::string_view raw) {
 }
 
 uint32_t ValueTable::intern(uint16_t rrtype, std::string_view raw) {
-  const auto h = static_cast<uint32_t>(hash_value(rrtype, raw));
+  return intern_hashed(rrtype, raw, static_cast<uint32_t>(hash_value(rrtype, raw)));
+}
+
+void ValueTable::intern_batch(const Value* values, size_t n, uint32_t* ids) {
+  uint32_t hashes[kInternBatch];
+  n = std::min(n, kInternBatch);
+  for (size_t i = 0; i < n; ++i) {
+    hashes[i] = static_cast<uint32_t>(hash_value(values[i].rrtype, values[i].raw));
+    __builtin_prefetch(&slots_[hashes[i] & mask_]);
+  }
+  for (size_t i = 0; i < n; ++i) ids[i] = intern_hashed(values[i].rrtype, values[i].raw, hashes[i]);
+}
+
+uint32_t ValueTable::intern_hashed(uint16_t rrtype, std::string_view raw, uint32_t h) {
   for (uint64_t s = h & mask_;; s = (s + 1) & mask_) {
-    const uint32_t slot = slots_[s];
+    const uint64_t slot = slots_[s];
     if (slot == 0) {
       const auto id = static_cast<uint32_t>(entries_.size());
       const char* at = store_bytes(raw);
       if (entries_.size() == entries_.capacity()) grow_entries();
       entries_.push_back(Entry{static_cast<uint32_t>(chunks_.size() - 1),
-                               static_cast<uint32_t>(at - chunks_.back().get()), h,
+                               static_cast<uint32_t>(at - chunks_.back().get()),
                                static_cast<uint16_t>(raw.size()), rrtype});
-      slots_[s] = id + 1;
+      slots_[s] = uint64_t{h} << 32 | (id + 1);
       // At most half full: probes stay short with linear probing.
       if (entries_.size() * 2 > slots_.size()) grow_slots();
       return id;
     }
-    const Entry& e = entries_[slot - 1];
-    if (e.hash == h && e.rrtype == rrtype && e.length == raw.size() &&
+    if (slot >> 32 != h) continue;
+    const auto id = static_cast<uint32_t>(slot) - 1;
+    const Entry& e = entries_[id];
+    if (e.rrtype == rrtype && e.length == raw.size() &&
         std::memcmp(chunks_[e.chunk].get() + e.at, raw.data(), raw.size()) == 0) {
-      return slot - 1;
+      return id;
     }
   }
 }
 
-// Doubles the slots. A value's slot follows from the hash its entry keeps, so growing
-// touches no value bytes.
+// Doubles the slots. A value's new slot follows from the hash its old slot keeps, so
+// growing touches neither entries nor value bytes.
 void ValueTable::grow_slots() {
   const size_t n = slots_.size() * 2;
-  std::vector<uint32_t>().swap(slots_);
-  slots_.reserve(n);
-  advise_huge_pages(slots_.data(), n * sizeof(uint32_t));
-  slots_.assign(n, 0);
-  mask_ = slots_.size() - 1;
-  for (uint32_t id = 0; id < entries_.size(); ++id) {
-    uint64_t s = entries_[id].hash & mask_;
-    while (slots_[s] != 0) s = (s + 1) & mask_;
-    slots_[s] = id + 1;
+  std::vector<uint64_t> grown;
+  grown.reserve(n);
+  advise_huge_pages(grown.data(), n * sizeof(uint64_t));
+  grown.assign(n, 0);
+  const uint64_t mask = n - 1;
+  for (uint64_t slot : slots_) {
+    if (slot == 0) continue;
+    uint64_t s = (slot >> 32) & mask;
+    while (grown[s] != 0) s = (s + 1) & mask;
+    grown[s] = slot;
   }
+  slots_.swap(grown);
+  mask_ = mask;
 }
 
 // Doubles the entries as push_back would, with the hint given before the copy touches
@@ -136,7 +155,7 @@ void ValueTable::grow_entries() {
   entries_.swap(grown);
 }
 
-std::vector<uint32_t> ValueTable::sorted_ids() const {
+std::vector<uint32_t> ValueTable::sorted_ids(size_t sort_threads) const {
   std::vector<SortKey> keys;
   keys.reserve(entries_.size());
   advise_huge_pages(keys.data(), keys.capacity() * sizeof(SortKey));
@@ -145,7 +164,8 @@ std::vector<uint32_t> ValueTable::sorted_ids() const {
   }
   // Most pairs differ within their first 8 bytes, so the sort runs on the keys alone and
   // reaches the arena only for the rest.
-  std::sort(keys.begin(), keys.end(), [this](const SortKey& a, const SortKey& b) {
+  // Distinct values never compare equal, so the order is one for any number of threads.
+  parallel_sort(keys.begin(), keys.end(), sort_threads, [this](const SortKey& a, const SortKey& b) {
     if (a.prefix != b.prefix) {
       const int at = std::countl_zero(a.prefix ^ b.prefix) / 8;
       if (at < std::min(a.length, b.length)) return a.prefix < b.prefix;

@@ -3,8 +3,11 @@
 // intern() gives every distinct (type, raw bytes) a dense id in first-seen order; the
 // bytes are copied once into an arena of chunks and never move, so raw()
 // views stay valid for the table's life. Lookup is open addressing over ids keyed by a
-// cheap hash of the bytes: no allocation per value, and a probe compares a stored hash
-// before it touches the bytes. sorted_ids() gives the ids in value_order (value_order.h).
+// cheap hash of the bytes: no allocation per value, and each slot keeps its value's
+// hash beside the id, so a probe passes other values without touching their entries.
+// intern_batch() hashes a few values and asks for their slots before it probes any, so
+// that the probes of a batch wait on memory together rather than one after another.
+// sorted_ids() gives the ids in value_order (value_order.h).
 //
 // Invariants: ids are 0 .. size() - 1; a value is at most kMaxStoreRdata bytes (the
 // writer checks) and at most 2^32 - 2 values are held (the writer's record limit keeps
@@ -27,6 +30,13 @@ class ValueTable {
 
   // The id of (rrtype, raw), adding it when it is new.
   uint32_t intern(uint16_t rrtype, std::string_view raw);
+  // intern() of values[i] into ids[i] for each i < n, n at most kInternBatch.
+  static constexpr size_t kInternBatch = 64;
+  struct Value {
+    uint16_t rrtype;
+    std::string_view raw;
+  };
+  void intern_batch(const Value* values, size_t n, uint32_t* ids);
 
   uint32_t size() const { return static_cast<uint32_t>(entries_.size()); }
   std::string_view raw(uint32_t id) const {
@@ -43,17 +53,17 @@ class ValueTable {
   }
   uint64_t memory_bytes() const;
 
-  // Every id, in value_order of the values.
-  std::vector<uint32_t> sorted_ids() const;
+  // Every id, in value_order of the values, sorted on up to `sort_threads` threads.
+  std::vector<uint32_t> sorted_ids(size_t sort_threads = 1) const;
 
  private:
   struct Entry {
     uint32_t chunk;
     uint32_t at;
-    uint32_t hash;
     uint16_t length;  // kMaxStoreRdata is 65535: the widest raw value fits
     uint16_t rrtype;
   };
+  uint32_t intern_hashed(uint16_t rrtype, std::string_view raw, uint32_t hash);
   const char* store_bytes(std::string_view raw);
   void grow_slots();
   void grow_entries();
@@ -63,7 +73,7 @@ class ValueTable {
   uint32_t chunk_used_ = 0;
   uint64_t arena_bytes_ = 0;
   std::vector<Entry> entries_;
-  std::vector<uint32_t> slots_;  // id + 1 of each slot; 0 is empty
+  std::vector<uint64_t> slots_;  // hash << 32 | id + 1 of each slot; 0 is empty
   uint64_t mask_ = 0;
 };
 

@@ -61,6 +61,7 @@ TEST(ValueTable, SortsAsTheValueOrder) {
   t.intern(1, std::string(65535, 'x'));  // the widest value a store takes
   const std::vector<uint32_t> got = t.sorted_ids();
   ASSERT_EQ(got.size(), t.size());
+  EXPECT_EQ(t.sorted_ids(3), got) << "the order does not depend on the threads";
   std::vector<uint32_t> want(t.size());
   for (uint32_t i = 0; i < want.size(); ++i) want[i] = i;
   std::sort(want.begin(), want.end(), [&t](uint32_t a, uint32_t b) {
