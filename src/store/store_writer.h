@@ -8,8 +8,9 @@
 // The rdata order is built here rather than taken as a second sorted stream: while the
 // records arrive the writer keeps their encoded form (about 10 bytes a record plus each
 // new name), 8 bytes a record for the value it names and its reference, and each
-// distinct value once in a ValueTable (its bytes, 16 bytes of entry and 8 or fewer of
-// hash slots, in arena chunks of up to 4 MiB); finish() sorts the distinct values (24 bytes of
+// distinct value once in a ValueTable (its bytes, 12 bytes of entry and 32 or fewer of
+// hash slots, in arena chunks of up to 4 MiB). Values wait in a small buffer until a
+// batch of them is interned together. finish() sorts the distinct values (24 bytes of
 // layout each), lays out the value order and writes the file. The budget counts all of
 // that, finish()'s layout included. When that would pass the memory budget, add() fails
 // with kOverBudget: the caller then writes several stores (a lookup merges them) or

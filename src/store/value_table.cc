@@ -93,12 +93,17 @@ uint32_t ValueTable::intern(uint16_t rrtype, std::string_view raw) {
 
 void ValueTable::intern_batch(const Value* values, size_t n, uint32_t* ids) {
   uint32_t hashes[kInternBatch];
-  n = std::min(n, kInternBatch);
-  for (size_t i = 0; i < n; ++i) {
-    hashes[i] = static_cast<uint32_t>(hash_value(values[i].rrtype, values[i].raw));
-    __builtin_prefetch(&slots_[hashes[i] & mask_]);
+  for (size_t first = 0; first < n; first += kInternBatch) {
+    const size_t count = std::min(kInternBatch, n - first);
+    const Value* v = values + first;
+    for (size_t i = 0; i < count; ++i) {
+      hashes[i] = static_cast<uint32_t>(hash_value(v[i].rrtype, v[i].raw));
+      __builtin_prefetch(&slots_[hashes[i] & mask_]);
+    }
+    for (size_t i = 0; i < count; ++i) {
+      ids[first + i] = intern_hashed(v[i].rrtype, v[i].raw, hashes[i]);
+    }
   }
-  for (size_t i = 0; i < n; ++i) ids[i] = intern_hashed(values[i].rrtype, values[i].raw, hashes[i]);
 }
 
 uint32_t ValueTable::intern_hashed(uint16_t rrtype, std::string_view raw, uint32_t h) {

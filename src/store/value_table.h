@@ -30,7 +30,8 @@ class ValueTable {
 
   // The id of (rrtype, raw), adding it when it is new.
   uint32_t intern(uint16_t rrtype, std::string_view raw);
-  // intern() of values[i] into ids[i] for each i < n, n at most kInternBatch.
+  // intern() of values[i] into ids[i] for each i < n, in turn; kInternBatch at a time
+  // have their slots fetched together.
   static constexpr size_t kInternBatch = 64;
   struct Value {
     uint16_t rrtype;

@@ -51,6 +51,17 @@ TEST(ValueTable, InternsEachValueOnceAndKeepsItsBytes) {
   std::sort(distinct.begin(), distinct.end());
   distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
   EXPECT_EQ(t.size(), distinct.size());
+  // In batches (repeats inside one, more than one batch's worth, slots growing in
+  // between) a value gets the id a single intern() gives it.
+  ValueTable batched;
+  std::vector<ValueTable::Value> views;
+  for (const Value& v : values) views.push_back({v.rrtype, v.raw});
+  std::vector<uint32_t> batch_ids(views.size());
+  for (size_t at = 0; at < views.size(); at += 150) {
+    const size_t n = std::min<size_t>(150, views.size() - at);
+    batched.intern_batch(views.data() + at, n, batch_ids.data() + at);
+  }
+  EXPECT_EQ(batch_ids, ids);
   EXPECT_EQ(t.intern(1, "\x01"), t.intern(1, "\x01"));
   EXPECT_NE(t.intern(1, "\x01"), t.intern(2, "\x01")) << "the type is part of the value";
 }
