@@ -122,14 +122,12 @@ class RunSpiller {
   bool spill(std::string* error);
   bool merge_runs(size_t first, size_t count, std::string* error);
   std::string_view key_of(const Entry& e) const { return {arena_.data() + e.offset, e.key_len}; }
-  void prefetch_entry(size_t i) const {
-    if (i < entries_.size()) __builtin_prefetch(arena_.data() + entries_[i].offset);
-  }
   // Asks for key bytes from `depth` on of entry i, if it is before `limit` (entries past
   // it may be moving on another thread).
   void prefetch_key(size_t i, size_t depth, size_t limit) const {
     if (i < limit) __builtin_prefetch(arena_.data() + entries_[i].offset + depth);
   }
+  void prefetch_entry(size_t i) const { prefetch_key(i, 0, entries_.size()); }
   std::string_view value_of(const Entry& e) const {
     return {arena_.data() + e.offset + e.key_len, e.value_len()};
   }

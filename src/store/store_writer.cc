@@ -280,8 +280,7 @@ bool StoreWriter::add(const RecordInput& r, std::string* error) {
     return false;
   }
   waiting_bytes_.append(r.raw);
-  waiting_lengths_.push_back(static_cast<uint32_t>(r.raw.size()));
-  waiting_.push_back(ValueTable::Value{r.rrtype, {}});
+  waiting_.push_back(Waiting{r.rrtype, static_cast<uint32_t>(r.raw.size())});
   const bool new_name = record_value_.empty() || r.name != last_name_;
   std::string& rec = record_scratch_;
   rec.clear();
@@ -320,15 +319,15 @@ bool StoreWriter::add(const RecordInput& r, std::string* error) {
 // Interns the waiting values and gives their records the ids.
 void StoreWriter::intern_waiting() {
   if (waiting_.empty()) return;
+  ValueTable::Value batch[ValueTable::kInternBatch];
   size_t at = 0;
   for (size_t i = 0; i < waiting_.size(); ++i) {
-    waiting_[i].raw = std::string_view(waiting_bytes_).substr(at, waiting_lengths_[i]);
-    at += waiting_lengths_[i];
+    batch[i] = {waiting_[i].rrtype, std::string_view(waiting_bytes_).substr(at, waiting_[i].length)};
+    at += waiting_[i].length;
   }
   uint32_t* ids = record_value_.data() + (record_value_.size() - waiting_.size());
-  values_.intern_batch(waiting_.data(), waiting_.size(), ids);
+  values_.intern_batch(batch, waiting_.size(), ids);
   waiting_.clear();
-  waiting_lengths_.clear();
   waiting_bytes_.clear();
 }
 

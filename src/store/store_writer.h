@@ -69,17 +69,20 @@ class StoreWriter {
   bool broken_ = false;
   uint64_t budget_ = 0;
   size_t threads_ = 1;
-  // Records as they came, with provisional value ids (first-seen order).
+  // Records as they came, without their values (record_value_ holds those).
   std::vector<std::string> pending_;  // in chunks, each filled up to its capacity
   uint64_t pending_bytes_ = 0;        // their capacities
   std::string record_scratch_;
   std::vector<uint32_t> record_value_;  // value id of each record, once interned
   ValueTable values_;
   // Values of the latest records, not yet interned: they go to the table a batch at a
-  // time (ValueTable::intern_batch), their bytes copied here meanwhile.
+  // time (ValueTable::intern_batch), their bytes one after another in waiting_bytes_.
+  struct Waiting {
+    uint16_t rrtype;
+    uint32_t length;
+  };
   std::string waiting_bytes_;
-  std::vector<ValueTable::Value> waiting_;  // raw views into waiting_bytes_, once complete
-  std::vector<uint32_t> waiting_lengths_;
+  std::vector<Waiting> waiting_;  // at most kInternBatch: add() interns at that many
   std::string last_name_, last_raw_;  // of the last record, for the order check
   uint16_t last_rrtype_ = 0;
   int64_t earliest_ = 0;
