@@ -30,6 +30,7 @@ struct RecordInput {
   int64_t time_last = 0;
   uint64_t count = 0;
   std::string_view bailiwick;
+  uint64_t observations = 0;  // input records merged into it; only value folds use it
 };
 
 }  // namespace quarn

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "common/hex.h"
 #include "common/strfmt.h"
@@ -227,7 +229,7 @@ class NameBlockBuilder {
 
 std::unique_ptr<StoreWriter> StoreWriter::create(const std::string& path,
                                                  uint64_t memory_budget, std::string* error,
-                                                 size_t threads) {
+                                                 size_t threads, bool fold_values) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     *error = str_fmt(store_msg::kCreateFailed, path.c_str(), strerror(errno));
@@ -238,6 +240,7 @@ std::unique_ptr<StoreWriter> StoreWriter::create(const std::string& path,
   w->fd_ = fd;
   w->budget_ = memory_budget;
   w->threads_ = std::max<size_t>(1, threads);
+  w->fold_values_ = fold_values;
   return w;
 }
 
@@ -280,7 +283,8 @@ bool StoreWriter::add(const RecordInput& r, std::string* error) {
     return false;
   }
   waiting_bytes_.append(r.raw);
-  waiting_.push_back(Waiting{r.rrtype, static_cast<uint32_t>(r.raw.size())});
+  waiting_.push_back(Waiting{r.rrtype, static_cast<uint32_t>(r.raw.size()),
+                             ValueFold{r.time_first, r.time_last, r.count, r.observations}});
   const bool new_name = record_value_.empty() || r.name != last_name_;
   std::string& rec = record_scratch_;
   rec.clear();
@@ -305,15 +309,37 @@ bool StoreWriter::add(const RecordInput& r, std::string* error) {
   last_rrtype_ = r.rrtype;
   last_raw_.assign(r.raw);
   if (waiting_.size() == ValueTable::kInternBatch) intern_waiting();
-  const uint64_t used = pending_bytes_ + waiting_bytes_.capacity() +
-                        kRecordOverhead * record_value_.size() +
-                        values_.memory_bytes() + kValueLayout * values_.size();
-  if (used > budget_) {
+  if (memory_bytes() > budget_) {
     *error = str_fmt(store_msg::kOverBudget, static_cast<unsigned long long>(budget_ >> 10));
     broken_ = true;
     return false;
   }
   return true;
+}
+
+uint64_t StoreWriter::memory_bytes() const {
+  const uint64_t per_value = kValueLayout + (fold_values_ ? sizeof(ValueFold) : 0);
+  return pending_bytes_ + waiting_bytes_.capacity() + kRecordOverhead * record_value_.size() +
+         values_.memory_bytes() + per_value * values_.size();
+}
+
+// Adds the waiting records to the folds of the values they were given.
+void StoreWriter::fold_waiting(const uint32_t* ids) {
+  const size_t values = values_.size();
+  if (folds_.size() < values) {
+    // Grown geometrically, as the table grows, so that a fold is never copied often.
+    if (folds_.capacity() < values) folds_.reserve(std::max(values, 2 * folds_.capacity()));
+    folds_.resize(values, ValueFold{INT64_MAX, INT64_MIN, 0, 0});
+  }
+  for (size_t i = 0; i < waiting_.size(); ++i) {
+    ValueFold& f = folds_[ids[i]];
+    const ValueFold& r = waiting_[i].fold;
+    f.first = std::min(f.first, r.first);
+    f.last = std::max(f.last, r.last);
+    f.count = f.count > UINT64_MAX - r.count ? UINT64_MAX : f.count + r.count;
+    f.observations = f.observations > UINT64_MAX - r.observations ? UINT64_MAX
+                                                                  : f.observations + r.observations;
+  }
 }
 
 // Interns the waiting values and gives their records the ids.
@@ -327,14 +353,15 @@ void StoreWriter::intern_waiting() {
   }
   uint32_t* ids = record_value_.data() + (record_value_.size() - waiting_.size());
   values_.intern_batch(batch, waiting_.size(), ids);
+  if (fold_values_) fold_waiting(ids);
   waiting_.clear();
   waiting_bytes_.clear();
 }
 
-bool StoreWriter::finish(std::string* error) {
+bool StoreWriter::finish(std::string* error, const ValueVisitor& visit) {
   if (broken_ || finished_) return false;
   intern_waiting();
-  if (!write_file(error)) {
+  if (!write_file(error, visit)) {
     broken_ = true;
     return false;
   }
@@ -486,9 +513,19 @@ bool StoreWriter::write_values(FileOut& out, const ValueLayout& v, StoreHeader* 
   return true;
 }
 
-bool StoreWriter::write_file(std::string* error) {
-  ValueLayout layout;
-  lay_out_values(&layout);
+bool StoreWriter::visit_values(const ValueLayout& v, const ValueVisitor& visit,
+                               std::string* error) {
+  constexpr uint64_t kFoldAhead = 8;
+  for (uint64_t r = 0; r < v.by_rank.size(); ++r) {
+    prefetch_value(v, r);
+    if (r + kFoldAhead < v.by_rank.size()) __builtin_prefetch(&folds_[v.by_rank[r + kFoldAhead]]);
+    const uint32_t id = v.by_rank[r];
+    if (!visit(values_.rrtype(id), values_.raw(id), folds_[id], error)) return false;
+  }
+  return true;
+}
+
+bool StoreWriter::write_sections(const ValueLayout& layout, std::string* error) {
   StoreHeader h;
   h.earliest = earliest_;
   h.latest = latest_;
@@ -508,6 +545,30 @@ bool StoreWriter::write_file(std::string* error) {
     return false;
   }
   return true;
+}
+
+bool StoreWriter::write_file(std::string* error, const ValueVisitor& visit) {
+  ValueLayout layout;
+  lay_out_values(&layout);
+  if (!visit || !fold_values_) return write_sections(layout, error);
+  if (threads_ > 1) {
+    // The sections and the visit only read the layout and the values (writing the
+    // sections frees the pending records, which the visit never reads): with a thread to
+    // spare they run side by side.
+    std::string write_error;
+    bool written = false;
+    std::thread sections;
+    try {
+      sections = std::thread([&] { written = write_sections(layout, &write_error); });
+    } catch (const std::system_error&) {
+      return write_sections(layout, error) && visit_values(layout, visit, error);
+    }
+    const bool visited = visit_values(layout, visit, error);
+    sections.join();
+    if (!written) *error = write_error;
+    return written && visited;
+  }
+  return write_sections(layout, error) && visit_values(layout, visit, error);
 }
 
 }  // namespace quarn

@@ -16,6 +16,13 @@
 // with kOverBudget: the caller then writes several stores (a lookup merges them) or
 // raises the budget.
 //
+// With value folds asked for at create(), the writer also adds up, per distinct value,
+// the times, counts and observations of the records that name it (ValueFold, 32 bytes a
+// value, counted in the budget), and finish() hands each value with its fold to a
+// visitor in value order (while the file is written, on another thread, when the writer
+// has more than one): a build derives the lines of an rdata
+// index from them without sorting its values a second time.
+//
 // Owner names must be non-empty, at most kMaxStoreName bytes, without blank, tab or line
 // feed (they would not sort as names); rdata values at most kMaxStoreRdata bytes; at
 // most 2^32 - 1 records. Every failure is reported as false with an error text from
@@ -23,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,31 +45,53 @@ class FileOut;
 struct ValueLayout;
 struct StoreHeader;
 
+// The records of one distinct value added up: earliest first, latest last, counts and
+// observations summed (saturating).
+struct ValueFold {
+  int64_t first = 0;
+  int64_t last = 0;
+  uint64_t count = 0;
+  uint64_t observations = 0;
+};
+
+// Receives each distinct value with its fold; false (with *error) fails finish().
+using ValueVisitor = std::function<bool(uint16_t rrtype, std::string_view raw,
+                                        const ValueFold& fold, std::string* error)>;
+
 class StoreWriter {
  public:
-  // finish() sorts the distinct values on up to `threads` threads.
+  // finish() sorts the distinct values on up to `threads` threads; with fold_values the
+  // writer keeps a ValueFold per value for finish()'s visitor.
   static std::unique_ptr<StoreWriter> create(const std::string& path, uint64_t memory_budget,
-                                             std::string* error, size_t threads = 1);
+                                             std::string* error, size_t threads = 1,
+                                             bool fold_values = false);
   ~StoreWriter();
   StoreWriter(const StoreWriter&) = delete;
   StoreWriter& operator=(const StoreWriter&) = delete;
 
   bool add(const RecordInput& record, std::string* error);
-  bool finish(std::string* error);
+  // Writes the file and, when given and the writer folds values, calls visit on the
+  // calling thread for each distinct value in value order. false when either fails.
+  bool finish(std::string* error, const ValueVisitor& visit = {});
 
   uint64_t record_count() const { return record_value_.size(); }
   uint64_t value_count() const { return values_.size(); }
+  // Bytes the writer holds now, as its budget counts them.
+  uint64_t memory_bytes() const;
 
  private:
   StoreWriter() = default;
   bool check_input(const RecordInput& r, std::string* error) const;
   void intern_waiting();
+  void fold_waiting(const uint32_t* ids);
   void lay_out_values(ValueLayout* layout) const;
   void prefetch_value(const ValueLayout& layout, uint64_t rank) const;
   bool write_names(FileOut& out, const ValueLayout& layout, StoreHeader* h, std::string* error);
   bool write_values(FileOut& out, const ValueLayout& layout, StoreHeader* h,
                     std::string* error);
-  bool write_file(std::string* error);
+  bool write_file(std::string* error, const ValueVisitor& visit);
+  bool write_sections(const ValueLayout& layout, std::string* error);
+  bool visit_values(const ValueLayout& layout, const ValueVisitor& visit, std::string* error);
 
   std::string path_;
   int fd_ = -1;
@@ -75,11 +105,14 @@ class StoreWriter {
   std::string record_scratch_;
   std::vector<uint32_t> record_value_;  // value id of each record, once interned
   ValueTable values_;
+  bool fold_values_ = false;
+  std::vector<ValueFold> folds_;  // by value id, when folding
   // Values of the latest records, not yet interned: they go to the table a batch at a
   // time (ValueTable::intern_batch), their bytes one after another in waiting_bytes_.
   struct Waiting {
     uint16_t rrtype;
     uint32_t length;
+    ValueFold fold;  // of the record alone, when folding
   };
   std::string waiting_bytes_;
   std::vector<Waiting> waiting_;  // at most kInternBatch: add() interns at that many
