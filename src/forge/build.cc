@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "forge/entry_encoder.h"
+#include "forge/held_rdata.h"
 #include "forge/index_input.h"
 #include "forge/key_codec.h"
 #include "forge/line_input.h"
@@ -26,6 +27,7 @@
 #include "common/my_time.h"
 #include "common/strfmt.h"
 #include "index/index_writer.h"
+#include "store/store_writer.h"
 #include "retrieval/annotation.h"
 #include "retrieval/rdata_order.h"
 #include "retrieval/rdata_text.h"
@@ -36,7 +38,8 @@ namespace quarn {
 // never overlap: reading sorts entries into runs, then the runs are merged into the
 // index writers (the sort arena is freed in between, unless the whole input fits in
 // one small batch that stays in memory and is charged to the writers' budget, and the
-// two writers run one after the other). Each phase gets what is left of the budget
+// writers run one after the other, but for a build that derives its indexes from the
+// store, see below). Each phase gets what is left of the budget
 // after what it needs whatever the input:
 //   both:    kProcessReserve, the program's text, its shared libraries, stack and
 //            allocator slack (gramforge --help peaks at about 3 MiB resident, a build
@@ -77,15 +80,21 @@ namespace {
 
 // First byte of every sorted-table key: rdata entries sort before owner-name entries,
 // and those before record-store entries (kStoreTag), so one merged pass writes the rdata
-// index, then the owner-name index, then the record store, one writer at a time.
+// index, then the owner-name index, then the record store, one writer at a time. A build
+// that also writes the store derives its indexes from the store's entries instead
+// (plan_outputs): the owner-name lines are folded from the store stream as it passes, so
+// that writer runs beside the store's and gets a share of the budget; the rdata lines
+// come from the store writer's distinct values at its end (held_rdata.h merges in what
+// had no owner), when the rdata writer gets what the store writer leaves.
 constexpr char kRdataTag = kRdataKeyTag;
 constexpr char kNameTag = kNameKeyTag;
 static_assert(kRdataTag < kNameTag && kNameTag < kStoreTag);
 
-// Store entries carry a bailiwick beside their counts; every other entry is a count.
+// Store entries carry a bailiwick beside their counts; every other entry, name-only
+// store entries included, is a count.
 void merge_entries(std::string_view key, std::string_view a, std::string_view b,
                    std::string& out) {
-  if (!key.empty() && key[0] == kStoreTag) {
+  if (!key.empty() && key[0] == kStoreTag && !is_name_only_key(key.substr(1))) {
     merge_store_values(key, a, b, out);
   } else {
     merge_counts(key, a, b, out);
@@ -110,6 +119,31 @@ bool is_line_safe(std::string_view text) {
   }
   return true;
 }
+
+// Which outputs the entries feed, and whether the indexes come from the store's entries.
+// A build that writes the store derives its indexes from the store entries, which hold
+// every owner name and rdata value of the observations, instead of sorting entries of
+// their own: the same lines with a third of the sorting. Not when a store is among the
+// inputs: its records belong in the store alone, and in a merged entry they could no
+// longer be told apart from the observations'.
+EntryOutputs plan_outputs(const BuildOptions& o) {
+  EntryOutputs e;
+  e.rrname = !o.rrname_out.empty();
+  e.rdata = !o.rdata_out.empty();
+  e.store = !o.records_out.empty();
+  e.retention = o.retention;
+  bool store_input = false;
+  for (const std::string& in : o.inputs) {
+    store_input = store_input || (in != kStdinName && has_store_magic(in));
+  }
+  e.name_from_store = e.rrname && e.store && !store_input;
+  e.rdata_from_store = e.rdata && e.store && !store_input;
+  return e;
+}
+
+// Share of the writers' budget that the owner-name index gets while it is written beside
+// the record store (the rest is the store's, which cannot spill).
+constexpr size_t kNameShareBesideStore = 4;
 
 // Hands a one-thread build's entries straight to the spiller.
 class SpillerSink final : public EntrySink {
@@ -143,8 +177,10 @@ class Build {
         temps_(o.tmpdir),
         spiller_(temps_, sort_budget_of(o.memory_budget), merge_entries, kMaxFanIn,
                  std::max<size_t>(1, o.threads)),
-        store_(o.records_out, temps_, std::max<size_t>(1, o.threads)),
-        encoder_(entry_outputs()) {
+        outputs_(plan_outputs(o)),
+        store_(o.records_out, temps_, std::max<size_t>(1, o.threads), outputs_.rdata_from_store),
+        held_rdata_(temps_),
+        encoder_(outputs_) {
     rrname_.label = "rrname";
     rrname_.path = o.rrname_out;
     rrname_.kind = IndexKind::kRrname;
@@ -177,15 +213,6 @@ class Build {
 
  private:
   bool wanted(const Output& o) const { return !o.path.empty(); }
-
-  EntryOutputs entry_outputs() const {
-    EntryOutputs e;
-    e.rrname = !opt_.rrname_out.empty();
-    e.rdata = !opt_.rdata_out.empty();
-    e.store = !opt_.records_out.empty();
-    e.retention = opt_.retention;
-    return e;
-  }
 
   bool check_outputs(std::string* error) {
     if (!wanted(rrname_) && !wanted(rdata_) && !store_.wanted()) {
@@ -338,7 +365,7 @@ class Build {
   bool read_lines_threaded(LineInput& in, std::string* error) {
     std::unique_ptr<ParsePipeline> pipe;
     try {
-      pipe = std::make_unique<ParsePipeline>(in, opt_.format, entry_outputs(), opt_.threads);
+      pipe = std::make_unique<ParsePipeline>(in, opt_.format, outputs_, opt_.threads);
     } catch (const std::system_error& e) {
       *error = str_fmt(kBuildErrThreads, e.what());
       return false;
@@ -398,6 +425,7 @@ class Build {
     ++stats_->index_inputs;
     auto input = IndexInput::open(path, opt_.retention, error);
     if (!input) return false;
+    if (outputs_.name_from_store) input->set_name_tag(kStoreTag);
     const Output& o = input->is_rdata() ? rdata_ : rrname_;
     if (!wanted(o)) {
       *error = str_fmt(kBuildErrIndexKind, path.c_str(), o.label, o.label,
@@ -431,10 +459,7 @@ class Build {
   // budget: the final merge's read buffers stay, and the reserve for the index writer's
   // fixed tables is left as margin for the store's write buffers.
   bool add_store_entry(std::string_view key, std::string_view value, std::string* error) {
-    const size_t lists = list_budget_of(opt_.memory_budget, spiller_.runs().size());
-    const size_t budget =
-        lists > kMinListBudget + batch_bytes_ ? lists - batch_bytes_ : kMinListBudget;
-    if (!store_.add(key, value, budget, error)) return false;
+    if (!store_.add(key, value, store_budget(), error)) return false;
     if ((store_.records() & 0xffff) == 0) progress("writing");
     return true;
   }
@@ -458,9 +483,7 @@ class Build {
       wo.latest_seen = o.fence.latest;
       // The lists share the budget with the final merge's read buffers and the
       // writer's fixed tables (see list_budget_of).
-      const size_t lists = list_budget_of(opt_.memory_budget, spiller_.runs().size());
-      const size_t held = batch_bytes_ + merging_.size() * kIndexInputResident;
-      wo.list_budget = lists > kMinListBudget + held ? lists - held : kMinListBudget;
+      wo.list_budget = list_budget(o);
       wo.tmpdir = temps_.dir();
       if (o.kind == IndexKind::kRdata) {
         wo.compare = [](std::string_view a, std::string_view b) {
@@ -474,6 +497,40 @@ class Build {
     ++o.lines;
     if ((o.lines & 0xffff) == 0) progress("writing");
     return true;
+  }
+
+  // What the writers' lists may take beside the final merge's sources.
+  size_t lists_beside_merge() const {
+    const size_t lists = list_budget_of(opt_.memory_budget, spiller_.runs().size());
+    const size_t held = batch_bytes_ + merging_.size() * kIndexInputResident;
+    return lists > kMinListBudget + held ? lists - held : kMinListBudget;
+  }
+
+  // The store writer's: the writers' budget less the kept batch, and less the owner-name
+  // index's share when that is written beside it.
+  size_t store_budget() const {
+    const size_t lists = list_budget_of(opt_.memory_budget, spiller_.runs().size());
+    size_t budget = lists > kMinListBudget + batch_bytes_ ? lists - batch_bytes_ : kMinListBudget;
+    if (outputs_.name_from_store) {
+      budget = budget > kMinListBudget + name_share() ? budget - name_share() : kMinListBudget;
+    }
+    return budget;
+  }
+
+  size_t name_share() const {
+    return std::max(kMinListBudget, lists_beside_merge() / kNameShareBesideStore);
+  }
+
+  // An index written from the store's entries shares the budget with the store writer:
+  // the owner-name index gets its share while the records stream, the rdata index what
+  // the store writer leaves at its end.
+  size_t list_budget(const Output& o) const {
+    const size_t lists = lists_beside_merge();
+    if (o.kind == IndexKind::kRrname && outputs_.name_from_store) return name_share();
+    if (o.kind == IndexKind::kRdata && outputs_.rdata_from_store) {
+      return lists > kMinListBudget + store_held_ ? lists - store_held_ : kMinListBudget;
+    }
+    return lists;
   }
 
   bool flush_name(std::string* error) {
@@ -491,8 +548,13 @@ class Build {
       *error = "internal error: undecodable rdata entry";
       return false;
     }
-    const auto* bytes = reinterpret_cast<const uint8_t*>(raw_.data());
-    if (!rdata_to_text(rrtype, std::span<const uint8_t>(bytes, raw_.size()), &text_) ||
+    return write_rdata_value(rrtype, raw_, v, error);
+  }
+
+  bool write_rdata_value(uint16_t rrtype, std::string_view raw, const CountValue& v,
+                         std::string* error) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(raw.data());
+    if (!rdata_to_text(rrtype, std::span<const uint8_t>(bytes, raw.size()), &text_) ||
         !is_line_safe(text_)) {
       ++stats_->rdata_skipped;
       stats_->rdata_skipped_records += v.observations;
@@ -500,7 +562,7 @@ class Build {
     }
     line_.assign(text_);
     line_.push_back('\t');
-    append_raw_rdata(line_, std::span<const uint8_t>(bytes, raw_.size()));
+    append_raw_rdata(line_, std::span<const uint8_t>(bytes, raw.size()));
     line_.push_back(' ');
     const rrtype_summary s{rrtype, v.count, v.first, v.last};
     write_annotation(std::span<const rrtype_summary>(&s, 1), {}, line_, true);
@@ -570,44 +632,29 @@ class Build {
   }
 
   bool merge_and_publish(SortabMerger& merger, std::string* error) {
-    std::string stem;
     while (merger.next()) {
       const std::string_view key = merger.key().substr(1);
-      if (merger.key()[0] == kRdataTag) {
-        if (!write_rdata(key, merger.value(), error)) return false;
+      const char tag = merger.key()[0];
+      if (tag == kRdataTag) {
+        if (!take_rdata(key, merger.value(), error)) return false;
         continue;
       }
       // The rdata lines are all out: finishing that index now frees its reference lists
       // before the owner-name index builds its own.
-      if (!close_output(rdata_, error)) return false;
-      if (merger.key()[0] == kStoreTag) {
-        // Likewise the owner-name index is complete before the store takes memory.
-        if (!flush_name(error) || !close_output(rrname_, error) ||
-            !add_store_entry(key, merger.value(), error)) {
-          return false;
-        }
+      if (!outputs_.rdata_from_store && !close_output(rdata_, error)) return false;
+      if (tag == kStoreTag) {
+        if (!take_store_entry(key, merger.value(), error)) return false;
         continue;
       }
-      const std::string_view this_stem = name_key_stem(key);
-      if (this_stem != std::string_view(stem)) {
-        if (!flush_name(error)) return false;
-        stem.assign(this_stem);
-      }
-      uint16_t rrtype = 0;
-      CountValue v;
-      if (!decode_name_key(key, name_, &rrtype) || !decode_count_value(merger.value(), &v)) {
-        *error = "internal error: undecodable owner-name entry";
-        return false;
-      }
-      summaries_.push_back({rrtype, v.count, v.first, v.last});
+      if (!take_name(key, merger.value(), error)) return false;
     }
     if (merger.failed()) {
       *error = merger.error();
       return false;
     }
     if (!flush_name(error)) return false;
-    if (!close_output(rdata_, error) || !close_output(rrname_, error) ||
-        !store_.finish(error)) {
+    if (!close_output(rdata_, error) || !close_output(rrname_, error) || !finish_store(error) ||
+        !close_output(rdata_, error)) {
       return false;
     }
     for (Output* o : {&rdata_, &rrname_}) {
@@ -640,6 +687,94 @@ class Build {
     return true;
   }
 
+  bool take_rdata(std::string_view key, std::string_view value, std::string* error) {
+    if (outputs_.rdata_from_store) return held_rdata_.hold(key, value, error);
+    return write_rdata(key, value, error);
+  }
+
+  // An owner-name entry (key without its tag): one record type of a name.
+  bool take_name(std::string_view key, std::string_view value, std::string* error) {
+    CountValue v;
+    if (!decode_count_value(value, &v)) {
+      *error = "internal error: undecodable owner-name entry";
+      return false;
+    }
+    return add_summary(key, v, v.count, error);
+  }
+
+  // Folds one record type's contribution into the current name's summaries; a new name
+  // (key stem) writes the previous one's line first.
+  bool add_summary(std::string_view name_key, const CountValue& v, uint64_t count,
+                   std::string* error) {
+    const std::string_view this_stem = name_key_stem(name_key);
+    if (this_stem != std::string_view(stem_)) {
+      if (!flush_name(error)) return false;
+      stem_.assign(this_stem);
+      uint16_t ignored = 0;
+      if (!decode_name_key(name_key, name_, &ignored)) {
+        *error = "internal error: undecodable owner-name entry";
+        return false;
+      }
+    }
+    const auto rrtype = static_cast<uint16_t>(
+        static_cast<uint8_t>(name_key[name_key.size() - 2]) << 8 |
+        static_cast<uint8_t>(name_key[name_key.size() - 1]));
+    if (summaries_.empty() || summaries_.back().rrtype != rrtype) {
+      summaries_.push_back({rrtype, count, v.first, v.last});
+      return true;
+    }
+    rrtype_summary& s = summaries_.back();
+    s.count = s.count > UINT64_MAX - count ? UINT64_MAX : s.count + count;
+    s.time_first = std::min<int64_t>(s.time_first, v.first);
+    s.time_last = std::max<int64_t>(s.time_last, v.last);
+    return true;
+  }
+
+  // A store entry (key without its tag). When the owner-name index comes from the
+  // store's entries, each one adds its owner-name count, and a name-only entry adds
+  // nothing else; otherwise the owner-name index is complete before the store takes
+  // memory.
+  bool take_store_entry(std::string_view key, std::string_view value, std::string* error) {
+    if (!outputs_.name_from_store) {
+      return flush_name(error) && close_output(rrname_, error) &&
+             add_store_entry(key, value, error);
+    }
+    if (is_name_only_key(key)) return take_name(key, value, error);
+    CountValue v;
+    uint64_t name_count = 0;
+    std::string_view bailiwick;
+    const size_t split = name_key_size(key);
+    if (split == 0 || !decode_store_value(value, &v, &name_count, &bailiwick)) {
+      *error = kStoreErrEntry;
+      return false;
+    }
+    return add_summary(key.substr(0, split), v, name_count, error) &&
+           add_store_entry(key, value, error);
+  }
+
+  // Completes the store; when the rdata index comes from it, its values, merged with
+  // the held rdata entries, are the rdata lines.
+  bool finish_store(std::string* error) {
+    if (!outputs_.rdata_from_store) return store_.finish(error);
+    const HeldRdata::Emit emit = [this](uint16_t rrtype, std::string_view raw,
+                                        const CountValue& v, std::string* err) {
+      return write_rdata_value(rrtype, raw, v, err);
+    };
+    auto visit = [&](uint16_t rrtype, std::string_view raw, const ValueFold& f,
+                     std::string* err) {
+      // A value only stored records hold is no observation's (none when deriving).
+      if (f.observations == 0) return true;
+      CountValue v{static_cast<uint32_t>(f.first), static_cast<uint32_t>(f.last), f.count,
+                   f.observations};
+      return held_rdata_.emit_before(rrtype, raw, &v, emit, err) &&
+             write_rdata_value(rrtype, raw, v, err);
+    };
+    // Taken before the store's end, which runs beside the visit and frees as it goes.
+    store_held_ = store_.memory_bytes();
+    return held_rdata_.start_reading(error) && store_.finish(error, visit) &&
+           held_rdata_.emit_rest(emit, error);
+  }
+
   void step(const char* name) {
     if (opt_.step_hook) opt_.step_hook(name);
   }
@@ -663,17 +798,20 @@ class Build {
   TempFiles temps_;
   RunSpiller spiller_;
   Output rrname_, rdata_;
+  EntryOutputs outputs_;  // what the entries feed (plan_outputs)
   StoreOutput store_;
+  HeldRdata held_rdata_;  // rdata entries waiting for the store's values
   ParsedLine parsed_;
   EntryEncoder encoder_;
   EntryTotals totals_;  // of the entries of every line read
   TimePoint start_{}, last_progress_{};
   uint64_t faults_ = 0;  // malformed lines and bad rdata elements reported so far
-  std::string line_, name_, raw_, text_;
+  std::string line_, name_, stem_, raw_, text_;
   std::vector<rrtype_summary> summaries_;
   std::unique_ptr<RejectLog> rejects_;
   std::string rejects_staged_;
   size_t batch_bytes_ = 0;  // held by the input batch kept in memory while writing
+  size_t store_held_ = 0;   // held by the store writer when its end began
   std::vector<std::unique_ptr<IndexInput>> index_inputs_;  // opened, not yet merging
   std::vector<std::unique_ptr<StoreInput>> store_inputs_;  // opened, not yet merging
   size_t stores_first_ = 0;  // store inputs named before any observation input

@@ -7,9 +7,12 @@
 // sorted-table entries keyed so that bytewise order is index order (key_codec.h), spill
 // them in sorted runs within the memory budget, merge the runs (equal keys fold with
 // merge_counts: counts add, earliest first, latest last), and stream the merged lines
-// into the index writers. Outputs appear under their final names only when all of them
-// are complete; until then they live under temporary names that are removed on any
-// failure or interruption. Existing outputs are refused unless `force` is set.
+// into the index writers. With a record store among the outputs (and none among the
+// inputs), the indexes are derived from the store's entries rather than sorted apart:
+// the same files, with a third of the sorting. Outputs appear under their final names
+// only when all of them are complete; until then they live under temporary names that
+// are removed on any failure or interruption. Existing outputs are refused unless
+// `force` is set.
 //
 // With `threads` above 1, parser threads parse the lines of each input in batches
 // (parse_pipeline.h) and the batches come back in input order, so the lines are

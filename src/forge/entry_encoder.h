@@ -7,6 +7,14 @@
 // (kStoreTag); the rest of the key is key_codec.h's encoding. Values are count values
 // (merge_ops.h), store values also carry the bailiwick (store_output.h).
 //
+// A build that writes the record store and an index can derive the index from the store
+// entries (name_from_store, rdata_from_store): a line whose records all have store
+// entries then puts no owner-name or rdata entries of its own; its store entries carry
+// its owner-name count (on the first of them) and their input records instead
+// (store_output.h). Owner-name records of lines without store entries become name-only
+// store entries; rdata records of lines without an owner keep their rdata entries. What
+// the retention window drops, and the index fences, are counted exactly as without.
+//
 // Use: one EntryEncoder per thread (it reuses its buffers); encode() per accepted line,
 // handing each entry to a sink in a fixed order (names, rdata values, store records),
 // and adding what it drops or keeps to an EntryTotals. Totals of several encoders add
@@ -57,6 +65,8 @@ struct EntryOutputs {
   bool rrname = false;
   bool rdata = false;
   bool store = false;
+  bool name_from_store = false;   // with rrname and store
+  bool rdata_from_store = false;  // with rdata and store
   RetentionWindow retention;
 };
 
@@ -69,8 +79,12 @@ class EntryEncoder {
 
  private:
   bool kept(const CountValue& v, EntryTotals& totals) const;
-  bool encode_store(const ParsedLine& line, EntrySink& sink, EntryTotals& totals,
+  bool encode_names(const ParsedLine& line, bool ride, EntrySink& sink, EntryTotals& totals,
                     std::string* error);
+  bool encode_rdata(const ParsedLine& line, bool ride, EntrySink& sink, EntryTotals& totals,
+                    std::string* error);
+  bool encode_store(const ParsedLine& line, bool name_rides, EntrySink& sink,
+                    EntryTotals& totals, std::string* error);
 
   EntryOutputs out_;
   std::string key_, value_;

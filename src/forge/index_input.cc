@@ -96,7 +96,7 @@ bool IndexInput::next() {
 
 bool IndexInput::emit_name_entry() {
   const rrtype_summary& s = summaries_[next_summary_++];
-  key_.assign(1, kNameKeyTag);
+  key_.assign(1, name_tag_);
   if (!encode_name_key(name_, s.rrtype, key_)) return fail(kIndexInputBadLine);
   const CountValue v{static_cast<uint32_t>(s.time_first), static_cast<uint32_t>(s.time_last),
                      s.count};

@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "forge/key_codec.h"
 #include "forge/retention.h"
 #include "forge/sortab.h"
 #include "index/tgdb.h"
@@ -64,6 +65,10 @@ class IndexInput final : public SortabSource {
   IndexInput& operator=(const IndexInput&) = delete;
 
   bool is_rdata() const { return tgdb_->is_rdata(); }
+  // The first key byte of owner-name entries (kNameKeyTag unless set): a build that
+  // derives its owner-name lines from the record-store stream has them sort among the
+  // store's entries as name-only entries. Set before the first next().
+  void set_name_tag(char tag) { name_tag_ = tag; }
   const std::string& path() const { return path_; }
   // The file as it was opened (a --replace drops the set-file line naming it).
   const FileIdentity& identity() const { return tgdb_->identity(); }
@@ -115,6 +120,7 @@ class IndexInput final : public SortabSource {
   size_t next_summary_ = 0;
   std::vector<uint8_t> raw_;
   std::string key_, prev_key_, value_, error_;
+  char name_tag_ = kNameKeyTag;
 };
 
 }  // namespace quarn

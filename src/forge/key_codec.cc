@@ -43,6 +43,16 @@ bool encode_name_key(std::string_view name, uint16_t rrtype, std::string& out) {
   return true;
 }
 
+bool name_key_encodable(std::string_view name) {
+  if (name.empty()) return false;
+  size_t label = 0;
+  for (char c : name) {
+    label = c == '.' ? 0 : label + 1;
+    if (label > kMaxLabelBytes) return false;
+  }
+  return true;
+}
+
 std::string_view name_key_stem(std::string_view key) {
   return key.size() >= 2 ? key.substr(0, key.size() - 2) : key;
 }

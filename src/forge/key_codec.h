@@ -34,6 +34,8 @@ constexpr char kNameKeyTag = 'N';
 constexpr size_t kMaxLabelBytes = 65534;
 
 bool encode_name_key(std::string_view name, uint16_t rrtype, std::string& out);
+// True when encode_name_key would take the name.
+bool name_key_encodable(std::string_view name);
 // The encoded name part of a key (everything but the type), for grouping the keys of
 // one name.
 std::string_view name_key_stem(std::string_view key);

@@ -31,6 +31,15 @@ bool decode_count_value(std::string_view value, CountValue* v) {
   return p == limit || sortab_varint_decode64(p, limit, &v->observations) != 0;
 }
 
+void fold_counts(CountValue* into, const CountValue& v) {
+  into->first = std::min(into->first, v.first);
+  into->last = std::max(into->last, v.last);
+  into->count = into->count > UINT64_MAX - v.count ? UINT64_MAX : into->count + v.count;
+  into->observations = into->observations > UINT64_MAX - v.observations
+                           ? UINT64_MAX
+                           : into->observations + v.observations;
+}
+
 void merge_counts(std::string_view, std::string_view a, std::string_view b,
                   std::string& out) {
   CountValue va, vb;

@@ -30,6 +30,9 @@ void encode_count_value(const CountValue& v, std::string& out);
 // with last and count 0. Returns false for an empty or undecodable value.
 bool decode_count_value(std::string_view value, CountValue* v);
 
+// Folds v into *into as merge_counts folds two decoded values.
+void fold_counts(CountValue* into, const CountValue& v);
+
 void merge_counts(std::string_view key, std::string_view a, std::string_view b,
                   std::string& out);
 

@@ -58,7 +58,8 @@ bool StoreInput::encode_current(bool* keep) {
   key_.assign(1, kStoreTag);
   if (!encode_store_key(r.name, r.rrtype, r.raw, key_)) return fail(kStoreInputBadName);
   value_.clear();
-  encode_store_value(v, r.bailiwick.size() <= kMaxEntryBailiwick ? r.bailiwick : "", value_);
+  // A stored record stands for no observation of its own and names no line's owner.
+  encode_store_value(v, 0, r.bailiwick.size() <= kMaxEntryBailiwick ? r.bailiwick : "", value_);
   if (!prev_key_.empty() && !(prev_key_ < key_)) return fail(kStoreInputOrder);
   prev_key_.assign(key_);
   return true;

@@ -7,6 +7,7 @@
 
 #include "common/strfmt.h"
 #include "forge/key_codec.h"
+#include "forge/run_spiller.h"
 #include "forge/sortab_varint.h"
 #include "forge/temp_files.h"
 #include "store/store_writer.h"
@@ -20,14 +21,26 @@ bool encode_store_key(std::string_view name, uint16_t rrtype, std::string_view r
   return true;
 }
 
-void encode_store_value(const CountValue& v, std::string_view bailiwick, std::string& out) {
+bool is_name_only_key(std::string_view key) {
+  return !key.empty() && name_key_size(key) == key.size();
+}
+
+void encode_store_value(const CountValue& v, uint64_t name_count, std::string_view bailiwick,
+                        std::string& out) {
+  const size_t start = out.size();
   sortab_varint_append32(out, v.first);
   sortab_varint_append32(out, v.last);
   sortab_varint_append64(out, v.count);
-  if (bailiwick.size() <= kMaxEntryBailiwick) out.append(bailiwick);
+  sortab_varint_append64(out, v.observations);
+  sortab_varint_append64(out, name_count);
+  if (bailiwick.size() <= kMaxEntryBailiwick &&
+      out.size() - start + bailiwick.size() <= kMaxSpillValue) {
+    out.append(bailiwick);
+  }
 }
 
-bool decode_store_value(std::string_view value, CountValue* v, std::string_view* bailiwick) {
+bool decode_store_value(std::string_view value, CountValue* v, uint64_t* name_count,
+                        std::string_view* bailiwick) {
   const auto* p = reinterpret_cast<const uint8_t*>(value.data());
   const uint8_t* limit = p + value.size();
   *v = CountValue{};
@@ -37,19 +50,26 @@ bool decode_store_value(std::string_view value, CountValue* v, std::string_view*
   n = sortab_varint_decode32(p, limit, &v->last);
   if (n == 0) return false;
   p += n;
-  n = sortab_varint_decode64(p, limit, &v->count);
-  if (n == 0) return false;
-  p += n;
+  for (uint64_t* field : {&v->count, &v->observations, name_count}) {
+    n = sortab_varint_decode64(p, limit, field);
+    if (n == 0) return false;
+    p += n;
+  }
   *bailiwick = std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(limit - p));
   return true;
 }
 
+namespace {
+uint64_t add_saturating(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+}  // namespace
+
 void merge_store_values(std::string_view, std::string_view a, std::string_view b,
                         std::string& out) {
   CountValue va, vb;
+  uint64_t na = 0, nb = 0;
   std::string_view ba, bb;
-  const bool ha = decode_store_value(a, &va, &ba);
-  const bool hb = decode_store_value(b, &vb, &bb);
+  const bool ha = decode_store_value(a, &va, &na, &ba);
+  const bool hb = decode_store_value(b, &vb, &nb, &bb);
   // As merge_counts: an undecodable side contributes nothing.
   if (!ha || !hb) {
     out.assign(ha ? a : b);
@@ -58,12 +78,13 @@ void merge_store_values(std::string_view, std::string_view a, std::string_view b
   CountValue m;
   m.first = std::min(va.first, vb.first);
   m.last = std::max(va.last, vb.last);
-  m.count = va.count > UINT64_MAX - vb.count ? UINT64_MAX : va.count + vb.count;
-  encode_store_value(m, ba.empty() ? bb : ba, out);
+  m.count = add_saturating(va.count, vb.count);
+  m.observations = add_saturating(va.observations, vb.observations);
+  encode_store_value(m, add_saturating(na, nb), ba.empty() ? bb : ba, out);
 }
 
-StoreOutput::StoreOutput(std::string path, TempFiles& temps, size_t threads)
-    : path_(std::move(path)), temps_(temps), threads_(threads) {}
+StoreOutput::StoreOutput(std::string path, TempFiles& temps, size_t threads, bool fold_values)
+    : path_(std::move(path)), temps_(temps), threads_(threads), fold_values_(fold_values) {}
 
 StoreOutput::~StoreOutput() = default;
 
@@ -73,7 +94,7 @@ bool StoreOutput::open(uint64_t budget, std::string* error) {
     *error = kTempErrTooMany;
     return false;
   }
-  writer_ = StoreWriter::create(staged_, budget, error, threads_);
+  writer_ = StoreWriter::create(staged_, budget, error, threads_, fold_values_);
   return writer_ != nullptr;
 }
 
@@ -83,10 +104,11 @@ bool StoreOutput::add(std::string_view key, std::string_view value, uint64_t bud
   const size_t split = name_key_size(key);
   RecordInput r;
   CountValue v;
+  uint64_t name_count = 0;
   uint16_t name_type = 0;
   if (split == 0 || !decode_name_key(key.substr(0, split), name_, &name_type) ||
       !decode_rdata_key(key.substr(split), raw_, &r.rrtype) || r.rrtype != name_type ||
-      !decode_store_value(value, &v, &r.bailiwick)) {
+      !decode_store_value(value, &v, &name_count, &r.bailiwick)) {
     *error = kStoreErrEntry;
     return false;
   }
@@ -95,14 +117,19 @@ bool StoreOutput::add(std::string_view key, std::string_view value, uint64_t bud
   r.time_first = v.first;
   r.time_last = v.last;
   r.count = v.count;
+  r.observations = v.observations;
   if (!writer_->add(r, error)) return false;
   ++records_;
   return true;
 }
 
-bool StoreOutput::finish(std::string* error) {
+uint64_t StoreOutput::memory_bytes() const { return writer_ ? writer_->memory_bytes() : 0; }
+
+bool StoreOutput::finish(std::string* error,
+                         const std::function<bool(uint16_t, std::string_view, const ValueFold&,
+                                                  std::string*)>& visit) {
   if (!writer_) return true;
-  const bool ok = writer_->finish(error);
+  const bool ok = writer_->finish(error, visit);
   writer_.reset();
   complete_ = ok;
   return ok;

@@ -6,10 +6,21 @@
 // The key is the owner-name key of key_codec.h followed by the rdata key of the value:
 // both encodings delimit themselves and order bytewise as the store orders (name, then
 // type, then value), so the merged stream arrives in exactly the order StoreWriter
-// takes. The entry value is a count value of three varints (merge_ops.h) followed by
-// the bailiwick's bytes; merge_store_values folds two entries as the indexes fold
-// theirs (counts add, earliest first, latest last) and keeps the first bailiwick seen
-// (the first value's, else the second's), so input order decides which one stays.
+// takes. The entry value is five varints followed by the bailiwick's bytes: first seen
+// (varint32), last seen (varint32), count, the input records merged into the entry and
+// the owner-name count it carries (varint64 each). merge_store_values folds two entries
+// as the indexes fold theirs (counts add, earliest first, latest last) and keeps the
+// first bailiwick seen (the first value's, else the second's), so input order decides
+// which one stays. An entry too long for the sorted tables (only counts near 2^64 with a
+// bailiwick of over 200 bytes come near) leaves its bailiwick out.
+//
+// A build that writes the store and an index derives the index from the store entries
+// rather than sorting entries of its own (build.cc): the owner-name count is the count
+// of the observation lines whose first record the entry is (each line's owner name is
+// counted once, however many values it holds), and the input records are what the
+// rdata index's summary counts. Lines without (name, value) pairs give name-only
+// entries: the tag and an owner-name key alone, valued as count values (merge_counts),
+// which sort just before the store entries of their name and type.
 //
 // Raw index lines carry no (name, value) pairs and add nothing to the store.
 //
@@ -22,6 +33,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,6 +44,7 @@ namespace quarn {
 
 class StoreWriter;
 class TempFiles;
+struct ValueFold;
 
 // First byte of store entries in the build's sorted tables (after 'D' and 'N').
 inline constexpr char kStoreTag = 'S';
@@ -47,17 +60,23 @@ inline constexpr const char* kStoreErrEmpty = "no records for the record store %
 // encoded (encode_name_key).
 bool encode_store_key(std::string_view name, uint16_t rrtype, std::string_view raw,
                       std::string& out);
-void encode_store_value(const CountValue& v, std::string_view bailiwick, std::string& out);
+// True when the key (without its tag) is a name-only entry's: an owner-name key alone.
+bool is_name_only_key(std::string_view key);
+// v.observations is the number of input records; name_count the owner-name count.
+void encode_store_value(const CountValue& v, uint64_t name_count, std::string_view bailiwick,
+                        std::string& out);
 // Splits an entry; false for anything encode_store_* could not have produced.
-bool decode_store_value(std::string_view value, CountValue* v, std::string_view* bailiwick);
-// The SortabMergeFunc of store entries.
+bool decode_store_value(std::string_view value, CountValue* v, uint64_t* name_count,
+                        std::string_view* bailiwick);
+// The SortabMergeFunc of store entries (name-only entries merge with merge_counts).
 void merge_store_values(std::string_view key, std::string_view a, std::string_view b,
                         std::string& out);
 
 class StoreOutput {
  public:
-  // The writer sorts on up to `threads` threads.
-  StoreOutput(std::string path, TempFiles& temps, size_t threads = 1);
+  // The writer sorts on up to `threads` threads; with fold_values it adds up each
+  // value's records for finish()'s visitor (store_writer.h).
+  StoreOutput(std::string path, TempFiles& temps, size_t threads = 1, bool fold_values = false);
   ~StoreOutput();
   StoreOutput(const StoreOutput&) = delete;
   StoreOutput& operator=(const StoreOutput&) = delete;
@@ -71,9 +90,14 @@ class StoreOutput {
   // One merged entry (key without its tag). The first call creates the staged file with
   // the given memory budget. false with *error on a bad entry or a writer failure.
   bool add(std::string_view key, std::string_view value, uint64_t budget, std::string* error);
-  // Completes the staged file; true without doing anything when no entry came (the
+  // Completes the staged file, then hands each distinct value with its fold to visit (in
+  // value order) when folding; true without doing anything when no entry came (the
   // build then reports the empty store).
-  bool finish(std::string* error);
+  bool finish(std::string* error,
+              const std::function<bool(uint16_t, std::string_view, const ValueFold&,
+                                       std::string*)>& visit = {});
+  // Bytes the writer holds (0 before the first entry and after finish()).
+  uint64_t memory_bytes() const;
 
  private:
   bool open(uint64_t budget, std::string* error);
@@ -81,6 +105,7 @@ class StoreOutput {
   std::string path_;
   TempFiles& temps_;
   size_t threads_;
+  bool fold_values_;
   std::string staged_;
   std::unique_ptr<StoreWriter> writer_;
   bool complete_ = false;

@@ -42,7 +42,7 @@ TEST(RunSpiller, ManyRunsMergeToTheSameFoldAsMemory) {
       const CountValue v{1 + static_cast<uint32_t>(rng() % 1000), 2000, 1};
       const std::string bailiwick = "b" + std::to_string(i);
       value.clear();
-      encode_store_value(v, bailiwick, value);
+      encode_store_value(v, 0, bailiwick, value);
       ASSERT_TRUE(spiller.add(key, value, &error)) << error;
       first_bailiwick.emplace(key, bailiwick);
       auto [it, fresh] = expect.emplace(key, v);
@@ -59,8 +59,9 @@ TEST(RunSpiller, ManyRunsMergeToTheSameFoldAsMemory) {
     size_t n = 0;
     while (merger.next()) {
       CountValue v;
+      uint64_t name_count = 0;
       std::string_view bailiwick;
-      ASSERT_TRUE(decode_store_value(merger.value(), &v, &bailiwick));
+      ASSERT_TRUE(decode_store_value(merger.value(), &v, &name_count, &bailiwick));
       const std::string key(merger.key());
       const auto& want = expect.at(key);
       ASSERT_EQ(v.first, want.first);
