@@ -769,6 +769,7 @@ class Build {
       return held_rdata_.emit_before(rrtype, raw, &v, emit, err) &&
              write_rdata_value(rrtype, raw, v, err);
     };
+    if (!store_.flush(error)) return false;
     // Taken before the store's end, which runs beside the visit and frees as it goes.
     store_held_ = store_.memory_bytes();
     return held_rdata_.start_reading(error) && store_.finish(error, visit) &&

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <system_error>
 
 #include "common/strfmt.h"
 #include "forge/key_codec.h"
 #include "forge/run_spiller.h"
 #include "forge/sortab_varint.h"
+#include "forge/store_feed.h"
 #include "forge/temp_files.h"
 #include "store/store_writer.h"
 
@@ -98,9 +100,37 @@ bool StoreOutput::open(uint64_t budget, std::string* error) {
   return writer_ != nullptr;
 }
 
+// The writer is created here, on the caller's thread, which owns the temporary files;
+// only then does the feeding thread start.
+bool StoreOutput::start(uint64_t budget, std::string* error) {
+  if (!open(budget, error)) return false;
+  if (threads_ > 1) {
+    try {
+      feed_ = std::make_unique<StoreFeed>(
+          [this](std::string_view k, std::string_view v, std::string* e) { return add_now(k, v, e); });
+    } catch (const std::system_error&) {
+      // Without a thread the records are added on the caller's.
+    }
+  }
+  return true;
+}
+
 bool StoreOutput::add(std::string_view key, std::string_view value, uint64_t budget,
                       std::string* error) {
-  if (!writer_ && !open(budget, error)) return false;
+  if (!writer_ && !start(budget, error)) return false;
+  if (!(feed_ ? feed_->add(key, value, error) : add_now(key, value, error))) return false;
+  ++records_;
+  return true;
+}
+
+bool StoreOutput::flush(std::string* error) {
+  if (!feed_) return true;
+  const bool ok = feed_->finish(error);
+  feed_.reset();
+  return ok;
+}
+
+bool StoreOutput::add_now(std::string_view key, std::string_view value, std::string* error) {
   const size_t split = name_key_size(key);
   RecordInput r;
   CountValue v;
@@ -118,9 +148,7 @@ bool StoreOutput::add(std::string_view key, std::string_view value, uint64_t bud
   r.time_last = v.last;
   r.count = v.count;
   r.observations = v.observations;
-  if (!writer_->add(r, error)) return false;
-  ++records_;
-  return true;
+  return writer_->add(r, error);
 }
 
 uint64_t StoreOutput::memory_bytes() const { return writer_ ? writer_->memory_bytes() : 0; }
@@ -129,6 +157,7 @@ bool StoreOutput::finish(std::string* error,
                          const std::function<bool(uint16_t, std::string_view, const ValueFold&,
                                                   std::string*)>& visit) {
   if (!writer_) return true;
+  if (!flush(error)) return false;
   const bool ok = writer_->finish(error, visit);
   writer_.reset();
   complete_ = ok;

@@ -42,6 +42,7 @@
 
 namespace quarn {
 
+class StoreFeed;
 class StoreWriter;
 class TempFiles;
 struct ValueFold;
@@ -74,7 +75,8 @@ void merge_store_values(std::string_view key, std::string_view a, std::string_vi
 
 class StoreOutput {
  public:
-  // The writer sorts on up to `threads` threads; with fold_values it adds up each
+  // The writer sorts on up to `threads` threads and, with more than one, takes its
+  // records on a thread of its own (store_feed.h); with fold_values it adds up each
   // value's records for finish()'s visitor (store_writer.h).
   StoreOutput(std::string path, TempFiles& temps, size_t threads = 1, bool fold_values = false);
   ~StoreOutput();
@@ -88,7 +90,8 @@ class StoreOutput {
   uint64_t records() const { return records_; }
 
   // One merged entry (key without its tag). The first call creates the staged file with
-  // the given memory budget. false with *error on a bad entry or a writer failure.
+  // the given memory budget. false with *error on a bad entry or a writer failure (on
+  // the feeding thread, reported by a later call or by flush()).
   bool add(std::string_view key, std::string_view value, uint64_t budget, std::string* error);
   // Completes the staged file, then hands each distinct value with its fold to visit (in
   // value order) when folding; true without doing anything when no entry came (the
@@ -96,11 +99,17 @@ class StoreOutput {
   bool finish(std::string* error,
               const std::function<bool(uint16_t, std::string_view, const ValueFold&,
                                        std::string*)>& visit = {});
-  // Bytes the writer holds (0 before the first entry and after finish()).
+  // Waits until every entry given is in the writer; false with the writer's error.
+  bool flush(std::string* error);
+  // Bytes the writer holds (0 before the first entry and after finish()); only while no
+  // entry is on its way (after flush()).
   uint64_t memory_bytes() const;
 
  private:
   bool open(uint64_t budget, std::string* error);
+  bool start(uint64_t budget, std::string* error);
+  // Decodes an entry and adds its record (on the feeding thread when there is one).
+  bool add_now(std::string_view key, std::string_view value, std::string* error);
 
   std::string path_;
   TempFiles& temps_;
@@ -108,9 +117,10 @@ class StoreOutput {
   bool fold_values_;
   std::string staged_;
   std::unique_ptr<StoreWriter> writer_;
+  std::unique_ptr<StoreFeed> feed_;  // declared after writer_: it stops first
   bool complete_ = false;
   uint64_t records_ = 0;
-  std::string name_, raw_;  // decoding buffers, reused
+  std::string name_, raw_;  // decoding buffers of add_now, reused
 };
 
 }  // namespace quarn
