@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include "forge/entry_encoder.h"
 #include "forge/held_rdata.h"
@@ -528,7 +529,9 @@ class Build {
     const size_t lists = lists_beside_merge();
     if (o.kind == IndexKind::kRrname && outputs_.name_from_store) return name_share();
     if (o.kind == IndexKind::kRdata && outputs_.rdata_from_store) {
-      return lists > kMinListBudget + store_held_ ? lists - store_held_ : kMinListBudget;
+      // Less the owner-name index's share while it is finished beside the rdata lines.
+      const size_t held = store_held_ + (names_closing_ ? name_share() : 0);
+      return lists > kMinListBudget + held ? lists - held : kMinListBudget;
     }
     return lists;
   }
@@ -653,10 +656,7 @@ class Build {
       return false;
     }
     if (!flush_name(error)) return false;
-    if (!close_output(rdata_, error) || !close_output(rrname_, error) || !finish_store(error) ||
-        !close_output(rdata_, error)) {
-      return false;
-    }
+    if (!close_output(rdata_, error) || !finish_outputs(error)) return false;
     for (Output* o : {&rdata_, &rrname_}) {
       if (wanted(*o) && !o->complete) {
         *error = str_fmt(kBuildErrEmpty, o->label, o->path.c_str());
@@ -752,6 +752,29 @@ class Build {
            add_store_entry(key, value, error);
   }
 
+  // Completes the owner-name index, the store and (when it comes from the store) the
+  // rdata index. The store's end and the rdata lines it gives need nothing of the
+  // owner-name index, so with threads to spare that index is finished beside them.
+  bool finish_outputs(std::string* error) {
+    if (!outputs_.name_from_store || opt_.threads < 2 || !rrname_.writer) {
+      return close_output(rrname_, error) && finish_store(error) && close_output(rdata_, error);
+    }
+    std::string name_error;
+    bool named = false;
+    std::thread names;
+    try {
+      names = std::thread([&] { named = close_output(rrname_, &name_error); });
+    } catch (const std::system_error&) {
+      return close_output(rrname_, error) && finish_store(error) && close_output(rdata_, error);
+    }
+    names_closing_ = true;
+    const bool stored = finish_store(error) && close_output(rdata_, error);
+    names.join();
+    names_closing_ = false;
+    if (!named) *error = name_error;
+    return named && stored;
+  }
+
   // Completes the store; when the rdata index comes from it, its values, merged with
   // the held rdata entries, are the rdata lines.
   bool finish_store(std::string* error) {
@@ -813,6 +836,7 @@ class Build {
   std::string rejects_staged_;
   size_t batch_bytes_ = 0;  // held by the input batch kept in memory while writing
   size_t store_held_ = 0;   // held by the store writer when its end began
+  bool names_closing_ = false;  // the owner-name index is being finished on its own thread
   std::vector<std::unique_ptr<IndexInput>> index_inputs_;  // opened, not yet merging
   std::vector<std::unique_ptr<StoreInput>> store_inputs_;  // opened, not yet merging
   size_t stores_first_ = 0;  // store inputs named before any observation input
