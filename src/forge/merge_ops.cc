@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "common/saturating.h"
 #include "forge/sortab_varint.h"
 
 namespace quarn {
@@ -34,10 +35,8 @@ bool decode_count_value(std::string_view value, CountValue* v) {
 void fold_counts(CountValue* into, const CountValue& v) {
   into->first = std::min(into->first, v.first);
   into->last = std::max(into->last, v.last);
-  into->count = into->count > UINT64_MAX - v.count ? UINT64_MAX : into->count + v.count;
-  into->observations = into->observations > UINT64_MAX - v.observations
-                           ? UINT64_MAX
-                           : into->observations + v.observations;
+  into->count = saturating_add(into->count, v.count);
+  into->observations = saturating_add(into->observations, v.observations);
 }
 
 void merge_counts(std::string_view, std::string_view a, std::string_view b,
@@ -50,11 +49,8 @@ void merge_counts(std::string_view, std::string_view a, std::string_view b,
   // the minimum would replace a real first-seen time by 1970.
   m.first = ha && hb ? std::min(va.first, vb.first) : ha ? va.first : hb ? vb.first : 0;
   m.last = std::max(va.last, vb.last);
-  // Saturate: a wrapped sum would turn the most-seen record into a rarely-seen one.
-  m.count = va.count > UINT64_MAX - vb.count ? UINT64_MAX : va.count + vb.count;
-  m.observations = va.observations > UINT64_MAX - vb.observations
-                       ? UINT64_MAX
-                       : va.observations + vb.observations;
+  m.count = saturating_add(va.count, vb.count);
+  m.observations = saturating_add(va.observations, vb.observations);
   encode_count_value(m, out);
 }
 

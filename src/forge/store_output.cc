@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "common/saturating.h"
 #include "common/strfmt.h"
 #include "forge/key_codec.h"
 #include "forge/run_spiller.h"
@@ -61,10 +62,6 @@ bool decode_store_value(std::string_view value, CountValue* v, uint64_t* name_co
   return true;
 }
 
-namespace {
-uint64_t add_saturating(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
-}  // namespace
-
 void merge_store_values(std::string_view, std::string_view a, std::string_view b,
                         std::string& out) {
   CountValue va, vb;
@@ -77,12 +74,8 @@ void merge_store_values(std::string_view, std::string_view a, std::string_view b
     out.assign(ha ? a : b);
     return;
   }
-  CountValue m;
-  m.first = std::min(va.first, vb.first);
-  m.last = std::max(va.last, vb.last);
-  m.count = add_saturating(va.count, vb.count);
-  m.observations = add_saturating(va.observations, vb.observations);
-  encode_store_value(m, add_saturating(na, nb), ba.empty() ? bb : ba, out);
+  fold_counts(&va, vb);
+  encode_store_value(va, saturating_add(na, nb), ba.empty() ? bb : ba, out);
 }
 
 StoreOutput::StoreOutput(std::string path, TempFiles& temps, size_t threads, bool fold_values)
