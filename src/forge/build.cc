@@ -8,7 +8,6 @@
 #include <memory>
 #include <new>
 #include <system_error>
-#include <thread>
 
 #include "forge/entry_encoder.h"
 #include "forge/held_rdata.h"
@@ -26,6 +25,8 @@
 #include "forge/temp_files.h"
 #include "common/check.h"
 #include "common/my_time.h"
+#include "common/run_beside.h"
+#include "common/saturating.h"
 #include "common/strfmt.h"
 #include "index/index_writer.h"
 #include "store/store_writer.h"
@@ -724,7 +725,7 @@ class Build {
       return true;
     }
     rrtype_summary& s = summaries_.back();
-    s.count = s.count > UINT64_MAX - count ? UINT64_MAX : s.count + count;
+    s.count = saturating_add(s.count, count);
     s.time_first = std::min<int64_t>(s.time_first, v.first);
     s.time_last = std::max<int64_t>(s.time_last, v.last);
     return true;
@@ -756,23 +757,13 @@ class Build {
   // rdata index. The store's end and the rdata lines it gives need nothing of the
   // owner-name index, so with threads to spare that index is finished beside them.
   bool finish_outputs(std::string* error) {
-    if (!outputs_.name_from_store || opt_.threads < 2 || !rrname_.writer) {
-      return close_output(rrname_, error) && finish_store(error) && close_output(rdata_, error);
-    }
-    std::string name_error;
-    bool named = false;
-    std::thread names;
-    try {
-      names = std::thread([&] { named = close_output(rrname_, &name_error); });
-    } catch (const std::system_error&) {
-      return close_output(rrname_, error) && finish_store(error) && close_output(rdata_, error);
-    }
-    names_closing_ = true;
-    const bool stored = finish_store(error) && close_output(rdata_, error);
-    names.join();
+    const bool threaded = outputs_.name_from_store && opt_.threads > 1 && rrname_.writer;
+    names_closing_ = threaded;
+    const bool ok = run_beside(
+        threaded, [&](std::string* e) { return close_output(rrname_, e); },
+        [&](std::string* e) { return finish_store(e) && close_output(rdata_, e); }, error);
     names_closing_ = false;
-    if (!named) *error = name_error;
-    return named && stored;
+    return ok;
   }
 
   // Completes the store; when the rdata index comes from it, its values, merged with

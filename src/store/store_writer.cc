@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "common/hex.h"
+#include "common/run_beside.h"
+#include "common/saturating.h"
 #include "common/strfmt.h"
 #include "index/file_io.h"
 #include "retrieval/rdata_text.h"
@@ -336,9 +336,8 @@ void StoreWriter::fold_waiting(const uint32_t* ids) {
     const ValueFold& r = waiting_[i].fold;
     f.first = std::min(f.first, r.first);
     f.last = std::max(f.last, r.last);
-    f.count = f.count > UINT64_MAX - r.count ? UINT64_MAX : f.count + r.count;
-    f.observations = f.observations > UINT64_MAX - r.observations ? UINT64_MAX
-                                                                  : f.observations + r.observations;
+    f.count = saturating_add(f.count, r.count);
+    f.observations = saturating_add(f.observations, r.observations);
   }
 }
 
@@ -551,24 +550,12 @@ bool StoreWriter::write_file(std::string* error, const ValueVisitor& visit) {
   ValueLayout layout;
   lay_out_values(&layout);
   if (!visit || !fold_values_) return write_sections(layout, error);
-  if (threads_ > 1) {
-    // The sections and the visit only read the layout and the values (writing the
-    // sections frees the pending records, which the visit never reads): with a thread to
-    // spare they run side by side.
-    std::string write_error;
-    bool written = false;
-    std::thread sections;
-    try {
-      sections = std::thread([&] { written = write_sections(layout, &write_error); });
-    } catch (const std::system_error&) {
-      return write_sections(layout, error) && visit_values(layout, visit, error);
-    }
-    const bool visited = visit_values(layout, visit, error);
-    sections.join();
-    if (!written) *error = write_error;
-    return written && visited;
-  }
-  return write_sections(layout, error) && visit_values(layout, visit, error);
+  // The sections and the visit only read the layout and the values (writing the
+  // sections frees the pending records, which the visit never reads): with a thread to
+  // spare they run side by side.
+  return run_beside(
+      threads_ > 1, [&](std::string* e) { return write_sections(layout, e); },
+      [&](std::string* e) { return visit_values(layout, visit, e); }, error);
 }
 
 }  // namespace quarn
